@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Runs one Windows program under Wine, in a prefix that belongs to the build tree.
+#
+#   wine-run.sh WINEDIR PROGRAM.exe [ARGS...]
+#
+# WINEDIR holds a template prefix (made once with wineboot -i) and one clone of it per program,
+# so that test programs running in parallel never share registry or service state. A caller that
+# needs several programs in one prefix (named pipes live in one wineserver) sets WINEPREFIX itself;
+# the prefix is then cloned from the template when it does not exist yet.
+set -euo pipefail
+
+winedir=$1; shift
+program=$1; shift
+
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
+export WINEARCH=win64
+
+mkdir -p "$winedir"
+template=$winedir/template
+
+ensure_template() {
+  [ -f "$template/.tlm-ready" ] && return 0
+  (
+    flock 9
+    if [ ! -f "$template/.tlm-ready" ]; then
+      rm -rf "$template"
+      WINEPREFIX=$template wineboot -i >/dev/null 2>&1 || true
+      WINEPREFIX=$template wineserver -w
+      [ -f "$template/system.reg" ] || { echo "wine-run: could not create $template" >&2; exit 1; }
+      touch "$template/.tlm-ready"
+    fi
+  ) 9>"$winedir/.template.lock"
+}
+
+ensure_prefix() {
+  local prefix=$1
+  [ -f "$prefix/.tlm-ready" ] && return 0
+  ensure_template
+  (
+    flock 9
+    if [ ! -f "$prefix/.tlm-ready" ]; then
+      rm -rf "$prefix"
+      # The DLLs are never written; the registry files are replaced by rename when saved,
+      # so hard links are safe for everything but the registry itself.
+      cp -al "$template" "$prefix"
+      for reg in system.reg user.reg userdef.reg; do
+        [ -f "$prefix/$reg" ] && { rm -f "$prefix/$reg"; cp "$template/$reg" "$prefix/$reg"; }
+      done
+      touch "$prefix/.tlm-ready"
+    fi
+  ) 9>"$prefix.lock"
+}
+
+if [ "$program" = "--setup" ]; then
+  ensure_template
+  exit 0
+fi
+
+if [ -z "${WINEPREFIX:-}" ]; then
+  name=$(basename "$program"); name=${name%.exe}
+  export WINEPREFIX=$winedir/prefix-$name
+fi
+ensure_prefix "$WINEPREFIX"
+
+exec wine "$program" "$@"

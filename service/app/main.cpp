@@ -1,0 +1,15 @@
+#include "service_entry.h"
+
+int wmain(int argc, wchar_t **argv)
+{
+    SERVICEHOST host = {};
+    host.DisplayName = kServiceDisplayName;
+    host.Startup = nullptr;
+    host.Cleanup = nullptr;
+    host.Entries[0] = &s_ServiceEntry;
+    host.Entries[1] = nullptr;
+    host.Argc = argc;
+    host.Argv = argv;
+    RunServiceHost(&host);
+    return 0;
+}
