@@ -262,8 +262,7 @@ int CCommonLog::LogInit(const wchar_t *logName, const wchar_t *moduleName)
 
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
     LocalHolder descriptor;
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(kMutexSddl, SDDL_REVISION_1, &descriptor.memory,
-                                                             nullptr))
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(kMutexSddl, SDDL_REVISION_1, &descriptor.memory, nullptr))
         attributes.lpSecurityDescriptor = descriptor.memory;
     m_FileMutex = CreateMutexW(&attributes, FALSE, MutexName(folder, logName).c_str());
     if (m_FileMutex == nullptr) {
@@ -284,8 +283,9 @@ int CCommonLog::LogInit(const wchar_t *logName, const wchar_t *moduleName)
         std::wstring levelName = LevelName(m_Level);
         levelName.resize(levelName.find_last_not_of(L' ') + 1);
         wchar_t message[512];
-        _snwprintf(message, _countof(message) - 1, L"A logging interface is initialized (Module=\"%s\" Level=%s size=%ld)",
-                   m_ModuleName.c_str(), levelName.c_str(), static_cast<long>(m_MaximumSize));
+        _snwprintf(message, _countof(message) - 1,
+                   L"A logging interface is initialized (Module=\"%s\" Level=%s size=%ld)", m_ModuleName.c_str(),
+                   levelName.c_str(), static_cast<long>(m_MaximumSize));
         message[_countof(message) - 1] = L'\0';
         WriteLine(L"|CCommonLog::LogInit|, ", kInformation, message);
     }
@@ -363,7 +363,8 @@ int CCommonLog::LogV(int level, const wchar_t *format, va_list args)
             return ERROR_INVALID_PARAMETER;
 
         // The message is cut at the bound rather than overrunning anything.
-        const size_t chars = needed < static_cast<int>(kMaxMessageChars) ? static_cast<size_t>(needed) : kMaxMessageChars;
+        const size_t chars =
+            needed < static_cast<int>(kMaxMessageChars) ? static_cast<size_t>(needed) : kMaxMessageChars;
         std::wstring message(chars, L'\0');
         if (chars != 0)
             _vsnwprintf(message.data(), chars, format, args);

@@ -62,12 +62,9 @@ CRegistry &CRegistry::operator=(CRegistry &&other) noexcept
 void CRegistry::ParsePath(const wchar_t *prefixedPath, HKEY *root, std::wstring *path)
 {
     const RootPrefix prefixes[] = {
-        {L"HKLM:", HKEY_LOCAL_MACHINE, L""},
-        {L"HKCU:", HKEY_CURRENT_USER, L""},
-        {L"HKCC:", HKEY_CURRENT_CONFIG, L""},
-        {L"HKCR:", HKEY_CLASSES_ROOT, L""},
-        {L"HKU:", HKEY_USERS, L""},
-        {L"CCS:", HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\"},
+        {L"HKLM:", HKEY_LOCAL_MACHINE, L""},  {L"HKCU:", HKEY_CURRENT_USER, L""},
+        {L"HKCC:", HKEY_CURRENT_CONFIG, L""}, {L"HKCR:", HKEY_CLASSES_ROOT, L""},
+        {L"HKU:", HKEY_USERS, L""},           {L"CCS:", HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\"},
     };
     if (prefixedPath == nullptr) {
         path->clear();
@@ -118,8 +115,7 @@ int CRegistry::Create(DWORD options)
     if (m_Path.empty())
         return 0;
     HKEY key = nullptr;
-    if (RegCreateKeyExW(m_Root, m_Path.c_str(), 0, nullptr, options, m_Access, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
+    if (RegCreateKeyExW(m_Root, m_Path.c_str(), 0, nullptr, options, m_Access, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return 0;
     m_Key = key;
     return 1;
@@ -164,8 +160,7 @@ int CRegistry::QueryInfo(DWORD *subKeys, DWORD *maxSubKeyLength, DWORD *maxClass
     if (!Open())
         return 0;
     return RegQueryInfoKeyW(m_Key, nullptr, nullptr, nullptr, subKeys, maxSubKeyLength, maxClassLength, values,
-                            maxValueNameLength, maxValueLength, securityDescriptorSize,
-                            lastWriteTime) == ERROR_SUCCESS;
+                            maxValueNameLength, maxValueLength, securityDescriptorSize, lastWriteTime) == ERROR_SUCCESS;
 }
 
 int CRegistry::QueryValue(const wchar_t *name, DWORD *type, DWORD *size)

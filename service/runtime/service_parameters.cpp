@@ -80,8 +80,8 @@ int InitCom()
     HRESULT result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (result != S_OK && result != S_FALSE)
         return 0;
-    result = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
-                                  RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+    result = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_IMP_LEVEL_IMPERSONATE,
+                                  nullptr, EOAC_NONE, nullptr);
     return result == S_OK || result == RPC_E_TOO_LATE;
 }
 

@@ -45,14 +45,14 @@ void WriteConfig(const std::vector<RegValue> &values)
 {
     ClearConfig();
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kConfigKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                             &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_LOCAL_MACHINE, kConfigKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
     for (const auto &value : values) {
         // The system counts a NUL that follows string data as part of it; what follows here is not.
         std::vector<BYTE> padded = value.data;
         padded.insert(padded.end(), {0xFF, 0xFF});
-        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, value.name, 0, value.type, padded.data(),
-                                                static_cast<DWORD>(value.data.size())));
+        EXPECT_EQ(ERROR_SUCCESS,
+                  RegSetValueExW(key, value.name, 0, value.type, padded.data(), static_cast<DWORD>(value.data.size())));
     }
     RegCloseKey(key);
 }
@@ -292,10 +292,11 @@ TEST_F(CommonLogTest, ReadConfigAppliesRangesAndOverrides)
          base({Dword(L"LogLevel", 3), Dword(L"LogLevel (TLM)", 9), Dword(L"LogLevel (TLM:NETVARDL)", 1),
                Dword(L"LogMaxSize", 0x100000)}),
          L"NETVARDL", 3, 0x100000, 0},
-        {"level stored as a string", base({String(L"LogLevel", L"3"), Dword(L"LogMaxSize", 0x100000)}),
-         L"TLM service", 2, 0x100000, 87},
-        {"level stored as 4 binary bytes", base({Raw(L"LogLevel", REG_BINARY, {3, 0, 0, 0}), Dword(L"LogMaxSize", 0x100000)}),
-         L"TLM service", 2, 0x100000, 87},
+        {"level stored as a string", base({String(L"LogLevel", L"3"), Dword(L"LogMaxSize", 0x100000)}), L"TLM service",
+         2, 0x100000, 87},
+        {"level stored as 4 binary bytes",
+         base({Raw(L"LogLevel", REG_BINARY, {3, 0, 0, 0}), Dword(L"LogMaxSize", 0x100000)}), L"TLM service", 2,
+         0x100000, 87},
         {"size below range hides the per-log size",
          base({Dword(L"LogLevel", 2), Dword(L"LogMaxSize", 0x7FFFF), Dword(L"LogMaxSize (TLM)", 0x100000)}),
          L"TLM service", 2, kDefaultMax, 87},
@@ -305,7 +306,8 @@ TEST_F(CommonLogTest, ReadConfigAppliesRangesAndOverrides)
          L"TLM service", 2, 0x80000, 0},
         {"size bounds are inclusive (high)", base({Dword(L"LogLevel", 2), Dword(L"LogMaxSize", 0x8000000)}),
          L"TLM service", 2, 0x8000000, 0},
-        {"per-log size", base({Dword(L"LogLevel", 2), Dword(L"LogMaxSize", 0x200000), Dword(L"LogMaxSize (TLM)", 0x100000)}),
+        {"per-log size",
+         base({Dword(L"LogLevel", 2), Dword(L"LogMaxSize", 0x200000), Dword(L"LogMaxSize (TLM)", 0x100000)}),
          L"TLM service", 2, 0x100000, 0},
         {"per-log size out of range is ignored",
          base({Dword(L"LogLevel", 2), Dword(L"LogMaxSize", 0x200000), Dword(L"LogMaxSize (TLM)", 0x10)}),
@@ -392,7 +394,8 @@ TEST_F(CommonLogTest, MutexIsNamedAfterFolderAndLog)
 TEST_F(CommonLogTest, UnusableFolderFallsBackToDefaultFolder)
 {
     // A folder whose parent is missing cannot be made (only the last level is created).
-    WriteConfig({String(L"LogFolder", L"C:\\no-such-parent\\logs"), Dword(L"LogLevel", 2), Dword(L"LogMaxSize", 0x100000)});
+    WriteConfig(
+        {String(L"LogFolder", L"C:\\no-such-parent\\logs"), Dword(L"LogLevel", 2), Dword(L"LogMaxSize", 0x100000)});
     const std::wstring fallback = CCommonLog::DefaultFolder();
     CCommonLog log;
     int result = log.LogInit(L"TLM", L"TLM service");
@@ -519,7 +522,8 @@ TEST_F(CommonLogTest, AnnouncementIgnoresLevelAndIsMadeOncePerLevel)
     std::vector<Line> lines = ParseLog(ReadText(LogPath()));
     ASSERT_EQ(2u, lines.size());
     EXPECT_EQ(2, lines[0].level);
-    EXPECT_EQ(L"A logging interface is initialized (Module=\"TLM service\" Level=Error size=1048576)", lines[0].message);
+    EXPECT_EQ(L"A logging interface is initialized (Module=\"TLM service\" Level=Error size=1048576)",
+              lines[0].message);
     EXPECT_EQ(L"A logging interface is initialized (Module=\"NETVARDL\" Level=Warning size=1048576)", lines[1].message);
 }
 

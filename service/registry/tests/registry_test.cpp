@@ -78,8 +78,8 @@ std::string RunAndCapture(std::wstring command, DWORD *exitCode)
     startup.hStdError = writeEnd;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                  &process);
+    BOOL started =
+        CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
     CloseHandle(writeEnd);
     std::string output;
     if (started) {
@@ -159,7 +159,8 @@ TEST_F(RegistryTest, PrefixedKeysLandUnderTheirRoots)
         {L"HKCR:TlmRegistryTest", HKEY_CLASSES_ROOT, L"TlmRegistryTest"},
         {L"HKU:\\.DEFAULT\\Software\\TlmRegistryTest", HKEY_USERS, L".DEFAULT\\Software\\TlmRegistryTest"},
         {L"HKCC:\\Software\\TlmRegistryTest", HKEY_CURRENT_CONFIG, L"Software\\TlmRegistryTest"},
-        {L"CCS:\\Services\\TlmRegistryTest", HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\TlmRegistryTest"},
+        {L"CCS:\\Services\\TlmRegistryTest", HKEY_LOCAL_MACHINE,
+         L"SYSTEM\\CurrentControlSet\\Services\\TlmRegistryTest"},
     };
     DWORD marker = 100;
     for (const auto &test : cases) {
@@ -214,8 +215,8 @@ TEST_F(RegistryTest, ReadersAcceptOnlyTheirTypes)
         const wchar_t *name;
         int dword, string, binary;
     } cases[] = {
-        {L"dword", 1, 0, 0},      {L"binary4", 0, 0, 1}, {L"shortdword", 0, 0, 0}, {L"qword", 0, 0, 0},
-        {L"sz", 0, 1, 0},         {L"expand", 0, 1, 0},  {L"multi", 0, 1, 0},      {L"missing", 0, 0, 0},
+        {L"dword", 1, 0, 0}, {L"binary4", 0, 0, 1}, {L"shortdword", 0, 0, 0}, {L"qword", 0, 0, 0},
+        {L"sz", 0, 1, 0},    {L"expand", 0, 1, 0},  {L"multi", 0, 1, 0},      {L"missing", 0, 0, 0},
     };
     CRegistry key(kTestPrefixed, KEY_READ);
     for (const auto &test : cases) {
@@ -283,12 +284,9 @@ TEST_F(RegistryTest, GetStringToBufferNeedsRoomForDataAndNul)
         int result;
         std::wstring expected; // the buffer's string, or the untouched filler
     } cases[] = {
-        {L"abc", 5, 1, L"abc"},       // four stored characters and a NUL
-        {L"abc", 4, 0, L"#######"},   // no room for the NUL after the data
-        {L"empty", 1, 1, L""},
-        {L"odd", 2, 1, L"x"},
-        {L"number", 8, 0, L"#######"},
-        {L"missing", 8, 0, L"#######"},
+        {L"abc", 5, 1, L"abc"},     // four stored characters and a NUL
+        {L"abc", 4, 0, L"#######"}, // no room for the NUL after the data
+        {L"empty", 1, 1, L""},      {L"odd", 2, 1, L"x"}, {L"number", 8, 0, L"#######"}, {L"missing", 8, 0, L"#######"},
     };
     for (const auto &test : cases) {
         SCOPED_TRACE(std::string(test.name, test.name + wcslen(test.name)) + " in " + std::to_string(test.capacity));
@@ -414,14 +412,15 @@ TEST(RegistrySizeTest, PackedSizeRefusesWhatDoesNotFit32Bits)
         {0, 0, true, 0},
         {3, 8, true, 24},
         {0x10000, 0xFFFF, true, 0xFFFF0000},
-        {0x10000, 0x10000, false, 0},       // exactly 4 GiB
-        {0x80000001, 2, false, 0},          // wraps to 2 in 32 bits
+        {0x10000, 0x10000, false, 0}, // exactly 4 GiB
+        {0x80000001, 2, false, 0},    // wraps to 2 in 32 bits
         {0xFFFFFFFF, 0xFFFFFFFF, false, 0},
         {1, 0xFFFFFFFF, true, 0xFFFFFFFF},
     };
     for (const auto &test : cases) {
         DWORD size = 0;
-        EXPECT_EQ(test.fits, CRegistry::PackedSize(test.count, test.largest, &size)) << test.count << "x" << test.largest;
+        EXPECT_EQ(test.fits, CRegistry::PackedSize(test.count, test.largest, &size))
+            << test.count << "x" << test.largest;
         if (test.fits) {
             EXPECT_EQ(test.size, size);
         }

@@ -48,8 +48,8 @@ std::vector<uint8_t> BuildStructures(const std::vector<SampleStructure> &structu
 
 std::vector<uint8_t> BuildCopy(const std::vector<uint8_t> &structures, long claimedLength)
 {
-    const uint32_t length = claimedLength >= 0 ? static_cast<uint32_t>(claimedLength)
-                                               : static_cast<uint32_t>(structures.size());
+    const uint32_t length =
+        claimedLength >= 0 ? static_cast<uint32_t>(claimedLength) : static_cast<uint32_t>(structures.size());
     std::vector<uint8_t> copy = {0, 2, 8, 0};
     for (int i = 0; i < 4; ++i)
         copy.push_back(static_cast<uint8_t>(length >> (8 * i)));
@@ -62,17 +62,19 @@ std::vector<Sample> Samples()
     std::vector<Sample> samples;
 
     // What a server's table carries: firmware, slots, on-board devices and the maker's OEM types.
-    samples.push_back({"platform", BuildCopy(BuildStructures({
-                                       {0, 0x0000, {1, 2, 0, 0xF0, 3, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0}, {"Vostrel", "1.02", "01/02/2024"}},
-                                       Slot(0x0901, 1, 0x17, "PCIe Slot 1"),
-                                       Slot(0x0902, 2, 0x3A, "PCIe Slot 2"),
-                                       OnBoard(0x2901, 1, 0x01, "Embedded NIC 1"),
-                                       OnBoard(0x2902, 2, 0x01, "Embedded NIC 2"),
-                                       {203, 0xCB01, {0x01, 0x17, 0x00, 0x00, 0x10, 0x00}, {"Port 1", "Port 2"}},
-                                       {240, 0xF001, {0x02, 0x00, 0x00, 0x00}, {}},
-                                       {242, 0xF201, {0x01, 0x3A, 0x00, 0x02}, {"FW 21.80.9"}},
-                                       EndOfTable(0x7F00),
-                                   }))});
+    samples.push_back(
+        {"platform",
+         BuildCopy(BuildStructures({
+             {0, 0x0000, {1, 2, 0, 0xF0, 3, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0}, {"Vostrel", "1.02", "01/02/2024"}},
+             Slot(0x0901, 1, 0x17, "PCIe Slot 1"),
+             Slot(0x0902, 2, 0x3A, "PCIe Slot 2"),
+             OnBoard(0x2901, 1, 0x01, "Embedded NIC 1"),
+             OnBoard(0x2902, 2, 0x01, "Embedded NIC 2"),
+             {203, 0xCB01, {0x01, 0x17, 0x00, 0x00, 0x10, 0x00}, {"Port 1", "Port 2"}},
+             {240, 0xF001, {0x02, 0x00, 0x00, 0x00}, {}},
+             {242, 0xF201, {0x01, 0x3A, 0x00, 0x02}, {"FW 21.80.9"}},
+             EndOfTable(0x7F00),
+         }))});
 
     // Structures without strings are followed at once by the next one.
     samples.push_back({"empty-sets", BuildCopy(BuildStructures({
@@ -85,8 +87,8 @@ std::vector<Sample> Samples()
 
     // The last structure's string set is cut off by the end of the table.
     {
-        std::vector<uint8_t> bytes = BuildStructures({Slot(0x0904, 4, 0x10, "Slot 4"),
-                                                      OnBoard(0x2903, 3, 0x02, "LOM 3")});
+        std::vector<uint8_t> bytes =
+            BuildStructures({Slot(0x0904, 4, 0x10, "Slot 4"), OnBoard(0x2903, 3, 0x02, "LOM 3")});
         bytes.resize(bytes.size() - 3);
         samples.push_back({"truncated-last", BuildCopy(bytes)});
     }

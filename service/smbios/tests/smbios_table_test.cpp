@@ -28,8 +28,15 @@ TEST(SMBIOSTableTest, WalkVisitsWholeStructuresAndStopsAtBrokenOnes)
     using Seen = std::vector<std::pair<int, uint16_t>>;
     const std::vector<std::pair<std::string, Seen>> cases = {
         {"platform",
-         {{0, 0x0000}, {9, 0x0901}, {9, 0x0902}, {41, 0x2901}, {41, 0x2902}, {203, 0xCB01}, {240, 0xF001},
-          {242, 0xF201}, {127, 0x7F00}}},
+         {{0, 0x0000},
+          {9, 0x0901},
+          {9, 0x0902},
+          {41, 0x2901},
+          {41, 0x2902},
+          {203, 0xCB01},
+          {240, 0xF001},
+          {242, 0xF201},
+          {127, 0x7F00}}},
         {"empty-sets", {{1, 0x0100}, {203, 0xCB02}, {9, 0x0903}, {240, 0xF002}, {127, 0x7F01}}},
         {"truncated-last", {{9, 0x0904}}},
         {"short-length", {{9, 0x0905}}},
@@ -89,9 +96,9 @@ TEST(SMBIOSTableTest, StringsAreLookedUpInsideTheirSet)
         unsigned number;
         std::string text;
     } cases[] = {
-        {bios, 1, "Vostrel"}, {bios, 2, "1.02"}, {bios, 3, "01/02/2024"}, {bios, 4, ""}, {bios, 0, ""},
-        {oem, 1, "Port 1"},   {oem, 2, "Port 2"}, {oem, 3, ""},           {oem, 255, ""},
-        {noStrings, 1, ""},   {noStrings, 0, ""},
+        {bios, 1, "Vostrel"}, {bios, 2, "1.02"},  {bios, 3, "01/02/2024"}, {bios, 4, ""},
+        {bios, 0, ""},        {oem, 1, "Port 1"}, {oem, 2, "Port 2"},      {oem, 3, ""},
+        {oem, 255, ""},       {noStrings, 1, ""}, {noStrings, 0, ""},
     };
     for (const auto &test : cases) {
         const char *text = table.GetString(test.structure, test.number);
