@@ -397,18 +397,32 @@ TEST_F(CommonLogTest, UnusableFolderFallsBackToDefaultFolder)
     WriteConfig(
         {String(L"LogFolder", L"C:\\no-such-parent\\logs"), Dword(L"LogLevel", 2), Dword(L"LogMaxSize", 0x100000)});
     const std::wstring fallback = CCommonLog::DefaultFolder();
-    CCommonLog log;
-    int result = log.LogInit(L"TLM", L"TLM service");
-    if (GetFileAttributesW(fallback.c_str()) == INVALID_FILE_ATTRIBUTES &&
-        !CreateDirectoryW(fallback.c_str(), nullptr)) {
-        // The default folder's parents do not exist in a bare prefix either: nothing is usable.
-        EXPECT_NE(0, result);
+    const std::wstring parent = fallback.substr(0, fallback.find(L"\\TLM\\Logs\\"));
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((parent + L"\\..").c_str()));
+
+    // Without the installer's folders there is nowhere to write.
+    RemoveDirectoryW((parent + L"\\TLM\\Logs").c_str());
+    RemoveDirectoryW((parent + L"\\TLM").c_str());
+    RemoveDirectoryW(parent.c_str());
+    ASSERT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(parent.c_str()));
+    {
+        CCommonLog log;
+        EXPECT_NE(0, log.LogInit(L"TLM", L"TLM service"));
         EXPECT_FALSE(log.IsInitialized());
         EXPECT_EQ(CCommonLog::kNotReady, log.LogError(L"nowhere to go"));
-    } else {
-        EXPECT_EQ(0, result);
-        EXPECT_EQ(fallback + L"TLM", log.GetBasePath());
     }
+
+    // With them, the default folder takes the lines.
+    ASSERT_TRUE(CreateDirectoryW(parent.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((parent + L"\\TLM").c_str(), nullptr));
+    CCommonLog log;
+    EXPECT_EQ(0, log.LogInit(L"TLM", L"TLM service"));
+    EXPECT_EQ(fallback + L"TLM", log.GetBasePath());
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((fallback + L"TLM.log").c_str()));
+    DeleteFileW((fallback + L"TLM.log").c_str());
+    RemoveDirectoryW((parent + L"\\TLM\\Logs").c_str());
+    RemoveDirectoryW((parent + L"\\TLM").c_str());
+    RemoveDirectoryW(parent.c_str());
 }
 
 TEST_F(CommonLogTest, WritersBeforeInitWriteNothing)
