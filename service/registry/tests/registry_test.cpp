@@ -558,7 +558,7 @@ TEST_F(RegistryTest, DeleteTreeRemovesKeyAndRefusesWholeRoots)
 
     for (const wchar_t *whole : {L"HKLM:", L"HKCU:\\", L"", static_cast<const wchar_t *>(nullptr)})
         EXPECT_EQ(0, CRegistry::DeleteTree(HKEY_CURRENT_USER, whole));
-    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft"));
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services"));
     EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software"));
 }
 
