@@ -28,6 +28,12 @@ struct Event {
     std::vector<std::wstring> strings;
 };
 
+// For writers that keep events themselves (file, recorder): a source handle that only holds the
+// source name, and the event a Report call describes. MakeEvent returns false for a null handle.
+HANDLE NewNamedSource(const wchar_t *source);
+void DeleteNamedSource(HANDLE source);
+bool MakeEvent(HANDLE source, WORD type, WORD category, DWORD id, WORD count, const wchar_t **strings, Event *event);
+
 // The file writer's line for an event: "0x%08X<TAB>type<TAB>category<TAB>source<TAB>strings...",
 // UTF-8, with tab, newline, carriage return and backslash escaped; and its parser (for tests and
 // tools that read the file back). ParseLine returns false for a line that is not an event.

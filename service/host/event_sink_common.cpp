@@ -55,7 +55,32 @@ std::wstring Unescape(const std::string &field)
     return FromUtf8(raw);
 }
 
+struct NamedSource {
+    std::wstring name;
+};
+
 } // namespace
+
+HANDLE NewNamedSource(const wchar_t *source)
+{
+    return source ? reinterpret_cast<HANDLE>(new NamedSource{source}) : nullptr;
+}
+
+void DeleteNamedSource(HANDLE source)
+{
+    delete reinterpret_cast<NamedSource *>(source);
+}
+
+bool MakeEvent(HANDLE source, WORD type, WORD category, DWORD id, WORD count, const wchar_t **strings, Event *event)
+{
+    auto *named = reinterpret_cast<NamedSource *>(source);
+    if (named == nullptr)
+        return false;
+    *event = Event{named->name, type, category, id, {}};
+    for (WORD i = 0; i < count && strings != nullptr; ++i)
+        event->strings.emplace_back(strings[i] ? strings[i] : L"");
+    return true;
+}
 
 std::string FormatLine(const Event &event)
 {

@@ -2,16 +2,10 @@
 // program, appended under a named mutex so that several processes may write.
 #include "event_sink.h"
 
-#include <memory>
-#include <mutex>
 #include <string>
 
 namespace eventsink {
 namespace {
-
-struct FileSource {
-    std::wstring name;
-};
 
 std::wstring EventFilePath()
 {
@@ -31,19 +25,14 @@ std::wstring EventFilePath()
 
 HANDLE Register(const wchar_t *source)
 {
-    if (source == nullptr)
-        return nullptr;
-    return reinterpret_cast<HANDLE>(new FileSource{source});
+    return NewNamedSource(source);
 }
 
 bool Report(HANDLE source, WORD type, WORD category, DWORD id, WORD count, const wchar_t **strings)
 {
-    auto *file_source = reinterpret_cast<FileSource *>(source);
-    if (file_source == nullptr)
+    Event event;
+    if (!MakeEvent(source, type, category, id, count, strings, &event))
         return false;
-    Event event{file_source->name, type, category, id, {}};
-    for (WORD i = 0; i < count && strings != nullptr; ++i)
-        event.strings.emplace_back(strings[i] ? strings[i] : L"");
     std::string line = FormatLine(event);
 
     HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Local\\TlmSimEventFile");
@@ -66,7 +55,7 @@ bool Report(HANDLE source, WORD type, WORD category, DWORD id, WORD count, const
 
 void Deregister(HANDLE source)
 {
-    delete reinterpret_cast<FileSource *>(source);
+    DeleteNamedSource(source);
 }
 
 } // namespace eventsink

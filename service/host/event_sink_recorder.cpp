@@ -11,27 +11,18 @@ std::mutex g_Lock;
 std::vector<Event> g_Events;
 std::atomic<bool> g_RegisterFails{false};
 
-struct RecorderSource {
-    std::wstring name;
-};
-
 } // namespace
 
 HANDLE Register(const wchar_t *source)
 {
-    if (g_RegisterFails || source == nullptr)
-        return nullptr;
-    return reinterpret_cast<HANDLE>(new RecorderSource{source});
+    return g_RegisterFails ? nullptr : NewNamedSource(source);
 }
 
 bool Report(HANDLE source, WORD type, WORD category, DWORD id, WORD count, const wchar_t **strings)
 {
-    auto *recorder_source = reinterpret_cast<RecorderSource *>(source);
-    if (recorder_source == nullptr)
+    Event event;
+    if (!MakeEvent(source, type, category, id, count, strings, &event))
         return false;
-    Event event{recorder_source->name, type, category, id, {}};
-    for (WORD i = 0; i < count && strings != nullptr; ++i)
-        event.strings.emplace_back(strings[i] ? strings[i] : L"");
     std::lock_guard<std::mutex> hold(g_Lock);
     g_Events.push_back(std::move(event));
     return true;
@@ -39,7 +30,7 @@ bool Report(HANDLE source, WORD type, WORD category, DWORD id, WORD count, const
 
 void Deregister(HANDLE source)
 {
-    delete reinterpret_cast<RecorderSource *>(source);
+    DeleteNamedSource(source);
 }
 
 std::vector<Event> RecordedEvents()
