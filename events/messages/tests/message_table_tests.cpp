@@ -139,9 +139,23 @@ TEST_F(MessageLibrary, RendersHardwareEventsWithTheirStrings)
     }
 }
 
-TEST_F(MessageLibrary, HoldsExactlyTheEventsOfTheService)
+TEST_F(MessageLibrary, RendersTheCategories)
+{
+    // The source is registered with 16 categories; hardware events are written in category 6.
+    for (DWORD category = 1; category <= 16; ++category) {
+        SCOPED_TRACE(category);
+        EXPECT_FALSE(Render(library.get(), category, {}).empty());
+    }
+    EXPECT_EQ(Render(library.get(), 6, {}), L"Hardware Event\r\n");
+    DWORD error = 0;
+    EXPECT_EQ(Render(library.get(), 17, {}, &error), L"");
+}
+
+TEST_F(MessageLibrary, HoldsExactlyTheCategoriesAndEventsOfTheService)
 {
     std::set<DWORD> expected;
+    for (DWORD category = 1; category <= 16; ++category)
+        expected.insert(category);
     for (const ServiceText &t : kServiceTexts)
         expected.insert(t.id);
     expected.insert(0x41010102);
@@ -161,7 +175,7 @@ TEST_F(MessageLibrary, HoldsExactlyTheEventsOfTheService)
     }
     expected.insert(0xC101110D);
     expected.insert(0x4101110E);
-    ASSERT_EQ(expected.size(), 202u);
+    ASSERT_EQ(expected.size(), 16u + 202u);
     EXPECT_EQ(MessageIds(library.get()), expected);
 }
 
