@@ -9,7 +9,7 @@
 # the prefix is then cloned from the template when it does not exist yet.
 set -euo pipefail
 
-winedir=$1; shift
+winedir=$(realpath -m "$1"); shift
 program=$1; shift
 
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -62,5 +62,8 @@ if [ -z "${WINEPREFIX:-}" ]; then
   export WINEPREFIX=$winedir/prefix-$name
 fi
 ensure_prefix "$WINEPREFIX"
+# Keep the prefix's wineserver (and its services) up between programs: starting it costs
+# seconds, and tests start many short programs. wine-stop.sh ends it.
+wineserver -p </dev/null >/dev/null 2>&1 || true
 
 exec wine "$program" "$@"
