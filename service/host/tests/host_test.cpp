@@ -283,6 +283,7 @@ TEST(ConsoleMode, RunsEveryServiceInOrderAndReportsNoEvent)
         EXPECT_EQ(mine, (std::vector<std::wstring>{L"OnStart", L"OnRun", L"OnStop"})) << name;
     }
     EXPECT_EQ(g_Entries[0].Status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(g_Entries[0].Status.dwServiceType, 0x30u);
     EXPECT_TRUE(RecordedEvents().empty());
 }
 
