@@ -1,0 +1,41 @@
+#include "kdl_decoder.h"
+
+#include "kdl_formatters.h"
+
+#include <iterator>
+
+namespace {
+
+// One row per class that has text; a class without a row decodes to the fallback. Adding a class
+// is adding its formatter (kdl_formatters.h) and its row here.
+const KdlClassFormatterRow kClassFormatters[] = {
+    {0, FormatEmptyEntry},
+    {1, FormatReservedEntry},
+};
+
+} // namespace
+
+KdlClassFormatter FindKdlClassFormatter(uint16_t eventClass)
+{
+    for (const auto &row : kClassFormatters)
+        if (row.Class == eventClass)
+            return row.Formatter;
+    return nullptr;
+}
+
+bool DecodeKdlEvent(uint16_t eventClass, uint16_t code, const KdlClassData &data, KdlText &text)
+{
+    text.Clear();
+    if (KdlClassFormatter formatter = FindKdlClassFormatter(eventClass))
+        formatter(code, data, text);
+    if (!text.Empty())
+        return true;
+    text.Format("Unknown Event (Class 0x%02X, Code 0x%02X)", static_cast<unsigned>(eventClass),
+                static_cast<unsigned>(code));
+    return false;
+}
+
+bool KdlEntryToText(const KdlEntryView &entry, KdlText &text)
+{
+    return DecodeKdlEvent(entry.Class(), entry.Code(), entry.ClassData(), text);
+}
