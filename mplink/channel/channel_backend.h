@@ -47,8 +47,9 @@ HANDLE CiBackendIoHandle(CI_BACKEND_DEVICE *device, CiIoKind kind);
 // Cancels every operation in flight on the device.
 void CiBackendCancelAll(CI_BACKEND_DEVICE *device);
 
-// Called once an operation has ended, with the result of GetOverlappedResult; returns the result
-// the device layer reports and may change the byte count.
+// Called once an issued operation has ended, with its result (that of GetOverlappedResult, or the
+// issuing call's error when it failed at once); returns the result the device layer reports and
+// may change the byte count.
 DWORD CiBackendFinish(CI_BACKEND_DEVICE *device, const CI_IO_REQUEST &request, DWORD error, DWORD *bytes);
 
 // True when the current generation's driver is installed (the probe's first question).

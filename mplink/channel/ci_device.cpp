@@ -231,13 +231,12 @@ DWORD RunOperation(CI_DEVICE *device, CI_IO_SLOT CI_DEVICE::*slotOfKind, const C
 
     // An operation that completed at once has its byte count in the OVERLAPPED as well; taking it
     // from there is what keeps a read that found its data waiting from reporting 0 bytes.
-    if (done || error == ERROR_IO_PENDING || error == ERROR_MORE_DATA) {
-        DWORD transferred = 0;
+    DWORD transferred = 0;
+    if (done || error == ERROR_IO_PENDING || error == ERROR_MORE_DATA)
         error = GetOverlappedResult(nullptr, &slot.Overlapped, &transferred, TRUE) ? ERROR_SUCCESS : GetLastError();
-        error = CiBackendFinish(handle, request, error, &transferred);
-        if (bytes != nullptr)
-            *bytes = transferred;
-    }
+    error = CiBackendFinish(handle, request, error, &transferred);
+    if (bytes != nullptr)
+        *bytes = transferred;
     return error;
 }
 

@@ -85,7 +85,14 @@ void DiscardStaleReplies(HANDLE control)
 // A pipe the far end closed reports what a driver reports for a channel that went away.
 DWORD PipeGone(DWORD error)
 {
-    return error == ERROR_NO_DATA || error == ERROR_PIPE_NOT_CONNECTED ? ERROR_BROKEN_PIPE : error;
+    switch (error) {
+    case ERROR_NO_DATA:            // written to after the far end closed
+    case ERROR_PIPE_NOT_CONNECTED:
+    case ERROR_BAD_PIPE:           // a transaction on a pipe whose far end closed
+        return ERROR_BROKEN_PIPE;
+    default:
+        return error;
+    }
 }
 
 DWORD OpenPipe(const std::wstring &path, DWORD timeoutMs, UniqueHandle *pipe)
