@@ -198,6 +198,7 @@ DWORD Send(ZDTCI_HANDLE handle, const void *data, DWORD length, DWORD *status)
     uint32_t buffer = legacyring::EntryBuffer(entry);
     std::memcpy(send.Buffer(buffer), data, length);
     if (!legacyring::Put(send.ring, legacyring::MakeEntry(buffer, length))) {
+        ZDTCI_WARN_ONCE(L"ZdtCiSend", L"The legacy send ring had no room for a packet taken from it.");
         *status = kCiBusy;
         return 0;
     }
