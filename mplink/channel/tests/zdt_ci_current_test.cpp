@@ -120,6 +120,27 @@ TEST_F(CurrentGeneration, PacketsTravelWholeAndAReadWithoutDataReportsNoData)
     EXPECT_EQ(sim.Records("packet").size(), 1u);
 }
 
+TEST_F(CurrentGeneration, AnEmptyPacketReadsAsNoData)
+{
+    ASSERT_TRUE(StartSim({"echo on", "on request 1: truncate 0"}));
+    ASSERT_EQ(Initialize(), static_cast<DWORD>(kCiSuccess));
+    ZDTCI_HANDLE handle = nullptr;
+    ASSERT_EQ(Create(&handle), static_cast<DWORD>(kCiSuccess));
+    std::vector<uint8_t> packet = NumberedPacket(1, 3, 16);
+    DWORD status = 0;
+    ZdtCiSend(handle, packet.data(), 16, &status);
+    ASSERT_EQ(status, static_cast<DWORD>(kCiSuccess));
+
+    const DWORD wait = 10000;
+    uint8_t buffer[64];
+    Stopwatch watch;
+    EXPECT_EQ(ZdtCiRecv(handle, buffer, sizeof(buffer), &status, &wait), 0u);
+    EXPECT_EQ(status, static_cast<DWORD>(kCiNoData));
+    EXPECT_LT(watch.ElapsedMs(), 5000u) << "the empty packet ended the read, not the time-out";
+    ASSERT_EQ(sim.Records("reply").size(), 1u);
+    EXPECT_EQ(sim.Records("reply")[0].Number("len"), 0u);
+}
+
 TEST_F(CurrentGeneration, TheStatusControlFollowsTheChannelsHealth)
 {
     ASSERT_TRUE(StartSim({"echo on", "on request 1: unhealthy"}));
