@@ -182,6 +182,11 @@ void SimChannel::OnPacket(DWORD size)
         Close("sim");
         return;
     }
+    // What the fault does to the channel holds before the client can act on the reply.
+    if (outcome.busy != 0)
+        ReleaseSemaphore(m_Busy.Get(), static_cast<LONG>(outcome.busy), nullptr);
+    if (outcome.unhealthy)
+        m_State.healthy = false;
     for (const Packet &reply : replies) {
         ChanPacketFields sent;
         ReadChanPacketFields(reply.data(), reply.size(), &sent);
@@ -189,10 +194,6 @@ void SimChannel::OnPacket(DWORD size)
         m_Sim.Record().Line("reply ch=%u n=%u len=%u size=%u seq=%u cmd=0x%04X written=%d", m_Number, ordinal,
                             static_cast<unsigned>(reply.size()), sent.totalSize, sent.sequence, sent.command, written ? 1 : 0);
     }
-    if (outcome.busy != 0)
-        ReleaseSemaphore(m_Busy.Get(), static_cast<LONG>(outcome.busy), nullptr);
-    if (outcome.unhealthy)
-        m_State.healthy = false;
 }
 
 void SimChannel::Run()
