@@ -155,7 +155,14 @@ DWORD ZdtCiRecv(ZDTCI_HANDLE handle, void *buffer, DWORD size, DWORD *status, co
 
 void ZdtCiSetAbortEvent(ZDTCI_HANDLE handle, HANDLE abortEvent)
 {
-    // A legacy read ends only by data, its wait or a reset.
-    if (Generation() == kZdtCiGenerationCurrent)
+    switch (Generation()) {
+    case kZdtCiGenerationCurrent:
         zdtci_current::SetAbortEvent(handle, abortEvent);
+        break;
+    case kZdtCiGenerationLegacy:
+        zdtci_legacy::SetAbortEvent(handle, abortEvent);
+        break;
+    default:
+        break;
+    }
 }

@@ -57,4 +57,5 @@ DWORD ZdtCiStatus(ZDTCI_HANDLE handle);
 DWORD ZdtCiSend(ZDTCI_HANDLE handle, const void *data, DWORD length, DWORD *status);
 // wait: milliseconds, INFINITE, or null for no wait. A read that finds nothing reports 21.
 DWORD ZdtCiRecv(ZDTCI_HANDLE handle, void *buffer, DWORD size, DWORD *status, const DWORD *wait);
+// The event ends a waiting receive (status 21) and, in the current generation, any waiting call.
 void ZdtCiSetAbortEvent(ZDTCI_HANDLE handle, HANDLE abortEvent);

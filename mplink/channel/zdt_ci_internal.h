@@ -25,6 +25,7 @@ DWORD Create(void *context, ZDTCI_HANDLE *handle, DWORD sendBufferCount, DWORD s
 DWORD Close(ZDTCI_HANDLE handle);
 DWORD Send(ZDTCI_HANDLE handle, const void *data, DWORD length, DWORD *status);
 DWORD Recv(ZDTCI_HANDLE handle, void *buffer, DWORD size, DWORD *status, const DWORD *wait);
+void SetAbortEvent(ZDTCI_HANDLE handle, HANDLE abortEvent);
 } // namespace zdtci_legacy
 
 // What the driver hands back is checked before use; what does not fit is dropped, and said so

@@ -38,6 +38,8 @@ struct LegacyChannel {
     Direction send;
     Direction receive;
     uint32_t *doorbell = nullptr;
+    // Ends a waiting receive, so that the thread that reads the channel can always be stopped.
+    std::atomic<HANDLE> abortEvent{nullptr};
 
     HANDLE Device() const { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(record.ChannelDevice)); }
     HANDLE ReceiveEvent() const { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(record.ReceiveEvent)); }
@@ -243,7 +245,12 @@ DWORD Recv(ZDTCI_HANDLE handle, void *buffer, DWORD size, DWORD *status, const D
         }
         if (legacyring::Get(receive.ring, &entry))
             break;
-        WaitForSingleObject(channel->ReceiveEvent(), remaining);
+        HANDLE abort = channel->abortEvent.load();
+        HANDLE waits[2] = {channel->ReceiveEvent(), abort};
+        if (WaitForMultipleObjects(abort != nullptr ? 2 : 1, waits, FALSE, remaining) == WAIT_OBJECT_0 + 1) {
+            *status = kCiNoData;
+            return 0;
+        }
         if (timeout != INFINITE) {
             ULONGLONG elapsed = GetTickCount64() - start;
             remaining = elapsed >= timeout ? 0 : static_cast<DWORD>(timeout - elapsed);
@@ -262,6 +269,12 @@ DWORD Recv(ZDTCI_HANDLE handle, void *buffer, DWORD size, DWORD *status, const D
     GiveBack(receive, entry, receive.BufferSize());
     *status = kCiSuccess;
     return copied;
+}
+
+void SetAbortEvent(ZDTCI_HANDLE handle, HANDLE abortEvent)
+{
+    if (handle != nullptr)
+        Channel(handle)->abortEvent = abortEvent;
 }
 
 } // namespace zdtci_legacy

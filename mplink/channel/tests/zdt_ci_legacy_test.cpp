@@ -241,6 +241,27 @@ TEST(LegacyGeneration, AReceiveWaitsForItsPacketOrItsTimeOut)
     EXPECT_EQ(packet, Bytes(32, 9));
 }
 
+TEST(LegacyGeneration, TheAbortEventEndsAReceiveThatWaitsForever)
+{
+    FakeLegacyDriver driver(Config{});
+    LegacyChannel channel(driver);
+    ASSERT_EQ(channel.status, static_cast<DWORD>(kCiSuccess));
+    HANDLE abort = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ZdtCiSetAbortEvent(channel.handle, abort);
+
+    const DWORD forever = INFINITE;
+    auto receive = std::async(std::launch::async, [&] {
+        std::vector<uint8_t> packet;
+        return channel.Receive(&packet, 4096, &forever);
+    });
+    EXPECT_EQ(receive.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+    SetEvent(abort);
+    ASSERT_EQ(receive.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(receive.get(), static_cast<DWORD>(kCiNoData));
+    ZdtCiSetAbortEvent(channel.handle, nullptr);
+    CloseHandle(abort);
+}
+
 TEST(LegacyGeneration, WithoutAReceiveEventAReceiveCannotWait)
 {
     Config config;
