@@ -1,7 +1,5 @@
 #include "fake_legacy_driver.h"
 
-#include "channel_backend.h"
-
 #include <atomic>
 #include <cstring>
 
@@ -9,7 +7,6 @@ using namespace legacyring;
 
 namespace {
 
-FakeLegacyDriver *s_Driver = nullptr;
 HANDLE const kControlDevice = reinterpret_cast<HANDLE>(0x1001);
 HANDLE const kChannelDevice = reinterpret_cast<HANDLE>(0x2001);
 
@@ -17,16 +14,18 @@ uint64_t Load(uint64_t *word) { return std::atomic_ref<uint64_t>(*word).load(); 
 
 } // namespace
 
+FakeLegacyDriver *FakeLegacyDriver::s_Instance = nullptr;
+
 FakeLegacyDriver::FakeLegacyDriver(const Config &config) : m_Config(config)
 {
-    s_Driver = this;
+    s_Instance = this;
 }
 
 FakeLegacyDriver::~FakeLegacyDriver()
 {
     if (m_ReceiveEvent != nullptr)
         CloseHandle(m_ReceiveEvent);
-    s_Driver = nullptr;
+    s_Instance = nullptr;
 }
 
 void FakeLegacyDriver::Layout(Memory *memory, uint32_t buffers)
@@ -188,68 +187,4 @@ uint32_t FakeLegacyDriver::FreeSendBuffers() const
         if (Load(SlotAt(ring, index)) & kReady)
             ++free;
     return free;
-}
-
-// The seam, as this fake fills it.
-
-DWORD CiBackendFindInterface(const GUID &, wchar_t *, size_t)
-{
-    return ERROR_NOT_FOUND;
-}
-
-DWORD CiBackendOpen(const wchar_t *, CI_BACKEND_DEVICE **)
-{
-    return ERROR_FILE_NOT_FOUND;
-}
-
-void CiBackendClose(CI_BACKEND_DEVICE *)
-{
-}
-
-BOOL CiBackendIssue(CI_BACKEND_DEVICE *, const CI_IO_REQUEST &, OVERLAPPED *)
-{
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-}
-
-HANDLE CiBackendIoHandle(CI_BACKEND_DEVICE *, CiIoKind)
-{
-    return nullptr;
-}
-
-void CiBackendCancelAll(CI_BACKEND_DEVICE *)
-{
-}
-
-DWORD CiBackendFinish(CI_BACKEND_DEVICE *, const CI_IO_REQUEST &, DWORD error, DWORD *)
-{
-    return error;
-}
-
-bool CiBackendCurrentDriverPresent()
-{
-    return s_Driver != nullptr && s_Driver->Settings().currentDriverPresent;
-}
-
-HANDLE CiBackendLegacyOpen(const char *path)
-{
-    if (s_Driver == nullptr) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return nullptr;
-    }
-    return s_Driver->Open(path);
-}
-
-BOOL CiBackendLegacyControl(HANDLE device, DWORD code, void *input, DWORD inputSize, void *output, DWORD outputSize,
-                            DWORD *returned)
-{
-    if (returned != nullptr)
-        *returned = outputSize;
-    return s_Driver != nullptr && s_Driver->Control(device, code, input, inputSize, output, outputSize);
-}
-
-void CiBackendLegacyClose(HANDLE device)
-{
-    if (s_Driver != nullptr)
-        s_Driver->Close(device);
 }

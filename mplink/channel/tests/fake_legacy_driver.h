@@ -1,7 +1,7 @@
 #pragma once
 // An in-process legacy channel driver for tests: it answers the open control with rings and buffers
-// in this process's memory, and plays the driver's side of the rings on request.
-// Linked in place of a backend: the current generation's driver is absent unless asked for.
+// in this process's memory, and plays the driver's side of the rings on request. The backend of
+// fake_backend.cpp reaches the one that exists.
 
 #include "legacy_record.h"
 #include "legacy_ring.h"
@@ -25,8 +25,9 @@ public:
         uint32_t sendBuffers = 2;
         uint32_t receiveBuffers = 2;
         uint32_t sendEntryLength = 0;  // what a free send buffer offers; 0: the whole buffer
-        bool currentDriverPresent = false;
     };
+
+    static FakeLegacyDriver *s_Instance;
 
     explicit FakeLegacyDriver(const Config &config);
     ~FakeLegacyDriver();

@@ -1,5 +1,6 @@
 // The legacy driver generation against an in-process fake driver.
 #include "channel_test_util.h"
+#include "fake_current_driver.h"
 #include "fake_legacy_driver.h"
 #include "zdt_ci.h"
 
@@ -60,9 +61,8 @@ std::vector<uint8_t> Bytes(size_t size, uint8_t seed)
 
 TEST(LegacyGeneration, TheProbeChoosesTheCurrentDriverWhenBothAreInstalled)
 {
-    Config config;
-    config.currentDriverPresent = true;
-    FakeLegacyDriver driver(config);
+    FakeLegacyDriver legacy(Config{});
+    FakeCurrentDriver current;
     ZdtCiProbeDriver();
     EXPECT_EQ(ZdtCiGeneration(), kZdtCiGenerationCurrent);
 }
