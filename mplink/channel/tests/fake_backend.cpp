@@ -41,19 +41,22 @@ DWORD CiBackendOpen(const wchar_t *path, CI_BACKEND_DEVICE **device)
     if (FakeCurrentDriver::s_Instance == nullptr || wcscmp(path, kFakePath) != 0)
         return ERROR_FILE_NOT_FOUND;
     *device = new CI_BACKEND_DEVICE{0};
+    ++FakeCurrentDriver::s_Instance->opens;
     return ERROR_SUCCESS;
 }
 
 void CiBackendClose(CI_BACKEND_DEVICE *device)
 {
+    if (FakeCurrentDriver::s_Instance != nullptr)
+        ++FakeCurrentDriver::s_Instance->closes;
     delete device;
 }
 
 BOOL CiBackendIssue(CI_BACKEND_DEVICE *, const CI_IO_REQUEST &request, OVERLAPPED *overlapped)
 {
     FakeCurrentDriver *driver = FakeCurrentDriver::s_Instance;
-    if (driver == nullptr) {
-        SetLastError(ERROR_BROKEN_PIPE);
+    if (driver == nullptr || driver->failWith != 0) {
+        SetLastError(driver == nullptr ? ERROR_BROKEN_PIPE : driver->failWith);
         return FALSE;
     }
     switch (request.Kind) {

@@ -15,6 +15,8 @@ public:
     FakeCurrentDriver(const FakeCurrentDriver &) = delete;
     FakeCurrentDriver &operator=(const FakeCurrentDriver &) = delete;
 
+    // When not 0, every operation fails with it as it is issued.
+    DWORD failWith = 0;
     // What a write reports as written; -1: all of it.
     long long writeReports = -1;
     // What the next read delivers, and what it reports as read; -1: the packet's size.
@@ -23,6 +25,8 @@ public:
 
     std::vector<std::vector<uint8_t>> written;
     std::vector<DWORD> controls;
+    int opens = 0;
+    int closes = 0;
 
     static FakeCurrentDriver *s_Instance;
 };

@@ -1,8 +1,11 @@
 // The current generation against a fake driver that reports byte counts the pipes never would.
+#include "chan.h"
 #include "fake_current_driver.h"
 #include "zdt_ci.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -55,6 +58,35 @@ TEST_F(MisreportingDriver, ByteCountsBeyondTheBufferAreNotBelieved)
     driver.readReports = -1;
     EXPECT_EQ(ZdtCiRecv(handle, buffer, sizeof(buffer), &status, nullptr), 32u);
     EXPECT_EQ(status, static_cast<DWORD>(kCiSuccess));
+}
+
+TEST(ChanOverAFakeDriver, AMissingDeviceClosesTheDriverChannelAndTheResetOpensANewOne)
+{
+    FakeCurrentDriver driver;
+    ChanInitialize(nullptr);
+    CI_CHANNEL *channel = nullptr;
+    ASSERT_EQ(ChanCreate(&channel), static_cast<DWORD>(ERROR_SUCCESS));
+    uint8_t request[16] = {16, 0, 7, 0, 1, 0, 0, 0};
+    uint8_t reply[64];
+    // The reply the fake hands to every read: sequence 7, 12 bytes.
+    driver.nextPacket = {12, 0, 7, 0, 0x01, 0x80, 0, 0, 0xAA, 0xBB, 0xCC, 0xDD};
+    ASSERT_EQ(ChanTransaction(channel, request, reply, sizeof(reply)), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(driver.opens, 1);
+
+    driver.failWith = ERROR_FILE_NOT_FOUND;
+    EXPECT_EQ(ChanTransaction(channel, request, reply, sizeof(reply)), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(driver.closes, 1) << "the driver channel was closed";
+    EXPECT_EQ(ChanNeedsReset(channel), 1u);
+    EXPECT_EQ(ChanTransaction(channel, request, reply, sizeof(reply)), static_cast<DWORD>(ERROR_BROKEN_PIPE));
+
+    driver.failWith = 0;
+    EXPECT_EQ(ChanReset(channel), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(driver.opens, 2);
+    std::fill(reply, reply + sizeof(reply), 0xEE);
+    ASSERT_EQ(ChanTransaction(channel, request, reply, sizeof(reply)), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(reply[11], 0xDD);
+    EXPECT_TRUE(std::all_of(reply + 12, reply + sizeof(reply), [](uint8_t b) { return b == 0; }));
+    ChanTerminate();
 }
 
 } // namespace
