@@ -34,7 +34,7 @@ std::wstring ControlPath()
 bool PipePresent(const std::wstring &path)
 {
     // A pipe whose instances are all busy exists all the same.
-    return WaitNamedPipeW(path.c_str(), 1) || GetLastError() == ERROR_SEM_TIMEOUT;
+    return WaitNamedPipeW(path.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND;
 }
 
 // One synchronous exchange on an overlapped handle, bounded by a time-out.

@@ -80,6 +80,7 @@ TEST_F(ChanLayer, TheFirstTransactionOpensTheChannelAndDrainsStalePackets)
         EXPECT_EQ(ChanNeedsReset(channel), 1u) << "no driver channel before the first transaction";
 
         EXPECT_EQ(Transaction(channel, 1), c.result);
+        ASSERT_TRUE(local.WaitForRecords("packet", 1));
         std::vector<SimRecord> records = local.Records();
         auto open = std::find_if(records.begin(), records.end(), [](const SimRecord &r) { return r.verb == "open"; });
         auto packet = std::find_if(records.begin(), records.end(), [](const SimRecord &r) { return r.verb == "packet"; });
@@ -119,7 +120,9 @@ TEST_F(ChanLayer, FiveStaleRepliesMarkTheChannelUntilItIsReset)
     Stopwatch watch;
     EXPECT_EQ(Transaction(channel, 3), static_cast<DWORD>(ERROR_BROKEN_PIPE));
     EXPECT_LT(watch.ElapsedMs(), 1000u);
-    EXPECT_EQ(sim.Records("packet").size(), 2u);
+    ASSERT_TRUE(sim.WaitForRecords("packet", 2));
+    Sleep(200);
+    EXPECT_EQ(sim.Records("packet").size(), 2u) << "the refused request never went out";
 
     // The driver still calls the channel healthy: the reset keeps it, drains it and clears the mark.
     EXPECT_EQ(ChanReset(channel), static_cast<DWORD>(ERROR_SUCCESS));
@@ -294,9 +297,7 @@ TEST_F(ChanLayer, TheLastTerminateDestroysTheChannelsAndClosesTheirDriverChannel
     ChanTerminate();
     EXPECT_EQ(ChanNeedsReset(channel), 0u) << "still alive after the first of two terminates";
     ChanTerminate();
-    for (int i = 0; i < 100 && sim.Records("closed").empty(); ++i)
-        Sleep(50);
-    EXPECT_EQ(sim.Records("closed").size(), 1u);
+    EXPECT_TRUE(sim.WaitForRecords("closed", 1));
     CI_CHANNEL *after = nullptr;
     EXPECT_EQ(ChanCreate(&after), static_cast<DWORD>(ERROR_NOT_READY));
     ChanTerminate(); // below zero: put back

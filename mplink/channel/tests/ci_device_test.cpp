@@ -50,17 +50,6 @@ protected:
         return device;
     }
 
-    // Waits until the simulator has recorded at least count lines of the verb.
-    static bool WaitForRecords(const OxbSim &sim, const char *verb, size_t count)
-    {
-        for (int i = 0; i < 200; ++i) {
-            if (sim.Records(verb).size() >= count)
-                return true;
-            Sleep(50);
-        }
-        return false;
-    }
-
     OxbSim sim{OxbSim::UniqueName("device")};
 };
 
@@ -154,7 +143,7 @@ TEST_F(DeviceLayer, TwoThreadsWritingToOneHandleDeliverEveryPacketWhole)
     second.join();
     EXPECT_EQ(failures.load(), 0);
 
-    ASSERT_TRUE(WaitForRecords(sim, "packet", 2 * kPerThread));
+    ASSERT_TRUE(sim.WaitForRecords("packet", 2 * kPerThread));
     std::vector<uint64_t> received, sent;
     for (const SimRecord &record : sim.Records("packet"))
         received.push_back(record.Number("digest"));
@@ -282,7 +271,7 @@ TEST_F(DeviceLayer, AReadThatFindsItsDataWaitingReportsItsBytes)
     std::vector<uint8_t> packet = NumberedPacket(3, 1, 100);
     DWORD bytes = 0;
     ASSERT_EQ(CiDeviceWrite(device, packet.data(), 100, &bytes, 5000), static_cast<DWORD>(ERROR_SUCCESS));
-    ASSERT_TRUE(WaitForRecords(sim, "reply", 1));
+    ASSERT_TRUE(sim.WaitForRecords("reply", 1));
 
     // The echo is in the pipe already: the read completes as it is issued.
     uint8_t buffer[4096];
@@ -301,7 +290,7 @@ TEST_F(DeviceLayer, APacketLargerThanTheReadBufferIsCutAndItsRestDropped)
     DWORD bytes = 0;
     ASSERT_EQ(CiDeviceWrite(device, large.data(), 100, &bytes, 5000), static_cast<DWORD>(ERROR_SUCCESS));
     ASSERT_EQ(CiDeviceWrite(device, small.data(), 50, &bytes, 5000), static_cast<DWORD>(ERROR_SUCCESS));
-    ASSERT_TRUE(WaitForRecords(sim, "reply", 2));
+    ASSERT_TRUE(sim.WaitForRecords("reply", 2));
 
     uint8_t buffer[4096];
     ASSERT_EQ(CiDeviceRead(device, buffer, 40, &bytes, 5000), static_cast<DWORD>(ERROR_SUCCESS));
@@ -324,7 +313,7 @@ TEST_F(DeviceLayer, OnlyTheLastTerminateDestroysTheOpenDevices)
     EXPECT_TRUE(sim.Records("closed").empty());
     CiDeviceTerminate();
     // The last reference destroyed the open device: the simulator saw its channel close.
-    EXPECT_TRUE(WaitForRecords(sim, "closed", 1));
+    EXPECT_TRUE(sim.WaitForRecords("closed", 1));
     CiDeviceTerminate(); // at 0: nothing
     CiDeviceInitialize(); // for the fixture's TearDown
 }

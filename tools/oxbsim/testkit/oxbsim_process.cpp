@@ -180,3 +180,15 @@ std::vector<SimRecord> OxbSim::Records(const std::string &verb) const
             matching.push_back(record);
     return matching;
 }
+
+bool OxbSim::WaitForRecords(const std::string &verb, size_t count, DWORD timeoutMs) const
+{
+    ULONGLONG start = GetTickCount64();
+    for (;;) {
+        if (Records(verb).size() >= count)
+            return true;
+        if (GetTickCount64() - start >= timeoutMs)
+            return false;
+        Sleep(20);
+    }
+}
