@@ -9,7 +9,7 @@
 # the prefix is then cloned from the template when it does not exist yet.
 set -euo pipefail
 
-winedir=$1; shift
+winedir=$(realpath -m "$1"); shift
 program=$1; shift
 
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -62,5 +62,12 @@ if [ -z "${WINEPREFIX:-}" ]; then
   export WINEPREFIX=$winedir/prefix-$name
 fi
 ensure_prefix "$WINEPREFIX"
+# Keep the prefix's wineserver (and its services) up between programs: starting it costs
+# seconds, and tests start many short programs. wine-stop.sh ends it.
+if wineserver -p </dev/null >/dev/null 2>&1; then
+  # A fresh server: bring up the prefix's own processes (services, device manager) detached from
+  # our output, or they would hold the caller's pipes open for as long as the server lives.
+  wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 || true
+fi
 
 exec wine "$program" "$@"

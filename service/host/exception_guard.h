@@ -12,6 +12,8 @@
 #include <windows.h>
 
 #include <exception>
+#include <memory>
+#include <type_traits>
 #include <new>
 #include <utility>
 
@@ -27,8 +29,9 @@ bool RunGuarded(void (*body)(void *context), void *context, DWORD *code);
 template <class Body>
 bool RunGuarded(Body &&body, DWORD *code)
 {
-    auto thunk = [](void *context) { (*static_cast<std::remove_reference_t<Body> *>(context))(); };
-    return RunGuarded(+thunk, &body, code);
+    using Callable = std::remove_reference_t<Body>;
+    auto thunk = [](void *context) { (*static_cast<Callable *>(context))(); };
+    return RunGuarded(+thunk, const_cast<void *>(static_cast<const void *>(std::addressof(body))), code);
 }
 
 // Raises the structured exception that stands for the C++ exception being handled (call it from a

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr DWORD kServiceType = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS; // 0x30
+constexpr DWORD kServiceType = SERVICE_WIN32; // 0x30
 constexpr size_t kInsertionChars = 1024;
 constexpr int kConsoleSlots = 64;
 

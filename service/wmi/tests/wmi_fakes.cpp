@@ -1,0 +1,166 @@
+#include "wmi_fakes.h"
+
+FakeClassObject::~FakeClassObject()
+{
+    for (auto &[name, value] : m_Properties)
+        VariantClear(&value);
+}
+
+void FakeClassObject::SetProperty(const std::wstring &name, const VARIANT &value)
+{
+    VARIANT copy;
+    VariantInit(&copy);
+    VariantCopy(&copy, const_cast<VARIANT *>(&value));
+    auto [slot, inserted] = m_Properties.emplace(name, copy);
+    if (!inserted) {
+        VariantClear(&slot->second);
+        slot->second = copy;
+    }
+}
+
+void FakeClassObject::SetString(const std::wstring &name, const wchar_t *text)
+{
+    VARIANT value;
+    VariantInit(&value);
+    V_VT(&value) = VT_BSTR;
+    V_BSTR(&value) = SysAllocString(text);
+    SetProperty(name, value);
+    VariantClear(&value);
+}
+
+void FakeClassObject::SetInt(const std::wstring &name, VARTYPE type, long long number)
+{
+    VARIANT value;
+    VariantInit(&value);
+    V_VT(&value) = type;
+    switch (type) {
+    case VT_I2:
+        V_I2(&value) = static_cast<SHORT>(number);
+        break;
+    case VT_I4:
+        V_I4(&value) = static_cast<LONG>(number);
+        break;
+    case VT_UI1:
+        V_UI1(&value) = static_cast<BYTE>(number);
+        break;
+    case VT_UI2:
+        V_UI2(&value) = static_cast<USHORT>(number);
+        break;
+    case VT_UI4:
+        V_UI4(&value) = static_cast<ULONG>(number);
+        break;
+    case VT_BOOL:
+        V_BOOL(&value) = number ? VARIANT_TRUE : VARIANT_FALSE;
+        break;
+    default:
+        V_VT(&value) = VT_NULL;
+        break;
+    }
+    SetProperty(name, value);
+}
+
+void FakeClassObject::SetBytes(const std::wstring &name, const std::vector<uint8_t> &bytes)
+{
+    VARIANT value;
+    VariantInit(&value);
+    SAFEARRAY *array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    {
+        CSafeArrayData data(array);
+        if (!bytes.empty())
+            memcpy(data.Data(), bytes.data(), bytes.size());
+    }
+    V_VT(&value) = VT_ARRAY | VT_UI1;
+    V_ARRAY(&value) = array;
+    SetProperty(name, value);
+    VariantClear(&value);
+}
+
+HRESULT FakeClassObject::QueryInterface(REFIID riid, void **object)
+{
+    if (object == nullptr)
+        return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IWbemClassObject)) {
+        *object = static_cast<IWbemClassObject *>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG FakeClassObject::AddRef()
+{
+    return ++m_References;
+}
+
+ULONG FakeClassObject::Release()
+{
+    ULONG left = --m_References;
+    if (left == 0)
+        delete this;
+    return left;
+}
+
+HRESULT FakeClassObject::Get(LPCWSTR name, LONG, VARIANT *value, CIMTYPE *type, LONG *flavor)
+{
+    if (name == nullptr || value == nullptr)
+        return WBEM_E_INVALID_PARAMETER;
+    auto found = m_Properties.find(name);
+    if (found == m_Properties.end())
+        return WBEM_E_NOT_FOUND;
+    VariantInit(value);
+    HRESULT result = VariantCopy(value, &found->second);
+    if (type != nullptr)
+        *type = CIM_EMPTY;
+    if (flavor != nullptr)
+        *flavor = 0;
+    return result;
+}
+
+HRESULT FakeEnumerator::QueryInterface(REFIID riid, void **object)
+{
+    if (object == nullptr)
+        return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumWbemClassObject)) {
+        *object = static_cast<IEnumWbemClassObject *>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG FakeEnumerator::AddRef()
+{
+    return ++m_References;
+}
+
+ULONG FakeEnumerator::Release()
+{
+    ULONG left = --m_References;
+    if (left == 0)
+        delete this;
+    return left;
+}
+
+HRESULT FakeEnumerator::Reset()
+{
+    m_Position = 0;
+    return S_OK;
+}
+
+HRESULT FakeEnumerator::Next(LONG timeout, ULONG count, IWbemClassObject **objects, ULONG *returned)
+{
+    *returned = 0;
+    if (count != 1 || objects == nullptr)
+        return WBEM_E_INVALID_PARAMETER;
+    if (m_Timeouts > 0 && timeout != static_cast<LONG>(WBEM_INFINITE)) {
+        --m_Timeouts;
+        return WBEM_S_TIMEDOUT;
+    }
+    if (m_Position >= m_Objects.size())
+        return WBEM_S_FALSE;
+    objects[0] = ComPtr<IWbemClassObject>(m_Objects[m_Position++]).Detach();
+    *returned = 1;
+    return WBEM_S_NO_ERROR;
+}
