@@ -1,0 +1,69 @@
+#pragma once
+// The pipe server: the simulated channel driver. It serves the control pipe, makes one channel per
+// control connection (its data pipe, its busy semaphore, its driver state), answers the control
+// exchange, reads the channel's packets, hands them to the responders and writes the replies as
+// the fault injector shaped them.
+
+#include "control_exchange.h"
+#include "fault_injector.h"
+#include "options.h"
+#include "recorder.h"
+#include "responder.h"
+#include "script.h"
+#include "unique_handle.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class Simulator {
+public:
+    Simulator(const SimOptions &options, const Script &script, Recorder &recorder);
+    ~Simulator();
+    Simulator(const Simulator &) = delete;
+    Simulator &operator=(const Simulator &) = delete;
+
+    // Serves the control pipe; false with a reason when the pipe cannot be made (a simulator of
+    // the same name is running, for one).
+    bool Start(std::string *error);
+    // Ends every channel and the listener.
+    void Stop();
+    HANDLE StopEvent() const { return m_Stop.Get(); }
+
+    // Modules that answer packets, asked in the order added.
+    void AddResponder(std::unique_ptr<Responder> responder);
+
+    // For the channels.
+    const std::wstring &ControlPath() const { return m_ControlPath; }
+    Recorder &Record() { return m_Recorder; }
+    ChannelPool &Pool() { return m_Pool; }
+    const FaultInjector &Faults() const { return m_Faults; }
+    uint32_t NextRequestOrdinal() { return ++m_Requests; }
+    uint32_t NextOpenOrdinal() { return ++m_Opens; }
+    void AnswerPacket(uint32_t channel, uint32_t ordinal, const Packet &request, std::vector<Packet> *replies);
+    // The far end vanishes: nothing is closed in order, as when the processor resets.
+    [[noreturn]] void Vanish();
+
+private:
+    void Listen();
+    UniqueHandle NewInstance(bool first);
+
+    std::wstring m_ControlPath;
+    Recorder &m_Recorder;
+    ChannelPool m_Pool;
+    FaultInjector m_Faults;
+    std::vector<std::unique_ptr<Responder>> m_Responders;
+    std::atomic<uint32_t> m_Requests{0};
+    std::atomic<uint32_t> m_Opens{0};
+    std::atomic<uint32_t> m_Channels{0};
+    UniqueHandle m_Stop;
+    UniqueHandle m_Listening; // the instance that waits for the next client
+    std::thread m_Listener;
+    std::mutex m_ThreadsLock;
+    std::vector<std::thread> m_ChannelThreads;
+};
