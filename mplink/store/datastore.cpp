@@ -591,7 +591,10 @@ bool DATASTORE::Walk(const MIBOID &start, const MIBOID &end, DATASTORE_WALK_CALL
     // Find the first node at or after start.
     MIBOID path{1};
     Node *node = &m_Root;
-    if (&start != &s_NoStartOid && start.count > 0) {
+    if (Node *hinted = &start != &s_NoStartOid ? FindHinted(start) : nullptr) {
+        path = start;
+        node = excludeStart ? NextInOrder(hinted, &path) : hinted;
+    } else if (&start != &s_NoStartOid && start.count > 0) {
         if (start.subIds[0] > 1)
             return true;  // beyond every node
         if (start.subIds[0] == 1) {
@@ -617,10 +620,28 @@ bool DATASTORE::Walk(const MIBOID &start, const MIBOID &end, DATASTORE_WALK_CALL
     for (; node; node = NextInOrder(node, &path)) {
         if (!toTheEnd && CompareMibOid(path, end) >= 0)
             break;
-        if (node->IsVisible() && !callback(path, node->Value(), user))
+        if (node->IsVisible() && !callback(path, node->Value(), user)) {
+            // Readers may race here, but under the shared lock no node is freed, so whichever
+            // hint wins is a live node of this generation.
+            m_Hint.store(node, std::memory_order_relaxed);
+            m_HintGeneration.store(Generation(), std::memory_order_release);
             return false;
+        }
     }
     return true;
+}
+
+// The hinted node when it is still alive (no node was freed or moved since) and its OID is start.
+DATASTORE_NODE *DATASTORE::FindHinted(const MIBOID &start)
+{
+    if (m_HintGeneration.load(std::memory_order_acquire) != Generation())
+        return nullptr;
+    Node *hint = m_Hint.load(std::memory_order_relaxed);
+    Node *node = hint;
+    for (int32_t i = start.count - 1; i >= 0; --i, node = node->parent)
+        if (!node || node->subId != start.subIds[i])
+            return nullptr;
+    return node == nullptr ? hint : nullptr;
 }
 
 bool DATASTORE::Merge(DATASTORE *staging)
@@ -628,6 +649,7 @@ bool DATASTORE::Merge(DATASTORE *staging)
     if (!staging || staging == this || staging->m_Locking)
         return false;
     RWLOCK_EXCLUSIVE_HOLD hold(m_Lock);
+    Changed();  // nodes of this store are freed or replaced
     if (staging->m_Root.flags & MIBFLAG_REPLACE) {
         AdoptChildren(&staging->m_Root);
         staging->Changed();
@@ -701,11 +723,6 @@ bool DATASTORE::MergeChildren(DATASTORE_NODE *stagingParent, DATASTORE_NODE *tar
 // ---- Inspection ---------------------------------------------------------------------------------
 
 namespace {
-
-struct InspectState {
-    DATASTORE_INSPECT_CALLBACK callback;
-    void *user;
-};
 
 // Checks one search tree: keys within (low, high), heap order, and every node a child of parent.
 // Returns the number of nodes, or -1 when broken.

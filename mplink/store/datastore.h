@@ -258,10 +258,17 @@ private:
     DATASTORE_NODE *StoreValue(DATASTORE_NODE *node, const MIBVALUE &value);
     void Changed() { m_Generation.fetch_add(1, std::memory_order_relaxed); }
 
+    DATASTORE_NODE *FindHinted(const MIBOID &start);
+
     uint32_t m_Locking;
     RWLOCK m_Lock;
     DATASTORE_NODE m_Root;
     std::atomic<uint64_t> m_Generation{0};
+    // Where the last walk that a callback stopped ended, and the generation it belongs to: a
+    // manager walks a table with GetNext after GetNext, each starting where the last one ended,
+    // and such a walk then begins without a search.
+    std::atomic<DATASTORE_NODE *> m_Hint{nullptr};
+    std::atomic<uint64_t> m_HintGeneration{~uint64_t(0)};
     DATASTORE *m_ListPrev = nullptr;  // the store list
     DATASTORE *m_ListNext = nullptr;
 };

@@ -111,6 +111,7 @@ void BM_SetValueBuild(benchmark::State &state)
             for (uint32_t row = 1; row <= rows; ++row)
                 store->SetValue(CellOid(column, row), CellValue(column, row));
         state.PauseTiming();
+        state.counters["heap_bytes_per_object"] = double(DataStoreHeapBytesInUse()) / objects;
         delete store;
         state.ResumeTiming();
     }

@@ -364,12 +364,16 @@ bool Driver::Step(Choices &c)
     case 9: {  // a walk of either store
         const bool global = c.Below(3) != 0;
         const uint32_t startKind = c.Below(4), endKind = c.Below(4);
-        const Path start = RandomPath(c);
+        // Often where the last stopped walk ended, as a manager's next GetNext would.
+        const Path start = startKind >= 2 && !m_LastStop.empty() ? m_LastStop : RandomPath(c);
         Path end = startKind == 1 && endKind == 1 ? start : RandomPath(c);
         if (endKind == 1)
             end.push_back(0);  // the Get form: start . 0
         const bool exclude = c.Below(2) == 0;
         const size_t limit = c.Below(4);
+        Note(std::string("Walk ") + (global ? "global" : "staging") + " from " +
+             (startKind == 0 ? "the first" : Describe(start)) + " to " + (endKind == 0 ? "the end" : Describe(end)) +
+             (exclude ? " excluding" : "") + " limit " + std::to_string(limit));
         const MIBOID startOid = ToOid(start), endOid = ToOid(end);
         std::vector<Visit> seen;
         DATASTORE *store = global ? m_Global : m_Staging;
@@ -389,6 +393,8 @@ bool Driver::Step(Choices &c)
                                   .Walk(startKind == 0 ? nullptr : &start, endKind == 0 ? nullptr : &end, exclude,
                                         limit, &expected);
         }
+        if (!ran && !seen.empty())
+            m_LastStop = seen.back().oid;
         if (ran != expectedRan || seen != expected)
             return Fail("Walk from " + Describe(start) + " to " + Describe(end) + (exclude ? " excluding" : "") +
                         " saw " + std::to_string(seen.size()) + " nodes, expected " +

@@ -106,6 +106,7 @@ private:
     Path m_Index;
     bool m_CursorOpen = false;
     Path m_CursorGroup;
+    Path m_LastStop;  // where the last walk that its callback stopped ended
     std::string m_Failure;
     std::deque<std::string> m_Recent;
 };

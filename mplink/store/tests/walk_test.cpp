@@ -133,4 +133,42 @@ TEST_F(WalkTest, ManySiblingsInAnyInsertionOrder)
     EXPECT_EQ(Shape(store).size(), count + 5);
 }
 
+// A manager walks with GetNext after GetNext, each from the last answer, while collections change
+// the store in between.
+TEST(WalkSteps, FollowTheStoreAsItChanges)
+{
+    StoreHeapScope heap;
+    DATASTORE *store = new DATASTORE(true);
+    const std::string column = "1.3.6.1.4.1.9.6.1.1.1";
+    for (int row : {2, 4, 6, 8})
+        ASSERT_TRUE(store->SetValue(Oid(column + "." + std::to_string(row)), Integer(row)));
+    auto next = [&](const std::string &from) {
+        const std::vector<std::string> seen = WalkAll(store, Oid(from), s_NoEndOid, true, 1);
+        return seen.empty() ? std::string("end") : seen.front();
+    };
+    const std::string r = column + ".";
+    EXPECT_EQ(next(column), r + "2=2");
+    EXPECT_EQ(next(r + "2"), r + "4=4");
+    ASSERT_TRUE(store->SetValue(Oid(r + "5"), Integer(5)));  // a row appears right after
+    EXPECT_EQ(next(r + "4"), r + "5=5");
+    ASSERT_TRUE(store->SetValue(Oid(r + "6"), Text(std::string(40, 's'))));  // the next row grows
+    EXPECT_EQ(next(r + "5"), r + "6=\"" + std::string(40, 's') + "\"");
+
+    // A cycle replaces the table: the node the last answer came from is gone.
+    DATASTORE *staging = new DATASTORE(false);
+    DATASTORE_TABLE table(staging);
+    ASSERT_TRUE(table.BeginTable(Oid("1.3.6.1.4.1.9.6.1.1"), 1, true));
+    for (int row : {3, 7, 9}) {
+        table.SetIndex(static_cast<uint32_t>(row));
+        ASSERT_TRUE(table.SetInteger(1, row * 10));
+    }
+    ASSERT_TRUE(store->Merge(staging));
+    delete staging;
+    EXPECT_EQ(next(r + "6"), r + "7=70");
+    EXPECT_EQ(next(r + "7"), r + "9=90");
+    EXPECT_EQ(next(r + "9"), "end");
+    // Asking again from an earlier answer still works.
+    EXPECT_EQ(next(r + "3"), r + "7=70");
+}
+
 } // namespace
