@@ -2,6 +2,7 @@
 // Modules: pipe_server (the channel driver and its pipes), control_exchange (the device
 // controls), blackbox_responder (the health log service), echo_responder, fault_injector, and
 // script (what a test tells it to do). See options.h and script.h for how to drive it.
+#include "agentx_master.h"
 #include "blackbox_responder.h"
 #include "echo_responder.h"
 #include "options.h"
@@ -52,7 +53,13 @@ int wmain(int argc, wchar_t **argv)
         return 2;
     }
 
+    auto agentx = std::make_unique<AgentxMaster>(recorder);
+    if (!agentx->Configure(script.agentx, &error)) {
+        fprintf(stderr, "oxbsim: %s\n", error.c_str());
+        return 2;
+    }
     Simulator simulator(options, script, recorder);
+    simulator.AddResponder(std::move(agentx));
     simulator.AddResponder(std::make_unique<BlackboxResponder>(recorder));
     if (script.echo)
         simulator.AddResponder(std::make_unique<EchoResponder>());

@@ -55,6 +55,12 @@ bool ParseAction(std::istringstream &words, Fault *fault, std::string *error)
 bool ParseDirective(const std::string &line, Script *script, std::string *error)
 {
     std::string text = line;
+    if (text.compare(0, 7, "agentx ") == 0) {
+        while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
+            text.pop_back();
+        script->agentx.push_back(text.substr(7));
+        return true;
+    }
     while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
         text.pop_back();
     // "on request 3: stale 2" and "on request 3 : stale 2" read alike.

@@ -22,6 +22,8 @@ struct Script {
     bool echo = false;
     std::map<uint32_t, std::vector<Fault>> onOpen;
     std::map<uint32_t, std::vector<Fault>> onRequest;
+    // "agentx ..." lines for the AgentX master (agentx_master.h), which reads them itself.
+    std::vector<std::string> agentx;
 };
 
 // Adds one directive; false with a reason when the line is not one. Blank lines and lines that
