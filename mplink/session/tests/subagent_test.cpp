@@ -1,0 +1,424 @@
+// The sub-agent, its thread and its traps against the simulated processor's scripted master.
+#include "agentx_pdu.h"
+#include "enterprise_arc.h"
+#include "oxbsim_process.h"
+#include "pipe_backend.h"
+#include "service_parameters.h"
+#include "store_writers.h"
+#include "subagent.h"
+#include "traps.h"
+#include "zdt_ci.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string E = "1.3.6.1.4.1.32473";
+
+MIBOID Oid(const std::string &text)
+{
+    MIBOID oid;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t dot = text.find('.', at);
+        oid.Append(static_cast<uint32_t>(std::stoul(text.substr(at, dot - at))));
+        at = dot == std::string::npos ? text.size() : dot + 1;
+    }
+    return oid;
+}
+
+class TestScheduler : public AGENTX_SCHEDULER {
+public:
+    int RegisterCollectors(AXSESSION &session) override
+    {
+        for (uint32_t group : {1u, 5u}) {
+            const uint32_t ids[] = {1, ENTERPRISE_NUMBER, group};
+            uint8_t oid[32];
+            WriteAgentXOid(oid, 4, 0, ids, 3);
+            int result = session.Register(oid, 127);
+            if (result != 0)
+                return result;
+        }
+        return 0;
+    }
+    void TriggerCollection(const char *group, uint32_t seconds) override
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        triggers.push_back(std::string(group) + "/" + std::to_string(seconds));
+    }
+    std::vector<std::string> Triggers()
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        return triggers;
+    }
+
+private:
+    std::mutex lock;
+    std::vector<std::string> triggers;
+};
+
+std::atomic<int> s_Restarts{0};
+std::wstring s_RestartLine;
+void CountRestart(const wchar_t *line)
+{
+    s_RestartLine = line;
+    ++s_Restarts;
+}
+
+class SubAgent : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        AxTransportTimeouts::PassthruWaitMs = 2000;
+        AxTransportTimeouts::HandshakeWaitMs = 2000;
+        AxTransportTimeouts::ThreadReadWaitMs = 300;
+        AxTransportTimeouts::IdleWaitMs = 300;
+        AxTransportTimeouts::QueueWaitMs = 3000;
+        AxTransportTimeouts::SettleMs = 10;
+        AgentXThreadTimeouts::OpenRetryMs = 100;
+        CWorkerThread::StopWaitMs = 10000;
+        s_KdlEventSink = nullptr;
+        s_AgentXRestartLauncher = &CountRestart;
+        s_Restarts = 0;
+        s_AgentXScheduler = &scheduler;
+        s_ServiceParameters = SERVICE_PARAMETERS{};
+        WriteRecordedSessionId(0);
+        ASSERT_TRUE(InitDataStores());
+        s_DataStore = new DATASTORE(true);
+        InitTraps();
+    }
+    void TearDown() override
+    {
+        if (started)
+            StopAgentX();
+        TermTraps();
+        TermDataStores();
+        s_AgentXScheduler = nullptr;
+        ZdtCiTerminate();
+    }
+
+    void Set(const std::string &oid, int32_t value) { ASSERT_TRUE(s_DataStore->SetInteger(Oid(oid), value)); }
+    void SetText(const std::string &oid, const std::string &text)
+    {
+        MIBVALUE value;
+        value.InitOctetString(static_cast<uint32_t>(text.size()), text.data());
+        ASSERT_TRUE(s_DataStore->SetValue(Oid(oid), value));
+    }
+
+    bool Start(std::vector<std::string> directives = {})
+    {
+        PipeBackendSetName(sim.Name().c_str());
+        if (!sim.Start(directives))
+            return false;
+        ZdtCiInitialize(nullptr);
+        started = StartAgentX();
+        return started;
+    }
+
+    // The master's answers in the order its requests went out.
+    std::vector<SimRecord> Answers(size_t count)
+    {
+        EXPECT_TRUE(sim.WaitForRecords("axanswer", count)) << count;
+        return sim.Records("axanswer");
+    }
+
+    TestScheduler scheduler;
+    OxbSim sim{OxbSim::UniqueName("subagent")};
+    bool started = false;
+};
+
+TEST_F(SubAgent, OpensRegistersAndClosesRecordingTheSessionId)
+{
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(sim.WaitForRecords("axregister", 2));
+    auto opens = sim.Records("axopen");
+    ASSERT_EQ(opens.size(), 1u);
+    EXPECT_EQ(opens[0].Get("id"), E + ".42");
+    EXPECT_EQ(opens[0].Get("descr"), "TLM_Windows_AgentX_sub-agent");
+    auto registers = sim.Records("axregister");
+    EXPECT_EQ(registers[0].Get("oid"), E + ".1");
+    EXPECT_EQ(registers[1].Get("oid"), E + ".5");
+    EXPECT_EQ(registers[0].Number("priority"), 127u);
+    EXPECT_EQ(registers[0].Number("session"), opens[0].Number("session"));
+    DWORD recorded = 0;
+    ASSERT_TRUE(ReadRecordedSessionId(&recorded));
+    EXPECT_EQ(recorded, opens[0].Number("session"));
+    // The key is volatile: it must not outlive a reboot.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAgentXVolatileKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_NE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kAgentXVolatileKey) + L"\\probe").c_str(), 0, nullptr,
+                              0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS)
+        << "a non-volatile subkey below a volatile key is refused";
+
+    StopAgentX();
+    started = false;
+    ASSERT_TRUE(sim.WaitForRecords("axclose", 1));
+    auto closes = sim.Records("axclose");
+    EXPECT_EQ(closes[0].Number("session"), opens[0].Number("session"));
+    EXPECT_EQ(closes[0].Number("reason"), 5u);
+    ASSERT_TRUE(ReadRecordedSessionId(&recorded));
+    EXPECT_EQ(recorded, 0u);
+}
+
+TEST_F(SubAgent, StaleSessionOfAnEarlierRunIsClosedFirst)
+{
+    ASSERT_TRUE(WriteRecordedSessionId(7));
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(sim.WaitForRecords("axregister", 2));
+    auto records = sim.Records();
+    std::vector<std::string> order;
+    for (const SimRecord &r : records)
+        if (r.verb == "axclose" || r.verb == "axopen" || r.verb == "axpassthru")
+            order.push_back(r.verb + (r.verb == "axpassthru" ? ":" + r.Get("request") : ":" + r.Get("session")));
+    std::vector<std::string> expected = {"axpassthru:open", "axclose:7", "axpassthru:close", "axpassthru:open",
+                                         "axopen:100"};
+    EXPECT_EQ(order, expected);
+}
+
+TEST_F(SubAgent, AnswersGetAndGetNextFromTheStore)
+{
+    Set(E + ".1.1.0", 42);
+    SetText(E + ".1.2.0", "abc");
+    Set(E + ".1.3.1.0", 7);
+    Set(E + ".5.1.0", -3);
+    struct Case {
+        std::string request;
+        std::string error;
+        std::string vb1;
+    } cases[] = {
+        {"get " + E + ".1.1.0", "0", "2:" + E + ".1.1.0:42"},
+        {"get " + E + ".1.3", "0", "128:" + E + ".1.3"},  // interior node
+        {"get " + E + ".1.9.0", "0", "128:" + E + ".1.9.0"},
+        {"getnext " + E + ".1.1.0", "0", "4:" + E + ".1.2.0:x616263"},
+        {"getnext " + E + ".1.1.0 - inc", "0", "2:" + E + ".1.1.0:42"},
+        {"getnext " + E + ".1.3.1.0 " + E + ".6", "0", "2:" + E + ".5.1.0:-3"},  // crossing groups
+        {"getnext " + E + ".1.3.1.0 " + E + ".2", "0", "130:" + E + ".1.3.1.0"},  // range ends first
+        {"getnext " + E + ".5.1.0", "0", "130:" + E + ".5.1.0"},                  // end of the store
+        {"getnext " + E + ".1", "0", "2:" + E + ".1.1.0:42"},
+        {"getbulk " + E + ".1", "5", ""},
+        {"testset " + E + ".1.1.0", "5", ""},
+        {"foreign get " + E + ".1.1.0", "257", ""},
+    };
+    std::vector<std::string> directives;
+    for (const Case &c : cases)
+        directives.push_back("agentx on register 2: " + c.request);
+    ASSERT_TRUE(Start(directives));
+    auto answers = Answers(std::size(cases));
+    ASSERT_EQ(answers.size(), std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(answers[i].Number("packet"), i + 1) << cases[i].request;
+        EXPECT_EQ(answers[i].Get("error"), cases[i].error) << cases[i].request;
+        EXPECT_EQ(answers[i].Get("vbs"), cases[i].vb1.empty() ? "0" : "1") << cases[i].request;
+        EXPECT_EQ(answers[i].Get("vb1"), cases[i].vb1) << cases[i].request;
+    }
+    // Requests on the store's groups trigger their collections first.
+    std::vector<std::string> triggers = scheduler.Triggers();
+    EXPECT_EQ(std::count(triggers.begin(), triggers.end(), "ZDTSCSI/120"), 1);
+    EXPECT_EQ(std::count(triggers.begin(), triggers.end(), "ZDTSAS/120"), 1);
+    EXPECT_EQ(std::count(triggers.begin(), triggers.end(), "ZDTSTDEQ/120"), 10);
+}
+
+TEST_F(SubAgent, ResponseThatWouldNotFitIsTooBig)
+{
+    std::string big(1000, 'x');
+    for (int i = 1; i <= 5; ++i)
+        SetText(E + ".1." + std::to_string(i) + ".0", big);
+    std::string get = "get";
+    for (int i = 1; i <= 5; ++i)
+        get += " " + E + ".1." + std::to_string(i) + ".0";
+    ASSERT_TRUE(Start({"agentx on register 2: " + get, "agentx on register 2: get " + E + ".1.1.0"}));
+    auto answers = Answers(2);
+    EXPECT_EQ(answers[0].Get("error"), "1");
+    EXPECT_EQ(answers[0].Get("vbs"), "0");
+    EXPECT_EQ(answers[1].Get("error"), "0");
+    EXPECT_EQ(answers[1].Get("vbs"), "1");
+}
+
+TEST_F(SubAgent, MalformedPdusFromTheMasterAreDroppedOrRefused)
+{
+    Set(E + ".1.1.0", 42);
+    ASSERT_TRUE(Start({
+        "agentx on register 2: pdu 01050000",                                   // a cut header: dropped
+        "agentx on register 2: pdu 0105000064000000000000000200000004000000",   // session 100, payload past the end
+        "agentx on register 2: packet 1000000094000000",                       // size beyond the bytes
+        "agentx on register 2: response " + E + ".1.1.0",                       // a Response as a request
+        "agentx on register 2: get " + E + ".1.1.0",
+    }));
+    ASSERT_TRUE(sim.WaitForRecords("axanswer", 1));
+    auto answers = sim.Records("axanswer");
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].Get("vb1"), "2:" + E + ".1.1.0:42");
+}
+
+TEST_F(SubAgent, CloseFromTheMasterIsAnsweredAndTheSessionReturns)
+{
+    HANDLE reset = CreateEventW(nullptr, FALSE, FALSE, kOxbResetEventName);
+    ASSERT_TRUE(Start({"agentx on register 2: close"}));
+    auto answers = Answers(1);
+    EXPECT_EQ(answers[0].Get("error"), "0");
+    ASSERT_TRUE(sim.WaitForRecords("axregister", 4));
+    auto opens = sim.Records("axopen");
+    ASSERT_EQ(opens.size(), 2u);
+    EXPECT_NE(opens[0].Get("session"), opens[1].Get("session"));
+    CloseHandle(reset);
+}
+
+TEST_F(SubAgent, RefusedOpensAreRetriedAndRecoverySignalsTheReset)
+{
+    HANDLE reset = CreateEventW(nullptr, FALSE, FALSE, kOxbResetEventName);
+    ASSERT_TRUE(Start({"agentx refuse-open 2"}));
+    ASSERT_TRUE(sim.WaitForRecords("axregister", 2));
+    EXPECT_EQ(sim.Records("axopen").size(), 3u);
+    EXPECT_EQ(WaitForSingleObject(reset, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(s_Restarts.load(), 0);
+    CloseHandle(reset);
+}
+
+TEST_F(SubAgent, TwentyFailedOpensStartTheRestartOnce)
+{
+    AgentXThreadTimeouts::OpenRetryMs = 10;
+    ASSERT_TRUE(Start({"agentx refuse-open 25"}));
+    ASSERT_TRUE(sim.WaitForRecords("axregister", 2, 30000));
+    EXPECT_EQ(s_Restarts.load(), 1);
+    ASSERT_GE(s_RestartLine.size(), 4u);
+    EXPECT_EQ(s_RestartLine.front(), L'"');
+    EXPECT_EQ(s_RestartLine.substr(2, 2), L":\\");
+    EXPECT_NE(s_RestartLine.find(L"\\OEM\\TLM\\Service\\restarttlm.bat\""), std::wstring::npos);
+}
+
+TEST_F(SubAgent, ClosedPipeBringsTheSessionBackWithTheResetEvent)
+{
+    HANDLE reset = CreateEventW(nullptr, FALSE, FALSE, kOxbResetEventName);
+    // Packets: handshake, passthru, Open, two Registers; the 6th (a Ping or a trap) closes the pipe.
+    AxTransportTimeouts::QueueWaitMs = 300;
+    ASSERT_TRUE(Start({"on request 6: close"}));
+    ASSERT_TRUE(sim.WaitForRecords("axregister", 4, 20000));
+    EXPECT_EQ(sim.Records("axopen").size(), 2u);
+    EXPECT_EQ(WaitForSingleObject(reset, 5000), WAIT_OBJECT_0);
+    CloseHandle(reset);
+}
+
+TEST_F(SubAgent, SilentMasterIsPingedAndTheSessionReopened)
+{
+    AxTransportTimeouts::QueueWaitMs = 300;
+    AxTransportTimeouts::PassthruWaitMs = 500;
+    ASSERT_TRUE(Start({"on request 6: noreply"}));
+    ASSERT_TRUE(sim.WaitForRecords("axregister", 4, 20000));
+    EXPECT_GE(sim.Records("axping").size(), 1u);
+    EXPECT_EQ(sim.Records("axopen").size(), 2u);
+}
+
+TEST_F(SubAgent, TrapQueuedBeforeTheSessionIsDeliveredAfterRegistration)
+{
+    const uint32_t trapIds[] = {1, 3, 6, 1, 4, 1, ENTERPRISE_NUMBER, 0, 18013};
+    uint8_t trapOid[64];
+    WriteAgentXOid(trapOid, 0, 0, trapIds, 9);
+    TRAP_BUFFER *trap = CreateTrap(trapOid);
+    ASSERT_NE(trap, nullptr);
+    ASSERT_TRUE(SetTrapEnterprise(trap, nullptr));
+    uint8_t varbind[256];
+    const uint32_t name[] = {1, ENTERPRISE_NUMBER, 11, 1, 0};
+    uint8_t nameOid[64];
+    WriteAgentXOid(nameOid, 4, 0, name, 5);
+    ASSERT_TRUE(AddTrapVarBind(trap, MakeIntegerVarBind(varbind, nameOid, 5)));
+    SendTrap(trap);
+    EXPECT_EQ(QueuedTrapCount(), 1u);
+
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(sim.WaitForRecords("axnotify", 1));
+    auto notifies = sim.Records("axnotify");
+    EXPECT_EQ(notifies[0].Get("vbs"), "3");
+    EXPECT_EQ(notifies[0].Get("vb1"), "6:1.3.6.1.6.3.1.1.4.1.0:" + E + ".0.18013");
+    EXPECT_EQ(notifies[0].Get("vb2"), "6:1.3.6.1.6.3.1.1.4.3.0:" + E + ".9.4.10");
+    EXPECT_EQ(notifies[0].Get("vb3"), "2:" + E + ".11.1.0:5");
+    // Sent after every registration.
+    size_t notifyAt = 0, lastRegisterAt = 0, i = 0;
+    for (const SimRecord &r : sim.Records()) {
+        if (r.verb == "axnotify")
+            notifyAt = i;
+        if (r.verb == "axregister")
+            lastRegisterAt = i;
+        ++i;
+    }
+    EXPECT_GT(notifyAt, lastRegisterAt);
+    EXPECT_EQ(QueuedTrapCount(), 0u);
+}
+
+TEST_F(SubAgent, OversizedTrapVarBindIsRefusedAndTheTrapKept)
+{
+    TRAP_BUFFER *trap = CreateTrap(nullptr);
+    ASSERT_NE(trap, nullptr);
+    std::string text(2000, 'y');
+    uint8_t varbind[2100];
+    uint8_t nameOid[64];
+    const uint32_t name[] = {1, ENTERPRISE_NUMBER, 11, 2, 0};
+    WriteAgentXOid(nameOid, 4, 0, name, 5);
+    MakeOctetStringVarBind(varbind, nameOid, text.c_str());
+    EXPECT_TRUE(AddTrapVarBind(trap, varbind));
+    EXPECT_TRUE(AddTrapVarBind(trap, varbind));
+    uint32_t used = trap->BytesUsed;
+    EXPECT_FALSE(AddTrapVarBind(trap, varbind));
+    EXPECT_EQ(trap->BytesUsed, used);
+    EXPECT_EQ(trap->VarBindCount, 2u);
+    FreeTrap(trap);
+}
+
+TEST_F(SubAgent, TrapsAreFreedWhenAgentXIsDisabled)
+{
+    s_ServiceParameters.EnableAgentX = 0;
+    TRAP_BUFFER *trap = CreateTrap(nullptr);
+    ASSERT_NE(trap, nullptr);
+    SendTrap(trap);
+    EXPECT_EQ(QueuedTrapCount(), 0u);
+    s_ServiceParameters.EnableTraps = 0;
+    EXPECT_EQ(CreateTrap(nullptr), nullptr);
+}
+
+struct TriggerCase {
+    std::vector<uint32_t> ids;
+    uint8_t prefix;
+    std::vector<std::string> groups;
+    uint32_t seconds;
+};
+
+TEST(CollectionTriggers, FirstMatchingRowWins)
+{
+    const uint32_t n = ENTERPRISE_NUMBER;
+    const TriggerCase cases[] = {
+        {{1, 4, 20, 1}, 2, {"ZDTNIC"}, 120},
+        {{1, 4, 20, 1, 1}, 2, {}, 0},  // exactly four sub-identifiers only
+        {{1, 25, 1, 1}, 2, {"MIB-2"}, 120},
+        {{1, n, 1, 3}, 4, {"ZDTSTDEQ"}, 120},
+        {{1, n, 5}, 4, {"ZDTSCSI", "ZDTSAS"}, 120},
+        {{1, n, 11, 2, 10, 1}, 4, {}, 0},
+        {{1, n, 11, 2, 9}, 4, {"ZDTHOST"}, 120},
+        {{1, n, 14, 1}, 4, {"ZDTIDE"}, 60},
+        {{1, n, 16}, 4, {"ZDTFCA"}, 120},
+        {{1, n, 18}, 4, {"ZDTNIC"}, 120},
+        {{1, n, 19}, 4, {"ZDTWINOSMGMT"}, 120},
+        {{1, n, 169}, 4, {"ZDTISCSI"}, 120},
+        {{1, n, 170}, 4, {}, 0},
+        {{1, n}, 4, {}, 0},
+        {{1, n, 1}, 2, {}, 0},
+    };
+    for (const TriggerCase &c : cases) {
+        uint8_t oid[64];
+        WriteAgentXOid(oid, c.prefix, 0, c.ids.data(), static_cast<uint8_t>(c.ids.size()));
+        const char *groups[2] = {};
+        uint32_t seconds = 0;
+        int count = AgentXCollectionTriggers(oid, groups, &seconds);
+        std::vector<std::string> got(groups, groups + count);
+        EXPECT_EQ(got, c.groups) << c.ids.size() << "/" << (c.ids.size() > 2 ? c.ids[2] : 0);
+        if (count != 0) {
+            EXPECT_EQ(seconds, c.seconds);
+        }
+    }
+}
+
+} // namespace
