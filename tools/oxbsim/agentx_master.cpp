@@ -115,6 +115,13 @@ bool AgentxMaster::Configure(const std::vector<std::string> &lines, std::string 
             words.push_back(word);
         if (words.size() == 2 && words[0] == "refuse-passthru") {
             m_RefusePassthru = static_cast<uint32_t>(std::stoul(words[1]));
+        } else if (words.size() == 2 && words[0] == "bridge") {
+            unsigned long port = std::stoul(words[1]);
+            if (port == 0 || port > 65535) {
+                *error = "agentx: bridge needs a port";
+                return false;
+            }
+            m_Bridge = std::make_unique<AgentxBridge>(m_Recorder, static_cast<uint16_t>(port));
         } else if (words.size() == 2 && words[0] == "refuse-open") {
             m_RefuseOpen = static_cast<uint32_t>(std::stoul(words[1]));
         } else if (words.size() >= 5 && words[0] == "on" && words[1] == "register" && words[3] == ":") {
@@ -285,6 +292,10 @@ bool AgentxMaster::Answer(uint32_t channel, uint32_t, const Packet &request, std
         else if (what == 1 && m_RefusePassthru != 0) {
             --m_RefusePassthru;
             status = 1;
+        } else if (m_Bridge && what == 1) {
+            status = m_Bridge->Open(channel) ? 0 : 1;
+        } else if (m_Bridge && what == 2) {
+            m_Bridge->Close();
         }
         m_Recorder.Line("axpassthru ch=%u seq=%u request=%s value=%u status=%u", channel, fields.sequence,
                         what == 1 ? "open" : what == 2 ? "close" : "other", value, status);
@@ -295,6 +306,17 @@ bool AgentxMaster::Answer(uint32_t channel, uint32_t, const Packet &request, std
         return true;
     }
     if (fields.command == kAgentX || fields.command == (kAgentX | kReply)) {
+        if (m_Bridge) {
+            uint32_t length = 0;
+            ByteReader reader(request.data(), request.size());
+            if (reader.U32(12, &length) && length >= 20 && length <= request.size() - 16) {
+                m_Recorder.Line("axforward ch=%u cmd=0x%04X type=%u", channel, fields.command, request[17]);
+                m_Bridge->Forward(channel, request.data() + 16, length);
+            } else {
+                m_Recorder.Line("axmalformed ch=%u len=%u", channel, static_cast<unsigned>(request.size()));
+            }
+            return true;
+        }
         OnPdu(channel, request, replies);
         return true;
     }

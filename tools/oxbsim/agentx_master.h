@@ -7,6 +7,8 @@
 //   refuse-passthru N           refuse the first N passthru session opens
 //   refuse-open N               answer the first N AgentX Opens with openFailed
 //   on register K: REQUEST      send REQUEST when the K-th Register of the run has been answered
+//   bridge PORT                 relay the passthru session to the AgentX master on 127.0.0.1:PORT
+//                               instead of playing one (agentx_bridge.h)
 // REQUEST:
 //   get OID...                  Get with one search range per OID
 //   getnext START [END] [inc]   GetNext; END "-" for none; "inc" sets the include byte
@@ -22,10 +24,12 @@
 // Record: axhandshake, axpassthru, axopen, axclose, axregister, axping, axnotify, axsent, axanswer.
 // Varbinds read as vbs=N vb1=TYPE:OID[:VALUE] ... (numbers in decimal, octets as hex x...).
 
+#include "agentx_bridge.h"
 #include "recorder.h"
 #include "responder.h"
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -37,6 +41,8 @@ public:
     bool Configure(const std::vector<std::string> &lines, std::string *error);
 
     bool Answer(uint32_t channel, uint32_t ordinal, const Packet &request, std::vector<Packet> *replies) override;
+    // Null unless the script asked for a bridge; the caller gives it its way into the channels.
+    AgentxBridge *Bridge() { return m_Bridge.get(); }
 
 private:
     struct Scheduled {
@@ -56,4 +62,5 @@ private:
     uint32_t m_PacketId = 1;
     uint32_t m_Session = 0;  // the session the scripted requests go to
     std::multimap<uint32_t, Scheduled> m_OnRegister;
+    std::unique_ptr<AgentxBridge> m_Bridge;
 };

@@ -59,6 +59,9 @@ int wmain(int argc, wchar_t **argv)
         return 2;
     }
     Simulator simulator(options, script, recorder);
+    AgentxBridge *bridge = agentx->Bridge();
+    if (bridge != nullptr)
+        bridge->SetPoster([&simulator](uint32_t channel, Packet packet) { simulator.Post(channel, std::move(packet)); });
     simulator.AddResponder(std::move(agentx));
     simulator.AddResponder(std::make_unique<BlackboxResponder>(recorder));
     if (script.echo)
@@ -83,6 +86,9 @@ int wmain(int argc, wchar_t **argv)
         SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     }
     WaitForSingleObject(stop.Get(), INFINITE);
+    // The bridge's reader posts into the simulator: it ends first.
+    if (bridge != nullptr)
+        bridge->Close();
     simulator.Stop();
     recorder.Line("stopped");
     return 0;

@@ -84,6 +84,7 @@ void SimChannel::Close(const char *by)
         CancelIoEx(m_Data.Get(), nullptr);
     m_Control.Reset();
     m_Data.Reset();
+    m_Sim.CloseOutbox(m_Number);
     if (m_State.opened)
         m_Sim.Pool().Give();
     m_State.opened = false;
@@ -203,10 +204,23 @@ void SimChannel::Run()
         Close("client");
         return;
     }
+    HANDLE outbox = m_Sim.OpenOutbox(m_Number);
     while (!m_Closed) {
-        HANDLE waits[3] = {m_Sim.StopEvent(), m_ControlEvent.Get(), m_DataEvent.Get()};
-        DWORD wait = WaitForMultipleObjects(m_Data ? 3 : 2, waits, FALSE, INFINITE);
-        if (wait == WAIT_OBJECT_0 + 1) {
+        HANDLE waits[4] = {m_Sim.StopEvent(), m_ControlEvent.Get(), outbox, m_DataEvent.Get()};
+        DWORD wait = WaitForMultipleObjects(m_Data ? 4 : 3, waits, FALSE, INFINITE);
+        if (wait == WAIT_OBJECT_0 + 2) {
+            // Written only once the client is connected to the data pipe; until then they wait.
+            if (m_Data && !m_DataConnecting) {
+                for (const Packet &packet : m_Sim.TakeOutbox(m_Number)) {
+                    ChanPacketFields sent;
+                    ReadChanPacketFields(packet.data(), packet.size(), &sent);
+                    bool written = Write(m_Data.Get(), packet.data(), packet.size());
+                    m_Sim.Record().Line("push ch=%u len=%u seq=%u cmd=0x%04X written=%d", m_Number,
+                                        static_cast<unsigned>(packet.size()), sent.sequence, sent.command,
+                                        written ? 1 : 0);
+                }
+            }
+        } else if (wait == WAIT_OBJECT_0 + 1) {
             DWORD size = 0;
             if (!GetOverlappedResult(m_Control.Get(), &m_ControlOverlapped, &size, FALSE)) {
                 Close(GetLastError() == ERROR_MORE_DATA ? "sim" : "client");
@@ -215,7 +229,7 @@ void SimChannel::Run()
             OnControl(size);
             if (!m_Closed && !StartRead(m_Control.Get(), m_ControlEvent.Get(), &m_ControlOverlapped, m_ControlBuffer))
                 Close("client");
-        } else if (wait == WAIT_OBJECT_0 + 2) {
+        } else if (wait == WAIT_OBJECT_0 + 3) {
             DWORD size = 0;
             BOOL done = GetOverlappedResult(m_Data.Get(), &m_DataOverlapped, &size, FALSE);
             DWORD error = done ? ERROR_SUCCESS : GetLastError();
@@ -225,6 +239,7 @@ void SimChannel::Run()
                     Close("client");
                     break;
                 }
+                SetEvent(outbox);  // what was posted before the client connected
             } else if (error == ERROR_SUCCESS) {
                 OnPacket(size);
             } else if (error == ERROR_MORE_DATA) {
@@ -325,6 +340,43 @@ void Simulator::AnswerPacket(uint32_t channel, uint32_t ordinal, const Packet &r
     for (const auto &responder : m_Responders)
         if (responder->Answer(channel, ordinal, request, replies))
             return;
+}
+
+void Simulator::Post(uint32_t channel, Packet packet)
+{
+    std::lock_guard<std::mutex> hold(m_OutboxLock);
+    auto it = m_Outboxes.find(channel);
+    if (it == m_Outboxes.end())
+        return;
+    it->second.packets.push_back(std::move(packet));
+    SetEvent(it->second.event.Get());
+}
+
+HANDLE Simulator::OpenOutbox(uint32_t channel)
+{
+    std::lock_guard<std::mutex> hold(m_OutboxLock);
+    Outbox &outbox = m_Outboxes[channel];
+    if (!outbox.event)
+        outbox.event.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    return outbox.event.Get();
+}
+
+void Simulator::CloseOutbox(uint32_t channel)
+{
+    std::lock_guard<std::mutex> hold(m_OutboxLock);
+    auto it = m_Outboxes.find(channel);
+    if (it != m_Outboxes.end())
+        it->second.packets.clear();
+}
+
+std::vector<Packet> Simulator::TakeOutbox(uint32_t channel)
+{
+    std::lock_guard<std::mutex> hold(m_OutboxLock);
+    std::vector<Packet> packets;
+    auto it = m_Outboxes.find(channel);
+    if (it != m_Outboxes.end())
+        packets.swap(it->second.packets);
+    return packets;
 }
 
 void Simulator::Vanish()

@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -46,6 +47,13 @@ public:
     uint32_t NextRequestOrdinal() { return ++m_Requests; }
     uint32_t NextOpenOrdinal() { return ++m_Opens; }
     void AnswerPacket(uint32_t channel, uint32_t ordinal, const Packet &request, std::vector<Packet> *replies);
+    // Packets the processor sends on its own (requests of a master, hardware events): queued for
+    // the channel and written by its thread. Dropped when the channel is gone.
+    void Post(uint32_t channel, Packet packet);
+    // For the channels: the event that says their outbox holds packets, and taking them.
+    HANDLE OpenOutbox(uint32_t channel);
+    void CloseOutbox(uint32_t channel);
+    std::vector<Packet> TakeOutbox(uint32_t channel);
     // The far end vanishes: nothing is closed in order, as when the processor resets.
     [[noreturn]] void Vanish();
 
@@ -66,4 +74,10 @@ private:
     std::thread m_Listener;
     std::mutex m_ThreadsLock;
     std::vector<std::thread> m_ChannelThreads;
+    struct Outbox {
+        UniqueHandle event;
+        std::vector<Packet> packets;
+    };
+    std::mutex m_OutboxLock;
+    std::map<uint32_t, Outbox> m_Outboxes;
 };
