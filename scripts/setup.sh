@@ -10,7 +10,7 @@ packages=(
   # the Windows the tests run on
   wine wine64
   # real peers of the tests and the demo
-  snmpd snmptrapd snmp msitools wixl dmidecode libc-bin
+  snmpd snmptrapd snmp msitools wixl dmidecode libc-bin python3
 )
 
 missing=()

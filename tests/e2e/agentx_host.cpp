@@ -3,7 +3,8 @@
 // small group and a table of N rows, registers the group, queues one trap, and runs until the
 // stop file appears.
 //
-//   agentx_e2e_host.exe --sim NAME --rows N --dir DIR
+//   agentx_e2e_host.exe --sim NAME --rows N --dir DIR [--receive-delay MS]
+// --receive-delay sets "ReceiveThreadDelayMS" in the service's Parameters key of this prefix.
 // DIR receives: expected.txt (the store as snmpwalk -On prints it), registered (one line per
 // completed registration), and is watched for the file "stop".
 #include "agentx_pdu.h"
@@ -100,6 +101,16 @@ int wmain(int argc, wchar_t **argv)
             rows = wcstol(argv[i + 1], nullptr, 10);
         else if (key == L"--dir")
             s_Dir = argv[i + 1];
+        else if (key == L"--receive-delay") {
+            DWORD delay = static_cast<DWORD>(wcstoul(argv[i + 1], nullptr, 10));
+            HKEY parameters = nullptr;
+            if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\ndxtlm\\Parameters", 0,
+                                nullptr, 0, KEY_SET_VALUE, nullptr, &parameters, nullptr) == ERROR_SUCCESS) {
+                RegSetValueExW(parameters, L"ReceiveThreadDelayMS", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&delay),
+                               sizeof delay);
+                RegCloseKey(parameters);
+            }
+        }
     }
     if (sim.empty() || s_Dir.empty() || rows < 0) {
         fprintf(stderr, "usage: agentx_e2e_host --sim NAME --rows N --dir DIR\n");

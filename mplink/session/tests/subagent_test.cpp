@@ -380,6 +380,76 @@ TEST_F(SubAgent, TrapsAreFreedWhenAgentXIsDisabled)
     EXPECT_EQ(CreateTrap(nullptr), nullptr);
 }
 
+// A transport that keeps what the session sends, for requests handed to the session directly.
+class CapturingTransport : public AXTRANSPORT {
+public:
+    int OpenConnection() override { return 0; }
+    int RestartConnection() override { return 0; }
+    int CloseConnection() override { return 0; }
+    bool IsConnected() override { return true; }
+    int Transaction(const uint8_t *, uint8_t *) override { return 257; }
+    int Receive(uint8_t *) override { return 300; }
+    int Send(const uint8_t *pdu) override
+    {
+        sent.assign(pdu, pdu + AGENTX_HEADER_SIZE + GetAgentXPayloadLength(pdu));
+        return 0;
+    }
+    std::vector<uint8_t> sent;
+};
+
+std::vector<uint8_t> GetPdu(uint32_t sessionId, const std::vector<uint32_t> &ids)
+{
+    std::vector<uint8_t> pdu(AGENTX_PDU_BUFFER_SIZE);
+    AGENTX_HEADER header;
+    header.type = AXPacketType_Get;
+    header.sessionId = sessionId;
+    header.packetId = 5;
+    WriteAgentXHeader(pdu.data(), header);
+    size_t at = AGENTX_HEADER_SIZE;
+    at += WriteAgentXOid(pdu.data() + at, 0, 0, ids.data(), static_cast<uint8_t>(ids.size()));
+    at += 4;  // empty end
+    SetAgentXPayloadLength(pdu.data(), static_cast<uint32_t>(at - AGENTX_HEADER_SIZE));
+    pdu.resize(at);
+    return pdu;
+}
+
+TEST(SessionRequests, NothingIsServedWithoutAnOpenSessionAndLongOidsAreRefused)
+{
+    ASSERT_TRUE(InitDataStores());
+    s_DataStore = new DATASTORE(true);
+    ASSERT_TRUE(s_DataStore->SetInteger(Oid(E + ".1.1.0"), 42));
+    CapturingTransport transport;
+    AXSESSION_TLM session(&transport, AgentXSubAgentOid(), kAgentXDescription);
+    std::vector<uint32_t> scalar = {1, 3, 6, 1, 4, 1, ENTERPRISE_NUMBER, 1, 1, 0};
+    std::vector<uint32_t> tooLong(MIBOID_MAX_SUBIDS + 1, 1);
+    struct Case {
+        const char *name;
+        std::vector<uint8_t> pdu;
+        uint16_t error;
+        uint32_t varbinds;
+    } cases[] = {
+        {"session 0 while none is open", GetPdu(0, scalar), 257, 0},
+        {"another session", GetPdu(9, scalar), 257, 0},
+    };
+    for (const Case &c : cases) {
+        transport.sent.clear();
+        EXPECT_EQ(session.HandleRequest(c.pdu.data(), c.pdu.size()), 0) << c.name;
+        AGENTX_RECEIVED_PDU answer;
+        ASSERT_EQ(ReadAgentXPdu(transport.sent.data(), transport.sent.size(), &answer), AXRead_Ok) << c.name;
+        EXPECT_EQ(answer.header.type, AXPacketType_Response) << c.name;
+        EXPECT_EQ(answer.error, c.error) << c.name;
+        EXPECT_EQ(answer.varbindCount, c.varbinds) << c.name;
+    }
+    // The reader refuses an OID longer than the store holds; the answer says genErr.
+    std::vector<uint8_t> longGet = GetPdu(0, tooLong);
+    AGENTX_RECEIVED_PDU read;
+    uint16_t error = 0;
+    int check = ReadAgentXPdu(longGet.data(), longGet.size(), &read);
+    EXPECT_TRUE(AgentXReadAnswer(check, &error));
+    EXPECT_EQ(error, 5);
+    TermDataStores();
+}
+
 struct TriggerCase {
     std::vector<uint32_t> ids;
     uint8_t prefix;
