@@ -191,6 +191,21 @@ TEST_F(Transport, HugeReceiveDelayIsBoundedAndStopStillEndsTheThread)
     EXPECT_EQ(ReadReceiveThreadDelayMs(), 50u);
 }
 
+TEST_F(Transport, ProcessorVanishingMidRequestNeitherHangsNorLeavesAConnection)
+{
+    ASSERT_TRUE(Start({"on request 3: exit"}));
+    ASSERT_EQ(transport->OpenConnection(), AXResult_Ok);
+    DWORD start = GetTickCount();
+    EXPECT_NE(Register(), AXResult_Ok);
+    EXPECT_EQ(sim.WaitForExit(10000), 3u);
+    // Whatever the channel reported (a broken pipe, or no device at all, which closes the channel
+    // from inside a call that holds the channel's lock), the connection is down and the next
+    // open fails instead of waiting on that lock.
+    EXPECT_NE(transport->RestartConnection(), AXResult_Ok);
+    EXPECT_FALSE(transport->IsConnected());
+    EXPECT_LT(GetTickCount() - start, 15000u);
+}
+
 TEST_F(Transport, AfterCloseConnectionTransactionsReadDirectly)
 {
     ASSERT_TRUE(Start());
