@@ -42,7 +42,7 @@ struct MIBOID {
     bool Assign(const uint32_t *ids, int32_t n);
 };
 
-// < 0, 0 or > 0 as a sorts before, equal to or after b. Both must be valid.
+// < 0, 0 or > 0 as a sorts before, equal to or after b.
 int CompareMibOid(const MIBOID &a, const MIBOID &b);
 inline bool operator==(const MIBOID &a, const MIBOID &b) { return CompareMibOid(a, b) == 0; }
 
@@ -249,15 +249,11 @@ public:
     static inline std::atomic<size_t> HeapMaximumBytes{0x400000};
 
 private:
-    friend bool InitDataStores();
-    friend void TermDataStores();
-
     bool MergeChildren(DATASTORE_NODE *stagingParent, DATASTORE_NODE *targetParent, MIBOID *path);
     void AdoptChildren(DATASTORE_NODE *stagingRoot);
     DATASTORE_NODE *FindOrCreatePath(const MIBOID &oid, int32_t count, uint32_t lastRoom);
     DATASTORE_NODE *StoreValue(DATASTORE_NODE *node, const MIBVALUE &value);
     void Changed() { m_Generation.fetch_add(1, std::memory_order_relaxed); }
-
     DATASTORE_NODE *FindHinted(const MIBOID &start);
 
     uint32_t m_Locking;
