@@ -184,7 +184,8 @@ private:
 // ---- Stores -------------------------------------------------------------------------------------
 
 // Receives each visible node of a walk: its OID and value (both valid during the call only) and
-// the caller's pointer. Returns non-zero to go on.
+// the caller's pointer. Returns non-zero to go on. It runs under the store's shared lock, so it
+// must not change the store.
 using DATASTORE_WALK_CALLBACK = int (*)(const MIBOID &oid, const MIBVALUE_REF &value, void *user);
 // Receives every node (with or without a value) of DATASTORE::Inspect.
 using DATASTORE_INSPECT_CALLBACK = void (*)(const MIBOID &oid, const DATASTORE_NODE &node, void *user);
