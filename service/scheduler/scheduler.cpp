@@ -138,7 +138,7 @@ DATACOLLECTOR *FindCollector(const wchar_t *groupName)
     if (groupName == nullptr)
         return nullptr;
     for (DATACOLLECTOR *const *entry = GetCollectorList(); *entry != nullptr; ++entry)
-        if (_wcsicmp((*entry)->Name(), groupName) == 0)
+        if ((*entry)->Name() != nullptr && _wcsicmp((*entry)->Name(), groupName) == 0)
             return *entry;
     return nullptr;
 }

@@ -4,6 +4,8 @@
 #include "service_parameters.h"
 #include "store_writers.h"
 
+#include <new>
+
 DATACOLLECTOR::DATACOLLECTOR(const wchar_t *name, uint32_t mibGroup, uint8_t revisionMajor, uint8_t revisionMinor,
                              const int *enableFlag)
     : m_Name(name), m_MibGroup(mibGroup), m_RevisionMajor(revisionMajor), m_RevisionMinor(revisionMinor),
@@ -100,8 +102,14 @@ void DATACOLLECTOR::Trigger(uint32_t seconds, const wchar_t *eventName)
     std::lock_guard<std::mutex> hold(m_TriggerLock);
     m_PollInterval = seconds;
     m_Triggered = 1;
-    if (eventName != nullptr)
+    if (eventName == nullptr)
+        return;
+    // Triggers come from the system's notification threads, which must not see an exception;
+    // without memory for the name the collection still happens, only its event is not sent.
+    try {
         m_EventName = eventName;
+    } catch (const std::bad_alloc &) {
+    }
 }
 
 void DATACOLLECTOR::ClearTrigger()
