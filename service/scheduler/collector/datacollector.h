@@ -90,7 +90,8 @@ public:
 
     // Waits for object (or, when it is null, only sleeps) and, while the "Data Collection" thread
     // runs, also for its stop event, so that a stop never has to terminate a collector that is
-    // waiting. COLLECTOR_WAIT_OBJECT, COLLECTOR_WAIT_STOP, WAIT_TIMEOUT or WAIT_FAILED.
+    // waiting. COLLECTOR_WAIT_OBJECT, COLLECTOR_WAIT_STOP, WAIT_TIMEOUT or WAIT_FAILED. Terminate
+    // runs after the stop, when this returns at once: a bounded wait there waits on its own.
     static DWORD WaitOrStop(HANDLE object, DWORD milliseconds);
     // True once the running "Data Collection" thread was asked to stop.
     static bool StopRequested();
