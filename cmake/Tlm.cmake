@@ -15,6 +15,10 @@ function(tlm_portable_library name)
   add_library(${name} STATIC ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
   target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC tlm_options ${ARG_LIBS})
+  if(TLM_FUZZ)
+    # Fuzz targets get coverage feedback from the code under test, not only from their own.
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer-no-link)
+  endif()
 endfunction()
 
 # tlm_windows_library(NAME SOURCES... [LIBS ...])

@@ -52,7 +52,8 @@ bool MIBOID::Assign(const uint32_t *ids, int32_t n)
 
 int CompareMibOid(const MIBOID &a, const MIBOID &b)
 {
-    const int32_t common = std::min(a.count, b.count);
+    // An invalid count never reads past the array.
+    const int32_t common = std::clamp(std::min(a.count, b.count), 0, MIBOID_MAX_SUBIDS);
     for (int32_t i = 0; i < common; ++i)
         if (a.subIds[i] != b.subIds[i])
             return a.subIds[i] < b.subIds[i] ? -1 : 1;

@@ -42,7 +42,7 @@ struct MIBOID {
     bool Assign(const uint32_t *ids, int32_t n);
 };
 
-// < 0, 0 or > 0 as a sorts before, equal to or after b. Both must be valid.
+// < 0, 0 or > 0 as a sorts before, equal to or after b.
 int CompareMibOid(const MIBOID &a, const MIBOID &b);
 inline bool operator==(const MIBOID &a, const MIBOID &b) { return CompareMibOid(a, b) == 0; }
 
@@ -184,7 +184,8 @@ private:
 // ---- Stores -------------------------------------------------------------------------------------
 
 // Receives each visible node of a walk: its OID and value (both valid during the call only) and
-// the caller's pointer. Returns non-zero to go on.
+// the caller's pointer. Returns non-zero to go on. It runs under the store's shared lock, so it
+// must not change the store.
 using DATASTORE_WALK_CALLBACK = int (*)(const MIBOID &oid, const MIBVALUE_REF &value, void *user);
 // Receives every node (with or without a value) of DATASTORE::Inspect.
 using DATASTORE_INSPECT_CALLBACK = void (*)(const MIBOID &oid, const DATASTORE_NODE &node, void *user);
@@ -249,15 +250,11 @@ public:
     static inline std::atomic<size_t> HeapMaximumBytes{0x400000};
 
 private:
-    friend bool InitDataStores();
-    friend void TermDataStores();
-
     bool MergeChildren(DATASTORE_NODE *stagingParent, DATASTORE_NODE *targetParent, MIBOID *path);
     void AdoptChildren(DATASTORE_NODE *stagingRoot);
     DATASTORE_NODE *FindOrCreatePath(const MIBOID &oid, int32_t count, uint32_t lastRoom);
     DATASTORE_NODE *StoreValue(DATASTORE_NODE *node, const MIBVALUE &value);
     void Changed() { m_Generation.fetch_add(1, std::memory_order_relaxed); }
-
     DATASTORE_NODE *FindHinted(const MIBOID &start);
 
     uint32_t m_Locking;

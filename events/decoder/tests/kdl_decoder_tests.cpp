@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "kdl_entry_bytes.h"
+
 namespace {
 
 struct EntryBytes {
@@ -24,19 +26,8 @@ struct EntryBytes {
 
 std::vector<uint8_t> Build(const EntryBytes &e)
 {
-    std::vector<uint8_t> b(28, 0xEE);
-    auto put16 = [&](size_t at, uint16_t v) {
-        b[at] = static_cast<uint8_t>(v & 0xFF);
-        b[at + 1] = static_cast<uint8_t>(v >> 8);
-    };
-    put16(0, e.size);
-    for (int i = 0; i < 4; ++i)
-        b[2 + i] = static_cast<uint8_t>(e.number >> (8 * i));
-    b[7] = e.severity;
-    put16(8, e.eventClass);
-    put16(10, e.code);
-    for (uint8_t byte : e.classData)
-        b.push_back(byte);
+    std::vector<uint8_t> b =
+        kdltest::EncodeEntry({e.size, e.number, e.severity, e.eventClass, e.code, e.classData}, 0xEE);
     if (e.extra >= 0)
         b.resize(b.size() + static_cast<size_t>(e.extra), 'X');
     else

@@ -8,20 +8,14 @@ namespace kdltest {
 
 std::vector<uint8_t> Packet(const EntryFields &e)
 {
-    std::vector<uint8_t> p(16 + 28, 0);
+    std::vector<uint8_t> p(16, 0);
     auto put16 = [&](size_t at, uint16_t v) {
         p[at] = static_cast<uint8_t>(v & 0xFF);
         p[at + 1] = static_cast<uint8_t>(v >> 8);
     };
+    std::vector<uint8_t> entry = EncodeEntry(e);
+    p.insert(p.end(), entry.begin(), entry.end());
     put16(4, 149);
-    put16(16 + 0, e.size);
-    for (int i = 0; i < 4; ++i)
-        p[16 + 2 + i] = static_cast<uint8_t>(e.number >> (8 * i));
-    p[16 + 7] = e.severity;
-    put16(16 + 8, e.eventClass);
-    put16(16 + 10, e.code);
-    for (uint8_t byte : e.classData)
-        p.push_back(byte);
     put16(0, static_cast<uint16_t>(p.size()));
     return p;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "kdl_entry_bytes.h"
+
 namespace kdltest {
 
 struct ServiceHandleClose {
@@ -15,14 +17,6 @@ struct ServiceHandleClose {
 };
 using UniqueServiceHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ServiceHandleClose>;
 
-struct EntryFields {
-    uint16_t size = 28;
-    uint32_t number = 1;
-    uint8_t severity = 2;
-    uint16_t eventClass = 0;
-    uint16_t code = 0;
-    std::vector<uint8_t> classData = {};
-};
 
 // A channel packet of command 149 carrying the entry at offset 16; the packet's size field says
 // how many bytes it holds.

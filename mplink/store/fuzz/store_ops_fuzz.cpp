@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     {
         FuzzedChoices choices(data, size);
         storemodel::Driver driver;
-        for (int step = 0; step < 2000 && !choices.Exhausted(); ++step) {
+        for (int step = 0; step < 300 && !choices.Exhausted(); ++step) {
             if (!driver.Step(choices)) {
                 std::fprintf(stderr, "step %d: %s\n", step, driver.Failure().c_str());
                 std::abort();

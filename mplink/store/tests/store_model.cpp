@@ -60,8 +60,17 @@ void StoreModel::Reset()
 
 void StoreModel::Ensure(const Path &path, size_t count)
 {
-    for (size_t n = 1; n <= count; ++n)
-        m_Nodes.try_emplace(Path(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(n)));
+    // Every prefix of an existing node exists too: find the longest one present, make the rest.
+    Path prefix(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(count));
+    size_t present = count;
+    while (present > 0 && !m_Nodes.count(prefix)) {
+        --present;
+        prefix.pop_back();
+    }
+    for (size_t n = present + 1; n <= count; ++n) {
+        prefix.push_back(path[n - 1]);
+        m_Nodes.try_emplace(prefix);
+    }
 }
 
 bool StoreModel::HasChildren(const Path &path) const

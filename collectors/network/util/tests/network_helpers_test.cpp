@@ -1,0 +1,104 @@
+#include "network_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+TEST(SetOctetStringValueTest, LengthThenBytesWithoutPadding)
+{
+    const char text[] = "abcde";
+    struct {
+        const char *what;
+        uint32_t count;
+        const void *bytes;
+        Bytes written;  // the rest of the 16-byte area keeps its fill
+    } cases[] = {
+        {"empty count", 0, text, {0, 0, 0, 0}},
+        {"null bytes", 3, nullptr, {0, 0, 0, 0}},
+        {"five bytes", 5, text, {5, 0, 0, 0, 'a', 'b', 'c', 'd', 'e'}},
+        {"four bytes", 4, text, {4, 0, 0, 0, 'a', 'b', 'c', 'd'}},
+    };
+    for (const auto &test : cases) {
+        SCOPED_TRACE(test.what);
+        Bytes area(16, 0xCC);
+        SetOctetStringValue(area.data(), test.count, test.bytes);
+        Bytes expected = test.written;
+        expected.resize(16, 0xCC);
+        EXPECT_EQ(expected, area);
+    }
+}
+
+TEST(SetOctetStringValueTest, LengthIsLittleEndian)
+{
+    std::vector<uint8_t> source(0x0102, 0x5A);
+    Bytes area(4 + source.size() + 1, 0xCC);
+    SetOctetStringValue(area.data(), static_cast<uint32_t>(source.size()), source.data());
+    EXPECT_EQ((Bytes{0x02, 0x01, 0, 0}), Bytes(area.begin(), area.begin() + 4));
+    EXPECT_EQ(0x5A, area[4 + source.size() - 1]);
+    EXPECT_EQ(0xCC, area.back());
+}
+
+TEST(FormatBuffer256Test, BoundedAndAlwaysTerminated)
+{
+    const std::string longId(300, 'x');
+    const std::string fittingId(251, 'x');  // with the 4-character prefix, 255 characters
+    struct {
+        const char *what;
+        size_t count;
+        const char *argument;
+        int result;
+        std::string text;
+    } cases[] = {
+        {"device path", 256, "PhysicalDrive0", 18, "\\\\.\\PhysicalDrive0"},
+        {"truncate request", FORMAT_TRUNCATE, longId.c_str(), -1, "\\\\.\\" + std::string(251, 'x')},
+        {"count of the whole buffer", 256, longId.c_str(), -1, "\\\\.\\" + std::string(251, 'x')},
+        {"small count", 10, longId.c_str(), -1, "\\\\.\\xxxxxx"},
+        {"exactly 255 characters", 256, fittingId.c_str(), 255, "\\\\.\\" + std::string(251, 'x')},
+        {"zero count", 0, "a", -1, ""},
+    };
+    for (const auto &test : cases) {
+        SCOPED_TRACE(test.what);
+        std::vector<char> buffer(FORMAT_BUFFER_BYTES + 8, '#');
+        EXPECT_EQ(test.result, FormatBuffer256(buffer.data(), test.count, "\\\\.\\%s", test.argument));
+        EXPECT_EQ(test.text, std::string(buffer.data()));
+        EXPECT_EQ(std::string(8, '#'), std::string(buffer.data() + FORMAT_BUFFER_BYTES, 8)) << "wrote past the buffer";
+    }
+}
+
+TEST(StringMidTest, Table)
+{
+    const std::wstring id = L"PCI\\VEN_8086";
+    const std::wstring quoted = L"\"C:\\Program Files\\agent.exe\" -k";
+    struct {
+        const char *what;
+        std::wstring text;
+        int start;
+        int count;
+        std::wstring expected;
+    } cases[] = {
+        {"inside", id, 4, 4, L"VEN_"},
+        {"count past the end", id, 10, 10, L"86"},
+        {"start at the end", id, 12, 1, L""},
+        {"start past the end", id, 13, 2, L""},
+        {"negative start", id, -3, 2, L"PC"},
+        {"negative count", id, 2, -1, L""},
+        {"whole text", id, 0, 12, id},
+        {"largest start and count", id, INT_MAX, INT_MAX, L""},
+        {"largest count", id, 1, INT_MAX, L"CI\\VEN_8086"},
+        {"between quotes", quoted, 1, static_cast<int>(quoted.find(L'"', 1)) - 1, L"C:\\Program Files\\agent.exe"},
+        {"empty text", L"", 0, 3, L""},
+    };
+    for (const auto &test : cases) {
+        SCOPED_TRACE(test.what);
+        EXPECT_EQ(test.expected, StringMid(test.text, test.start, test.count));
+    }
+}
+
+} // namespace
