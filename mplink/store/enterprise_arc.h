@@ -7,7 +7,8 @@
 
 #include "datastore.h"
 
-constexpr uint32_t ENTERPRISE_ARC[] = {1, 3, 6, 1, 4, 1, 32473};
+constexpr uint32_t ENTERPRISE_NUMBER = 32473;
+constexpr uint32_t ENTERPRISE_ARC[] = {1, 3, 6, 1, 4, 1, ENTERPRISE_NUMBER};
 constexpr int32_t ENTERPRISE_ARC_LENGTH = static_cast<int32_t>(sizeof(ENTERPRISE_ARC) / sizeof(ENTERPRISE_ARC[0]));
 
 // ENTERPRISE_ARC followed by the given sub-identifiers (an invalid OID when that is too long).
