@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <vector>
+#include "transport_test_timeouts.h"
 
 namespace {
 
@@ -73,12 +74,7 @@ class SubAgent : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        AxTransportTimeouts::PassthruWaitMs = 2000;
-        AxTransportTimeouts::HandshakeWaitMs = 2000;
-        AxTransportTimeouts::ThreadReadWaitMs = 300;
-        AxTransportTimeouts::IdleWaitMs = 300;
-        AxTransportTimeouts::QueueWaitMs = 3000;
-        AxTransportTimeouts::SettleMs = 10;
+        ShortenTransportTimeouts();
         AgentXThreadTimeouts::OpenRetryMs = 100;
         CWorkerThread::StopWaitMs = 10000;
         s_KdlEventSink = nullptr;

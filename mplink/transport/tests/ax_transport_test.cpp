@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <memory>
+#include "transport_test_timeouts.h"
 
 namespace {
 
@@ -25,12 +26,7 @@ class Transport : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        AxTransportTimeouts::PassthruWaitMs = 2000;
-        AxTransportTimeouts::HandshakeWaitMs = 2000;
-        AxTransportTimeouts::ThreadReadWaitMs = 300;
-        AxTransportTimeouts::IdleWaitMs = 300;
-        AxTransportTimeouts::QueueWaitMs = 3000;
-        AxTransportTimeouts::SettleMs = 10;
+        ShortenTransportTimeouts();
         CWorkerThread::StopWaitMs = 5000;
         s_KdlEventSink = &CountKdl;
         s_KdlCount = 0;
