@@ -38,6 +38,28 @@ std::vector<Fault> FaultInjector::ForRequest(uint32_t ordinal) const
     return Lookup(m_Script.onRequest, ordinal);
 }
 
+// Faults that act on the channel rather than on packets: the same whether they come with an open
+// or with a request. Others are left alone.
+void FaultInjector::ApplyToChannel(const Fault &fault, FaultOutcome *outcome)
+{
+    switch (fault.kind) {
+    case FaultKind::Close:
+        outcome->close = true;
+        break;
+    case FaultKind::Busy:
+        outcome->busy += fault.count;
+        break;
+    case FaultKind::Unhealthy:
+        outcome->unhealthy = true;
+        break;
+    case FaultKind::Exit:
+        outcome->exit = true;
+        break;
+    default:
+        break;
+    }
+}
+
 FaultOutcome FaultInjector::ApplyToReplies(const std::vector<Fault> &faults, uint16_t sequence,
                                            std::vector<Packet> *replies)
 {
@@ -76,17 +98,8 @@ FaultOutcome FaultInjector::ApplyToReplies(const std::vector<Fault> &faults, uin
             *replies = {cut};
             break;
         }
-        case FaultKind::Close:
-            outcome.close = true;
-            break;
-        case FaultKind::Busy:
-            outcome.busy += fault.count;
-            break;
-        case FaultKind::Unhealthy:
-            outcome.unhealthy = true;
-            break;
-        case FaultKind::Exit:
-            outcome.exit = true;
+        default:
+            ApplyToChannel(fault, &outcome);
             break;
         }
     }
@@ -101,19 +114,8 @@ FaultOutcome FaultInjector::ApplyToOpen(const std::vector<Fault> &faults)
         case FaultKind::Stale:
             outcome.stalePackets += fault.count;
             break;
-        case FaultKind::Close:
-            outcome.close = true;
-            break;
-        case FaultKind::Busy:
-            outcome.busy += fault.count;
-            break;
-        case FaultKind::Unhealthy:
-            outcome.unhealthy = true;
-            break;
-        case FaultKind::Exit:
-            outcome.exit = true;
-            break;
         default:
+            ApplyToChannel(fault, &outcome);
             break;
         }
     }

@@ -32,5 +32,7 @@ public:
     static std::vector<Packet> StalePackets(uint32_t count);
 
 private:
+    static void ApplyToChannel(const Fault &fault, FaultOutcome *outcome);
+
     const Script &m_Script;
 };
