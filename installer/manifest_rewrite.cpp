@@ -1,5 +1,6 @@
 #include "manifest_rewrite.h"
 
+#include <iterator>
 #include <vector>
 
 namespace tlmca {
@@ -28,30 +29,44 @@ std::vector<std::string> SplitLines(std::string_view text)
     return lines;
 }
 
-// Replaces the quoted value that begins at valueStart (the opening quote) within line.
-bool ReplaceQuoted(std::string &line, size_t valueStart, std::string_view value)
+struct Replacement {
+    std::string_view marker;
+    std::string_view value;
+};
+
+// One pass from left to right: wherever a marker stands followed by a quoted value, the value is
+// replaced and the scan goes on after its closing quote. A marker inside a replaced value is gone
+// with it, so a second pass finds exactly the markers the first one replaced.
+std::string RewriteLine(std::string_view line, const Replacement *replacements, size_t count)
 {
-    if (valueStart >= line.size())
-        return false;
-    const char quote = line[valueStart];
-    if (quote != '"' && quote != '\'')
-        return false;
-    const size_t close = line.find(quote, valueStart + 1);
-    if (close == std::string::npos)
-        return false;
-    line.replace(valueStart + 1, close - valueStart - 1, value);
-    return true;
+    std::string out;
+    out.reserve(line.size() + 128);
+    size_t at = 0;
+    while (at < line.size()) {
+        bool replaced = false;
+        for (size_t r = 0; r < count && !replaced; ++r) {
+            const std::string_view marker = replacements[r].marker;
+            if (line.compare(at, marker.size(), marker) != 0)
+                continue;
+            const size_t open = at + marker.size();
+            if (open >= line.size() || (line[open] != '"' && line[open] != '\''))
+                continue;
+            const size_t close = line.find(line[open], open + 1);
+            if (close == std::string_view::npos)
+                continue;
+            out.append(line.substr(at, marker.size() + 1));
+            out.append(replacements[r].value);
+            out.push_back(line[close]);
+            at = close + 1;
+            replaced = true;
+        }
+        if (!replaced)
+            out.push_back(line[at++]);
+    }
+    return out;
 }
 
 }  // namespace
-
-bool ReplaceAttributeValue(std::string &line, std::string_view marker, std::string_view value)
-{
-    const size_t at = line.find(marker);
-    if (at == std::string::npos)
-        return false;
-    return ReplaceQuoted(line, at + marker.size(), value);
-}
 
 std::string RewriteManifest(std::string_view manifest, std::string_view manifestPath,
                             std::string_view providerName, std::string_view serviceFileName)
@@ -62,13 +77,15 @@ std::string RewriteManifest(std::string_view manifest, std::string_view manifest
                                                             : manifestPath.substr(0, slash + 1));
     serviceFile += serviceFileName;
 
+    const Replacement replacements[] = {
+        {kProviderMarker, providerName},
+        {kResourceMarker, serviceFile},
+        {kMessageMarker, serviceFile},
+    };
     std::string out;
     out.reserve(manifest.size() + 256);
-    for (std::string &line : SplitLines(manifest)) {
-        ReplaceAttributeValue(line, kProviderMarker, providerName);
-        ReplaceAttributeValue(line, kResourceMarker, serviceFile);
-        ReplaceAttributeValue(line, kMessageMarker, serviceFile);
-        out += line;
+    for (const std::string &line : SplitLines(manifest)) {
+        out += RewriteLine(line, replacements, std::size(replacements));
         out += "\r\n";
     }
     return out;

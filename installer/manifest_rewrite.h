@@ -17,9 +17,4 @@ namespace tlmca {
 std::string RewriteManifest(std::string_view manifest, std::string_view manifestPath,
                             std::string_view providerName, std::string_view serviceFileName);
 
-// Replaces the value of the attribute that starts with `marker` (for example `name=`) on one line,
-// keeping its quote characters. Returns false, leaving the line alone, when the marker is absent
-// or its value is not quoted.
-bool ReplaceAttributeValue(std::string &line, std::string_view marker, std::string_view value);
-
 }  // namespace tlmca

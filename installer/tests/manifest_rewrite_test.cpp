@@ -39,6 +39,8 @@ TEST(ManifestRewrite, CasesAsATable)
         {"unquoted value left alone", "<provider name=Old>\n", "<provider name=Old>\r\n"},
         {"unterminated value left alone", "resourceFileName=\"C:\\x\n", "resourceFileName=\"C:\\x\r\n"},
         {"empty file stays empty", "", ""},
+        {"a marker inside a replaced value goes with it", "resourceFileName=\"provider name=\"A\"\n",
+         "resourceFileName=\"" + exe + "\"A\"\r\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
