@@ -22,13 +22,6 @@ void OpenLog()
     g_InstallerLog.Open(L"installer", L"tlmca");
 }
 
-template <typename... Args>
-void Log(const wchar_t *function, const wchar_t *format, Args... args)
-{
-    g_InstallerLog.SetFunction(function);
-    g_InstallerLog.Printf(format, args...);
-}
-
 // Manifests are UTF-8 XML.
 std::string ToUtf8(const std::wstring &text)
 {
@@ -104,12 +97,12 @@ bool IsDevicePresent(const wchar_t *deviceName)
 UINT DepCheck(MSIHANDLE installation)
 {
     OpenLog();
-    Log(L"DepCheck", L"Checking dependencies..");
+    LogStep(L"DepCheck", L"Checking dependencies..");
     if (IsDevicePresent(L"OXBQOLB")) {
         MsiSetPropertyW(installation, L"QOLBDRIVER", L"YES");
         return 0;
     }
-    Log(L"DepCheck", L"QOLB driver is absent. Skipping installation.");
+    LogStep(L"DepCheck", L"QOLB driver is absent. Skipping installation.");
     CRegistry service(HKEY_LOCAL_MACHINE, kServiceKey);
     service.SetDword(L"InteractiveMode", 0);
     MsiSetPropertyW(installation, L"QOLBDRIVER", L"NO");
@@ -166,9 +159,9 @@ UINT PreInstall(MSIHANDLE installation)
 {
     OpenLog();
     const std::wstring installed = GetInstalledServiceVersion();
-    Log(L"PreInstall", L"TLM installed version: %s", installed.c_str());
+    LogStep(L"PreInstall", L"TLM installed version: %s", installed.c_str());
     const std::wstring product = GetMsiProductVersion(installation);
-    Log(L"PreInstall", L"TLM installer version: %s build: %d", product.c_str(), kInstallerBuild);
+    LogStep(L"PreInstall", L"TLM installer version: %s build: %d", product.c_str(), kInstallerBuild);
     return 0;
 }
 
@@ -192,7 +185,7 @@ int IsServiceInstalled(const wchar_t *serviceName)
         return 0;
     int installed = 0;
     if (SC_HANDLE service = OpenServiceW(manager, serviceName, SERVICE_QUERY_CONFIG)) {
-        Log(L"IsServiceInstalled", L"%s is already installed.", serviceName);
+        LogStep(L"IsServiceInstalled", L"%s is already installed.", serviceName);
         installed = 1;
         CloseServiceHandle(service);
     }
@@ -203,31 +196,31 @@ int IsServiceInstalled(const wchar_t *serviceName)
 int InstallService(const wchar_t *serviceName, const wchar_t *relativeExecutable, const wchar_t *displayName,
                    const wchar_t *description)
 {
-    Log(L"InstallService", L"ServiceName: %s", serviceName);
+    LogStep(L"InstallService", L"ServiceName: %s", serviceName);
     if (IsServiceInstalled(serviceName))
         return 1;
 
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) {
-        Log(L"InstallService", L"Failed to open SCM. Stopping service installation!");
+        LogStep(L"InstallService", L"Failed to open SCM. Stopping service installation!");
         return 0;
     }
     const std::optional<std::wstring> programFiles = ProgramFilesPath();
     if (!programFiles) {
-        Log(L"InstallService", L"Can't determine install location. Stopping service installation!");
+        LogStep(L"InstallService", L"Can't determine install location. Stopping service installation!");
         CloseServiceHandle(manager);
         return 0;
     }
     const std::wstring executable = *programFiles + relativeExecutable;
     // Quoted: the path holds blanks, and the service runs as LocalSystem.
     const std::wstring imagePath = L"\"" + executable + L"\"";
-    Log(L"InstallService", L"Service file location: %s", executable.c_str());
+    LogStep(L"InstallService", L"Service file location: %s", executable.c_str());
 
     SC_HANDLE service = CreateServiceW(manager, serviceName, displayName, SERVICE_ALL_ACCESS,
                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
                                        imagePath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
     if (service == nullptr) {
-        Log(L"InstallService", L"Installation Failed! Can't create the service object.");
+        LogStep(L"InstallService", L"Installation Failed! Can't create the service object.");
         CloseServiceHandle(manager);
         return 0;
     }
@@ -243,9 +236,9 @@ int InstallService(const wchar_t *serviceName, const wchar_t *relativeExecutable
 
     Sleep(InstallerTimeouts::StartPauseMs);
     if (StartServiceW(service, 0, nullptr))
-        Log(L"InstallService", L"%s is started!", displayName);
+        LogStep(L"InstallService", L"%s is started!", displayName);
     else
-        Log(L"InstallService", L"%s did not start. Error code: %d", displayName, static_cast<int>(GetLastError()));
+        LogStep(L"InstallService", L"%s did not start. Error code: %d", displayName, static_cast<int>(GetLastError()));
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
     return 1;
@@ -255,7 +248,7 @@ void RewriteManifestFile(const std::wstring &manifestPath)
 {
     // Only a manifest read whole is rewritten: a missing or unreadable one stays as it is.
     const std::optional<std::string> manifest = ReadWholeFile(manifestPath);
-    Log(L"PostInstall", L"Re-write manifest file.");
+    LogStep(L"PostInstall", L"Re-write manifest file.");
     if (!manifest)
         return;
     const std::string rewritten = RewriteManifest(*manifest, ToUtf8(manifestPath), ToUtf8(kEventSourceName),
@@ -273,19 +266,19 @@ void InstallMessageDllIfNeeded(const wchar_t *libraryName)
         return;
     const std::wstring destination = *systemRoot + L"\\System32\\" + libraryName;
     if (FileExists(destination)) {
-        Log(kFunction, L"Message DLL already exits.");
+        LogStep(kFunction, L"Message DLL already exits.");
         return;
     }
     // The package places the library in the product's eventmsg folder.
     const std::wstring source = *programFiles + kMessageLibraryFolder + libraryName;
     if (!FileExists(source)) {
-        Log(kFunction, L"Can't find \"%s\"", source.c_str());
+        LogStep(kFunction, L"Can't find \"%s\"", source.c_str());
         return;
     }
     if (!CopyFileW(source.c_str(), destination.c_str(), TRUE)) {
-        Log(kFunction, L"CopyFile failed. Error code: %d", static_cast<int>(GetLastError()));
-        Log(kFunction, L"Src = \"%s\"", source.c_str());
-        Log(kFunction, L"Dst = \"%s\"", destination.c_str());
+        LogStep(kFunction, L"CopyFile failed. Error code: %d", static_cast<int>(GetLastError()));
+        LogStep(kFunction, L"Src = \"%s\"", source.c_str());
+        LogStep(kFunction, L"Dst = \"%s\"", destination.c_str());
     }
 }
 
@@ -295,11 +288,11 @@ void DefineEventSourceIfNeeded(const wchar_t *sourceName, const wchar_t *library
     const std::wstring key = std::wstring(L"CCS:\\services\\eventlog\\System\\") + sourceName;
     CRegistry source(key.c_str());
     if (source.Exists()) {
-        Log(kFunction, L"Event source already defined.");
+        LogStep(kFunction, L"Event source already defined.");
         return;
     }
     if (!source.Create()) {
-        Log(kFunction, L"Can't create key for %s", sourceName);
+        LogStep(kFunction, L"Can't create key for %s", sourceName);
         return;
     }
     const std::wstring messageFile = std::wstring(L"%ProgramFiles%") + kMessageLibraryFolder + libraryName;
@@ -322,7 +315,7 @@ void RemoveGuiOnServerCore()
     const std::optional<std::wstring> systemRoot = SystemRootPath();
     if (!programFiles || !systemRoot)
         return;
-    Log(L"PostInstall", L"Removing GUI CPL app. ");
+    LogStep(L"PostInstall", L"Removing GUI CPL app. ");
     const std::wstring interpreter = *systemRoot + L"\\System32\\cmd.exe";
     const std::wstring command =
         L"\"" + interpreter + L"\" /c rmdir /S /Q \"" + *programFiles + L"\\Vostrel-Quinbar\\tlm\\cpl\"";
@@ -333,15 +326,15 @@ UINT PostInstall(MSIHANDLE)
 {
     OpenLog();
     WriteLogConfiguration();
-    Log(L"PostInstall", L"Installing TLM service.");
+    LogStep(L"PostInstall", L"Installing TLM service.");
     InstallService(kServiceName, kServiceExecutable, kServiceDisplayName, kServiceDescription);
     if (const std::optional<std::wstring> programFiles = ProgramFilesPath())
         RewriteManifestFile(*programFiles + kManifestPath);
-    Log(L"PostInstall", L"Registering event DLL.");
+    LogStep(L"PostInstall", L"Registering event DLL.");
     InstallMessageDllIfNeeded(kMessageLibrary);
     DefineEventSourceIfNeeded(kEventSourceName, kMessageLibrary);
     RemoveGuiOnServerCore();
-    Log(L"PostInstall", L"Completed.");
+    LogStep(L"PostInstall", L"Completed.");
     return 0;
 }
 

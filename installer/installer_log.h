@@ -41,5 +41,13 @@ private:
 
 extern InstallerLog g_InstallerLog;
 
+// One line of an action's step: the function name for the line, then the message.
+template <typename... Args>
+void LogStep(const wchar_t *function, const wchar_t *format, Args... args)
+{
+    g_InstallerLog.SetFunction(function);
+    g_InstallerLog.Printf(format, args...);
+}
+
 // The folder %ProgramFiles%\Vostrel-Quinbar\TLM\Logs\ with its trailing separator.
 std::wstring InstallerLogFolder();

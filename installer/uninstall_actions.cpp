@@ -11,13 +11,6 @@ namespace tlmca {
 
 namespace {
 
-template <typename... Args>
-void Log(const wchar_t *function, const wchar_t *format, Args... args)
-{
-    g_InstallerLog.SetFunction(function);
-    g_InstallerLog.Printf(format, args...);
-}
-
 bool KeyOpens(HKEY root, const std::wstring &subkey)
 {
     HKEY key = nullptr;
@@ -64,7 +57,7 @@ int StopAndDeleteService(const wchar_t *serviceName)
         // A failed control leaves the status as it was given: zeroed, so the line shows nothing stale.
         SERVICE_STATUS status{};
         const BOOL stopped = ControlService(service, SERVICE_CONTROL_STOP, &status);
-        Log(kFunction, L"CurrentState: %d ServiceSpecificExitCode: %d", static_cast<int>(status.dwCurrentState),
+        LogStep(kFunction, L"CurrentState: %d ServiceSpecificExitCode: %d", static_cast<int>(status.dwCurrentState),
             static_cast<int>(status.dwServiceSpecificExitCode));
         if (stopped) {
             // A larger wait hint extends the wait, but only so far: a service that asks for
@@ -83,7 +76,7 @@ int StopAndDeleteService(const wchar_t *serviceName)
                 if (state == SERVICE_STOPPED)
                     break;
                 if (GetTickCount64() - start > limit) {
-                    Log(kFunction, L"Timeout occured. Can't determine service state.");
+                    LogStep(kFunction, L"Timeout occured. Can't determine service state.");
                     break;
                 }
                 Sleep(InstallerTimeouts::StopPollMs);
@@ -93,10 +86,10 @@ int StopAndDeleteService(const wchar_t *serviceName)
 
     const BOOL deleted = DeleteService(service);
     if (deleted) {
-        Log(kFunction, L"%s is deleted.", serviceName);
-        Log(kFunction, L"Uninstall completed.");
+        LogStep(kFunction, L"%s is deleted.", serviceName);
+        LogStep(kFunction, L"Uninstall completed.");
     } else {
-        Log(kFunction, L"%s uninstall failed with error %d!", serviceName, static_cast<int>(GetLastError()));
+        LogStep(kFunction, L"%s uninstall failed with error %d!", serviceName, static_cast<int>(GetLastError()));
     }
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
@@ -106,15 +99,15 @@ int StopAndDeleteService(const wchar_t *serviceName)
 UINT PreUninstall(MSIHANDLE)
 {
     g_InstallerLog.Open(L"installer", L"tlmca");
-    Log(L"PreUninstall", L"Uninstalling event manifest.");
+    LogStep(L"PreUninstall", L"Uninstalling event manifest.");
     std::wstring manifest;
     if (const std::optional<std::wstring> programFiles = ProgramFilesPath())
         manifest = *programFiles + kManifestPath;
     const std::wstring tool = SystemRootPath().value_or(L"C:\\windows") + L"\\System32\\wevtutil.exe";
     const std::wstring command = L"\"" + tool + L"\" um \"" + manifest + L"\"";
     GetInstallerHooks().RunCommand(tool, command);
-    Log(L"PreUninstall", L"Command (NDX_x64): %s", command.c_str());
-    Log(L"PreUninstall", L"Uninstalling TLM service.");
+    LogStep(L"PreUninstall", L"Command (NDX_x64): %s", command.c_str());
+    LogStep(L"PreUninstall", L"Uninstalling TLM service.");
     StopAndDeleteService(kServiceName);
     return 0;
 }
@@ -150,7 +143,7 @@ void DeleteTreeAndEmptyParents(HKEY root, const std::wstring &subkey, const std:
 UINT PostUninstall(MSIHANDLE)
 {
     g_InstallerLog.Open(L"installer", L"tlmca");
-    Log(L"PostUninstall", L"Cleaning registry.");
+    LogStep(L"PostUninstall", L"Cleaning registry.");
 
     CRegistry serverManager(L"HKLM:SOFTWARE\\Microsoft\\ServerManager");
     std::wstring extension;
@@ -174,7 +167,7 @@ UINT PostUninstall(MSIHANDLE)
     DeleteTreeAndEmptyParents(HKEY_LOCAL_MACHINE,
                               agent + L"\\MibStore\\MirtolServer\\Std_Equip\\Component\\PCIeDiskStatus", agent);
 
-    Log(L"PostUninstall", L"Completed.");
+    LogStep(L"PostUninstall", L"Completed.");
     return 0;
 }
 
