@@ -34,6 +34,11 @@ std::vector<KdlTextRow> KdlTextCatalogue()
     return rows;
 }
 
+std::span<const KdlClassFormatterRow> KdlClassFormatters()
+{
+    return kClassFormatters;
+}
+
 KdlClassFormatter FindKdlClassFormatter(uint16_t eventClass)
 {
     for (const auto &row : kClassFormatters)
