@@ -112,16 +112,6 @@ struct KdlFormat {
     }
 };
 
-// Replaces the line with the row's text filled with the arguments.
-template <typename... Args>
-void KdlPut(KdlText &text, KdlFormat<std::type_identity_t<Args>...> format, const Args &...args)
-{
-    if constexpr (sizeof...(Args) == 0)
-        text.Format("%s", format.Text);
-    else
-        text.Format(format.Text, kdl_detail::Pass(args)...);
-}
-
 // Appends the row's text filled with the arguments.
 template <typename... Args>
 void KdlAppend(KdlText &text, KdlFormat<std::type_identity_t<Args>...> format, const Args &...args)
@@ -130,6 +120,14 @@ void KdlAppend(KdlText &text, KdlFormat<std::type_identity_t<Args>...> format, c
         text.Append("%s", format.Text);
     else
         text.Append(format.Text, kdl_detail::Pass(args)...);
+}
+
+// Replaces the line with the row's text filled with the arguments.
+template <typename... Args>
+void KdlPut(KdlText &text, KdlFormat<std::type_identity_t<Args>...> format, const Args &...args)
+{
+    text.Format("%s", "");
+    KdlAppend(text, format, args...);
 }
 
 // The row's text filled with the arguments, as a field to insert into a line.

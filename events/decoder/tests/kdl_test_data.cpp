@@ -12,18 +12,34 @@ bool EndsWith(const std::string &s, const char *suffix)
     return s.size() >= t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
 }
 
-// The lines of a file without their line ends (a CR before the LF is dropped too).
-std::vector<std::string> Lines(const KdlTestDataFile &file)
+struct Line {
+    std::string Where; // file:line
+    std::string Text;
+};
+
+// The lines of a file that are neither empty nor comments, without their line ends (a CR before
+// the LF is dropped too).
+std::vector<Line> ContentLines(const KdlTestDataFile &file)
 {
-    std::vector<std::string> lines;
-    std::string all(file.Bytes, file.Size), line;
+    std::vector<Line> lines;
+    std::string all(file.Bytes, file.Size), text;
     std::istringstream in(all);
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
+    for (size_t n = 1; std::getline(in, text); ++n) {
+        if (!text.empty() && text.back() == '\r')
+            text.pop_back();
+        if (!text.empty() && text[0] != '#')
+            lines.push_back({std::string(file.Name) + ":" + std::to_string(n), text});
     }
     return lines;
+}
+
+std::vector<const KdlTestDataFile *> FilesEndingIn(const char *suffix)
+{
+    std::vector<const KdlTestDataFile *> files;
+    for (size_t f = 0; f < kKdlTestDataCount; ++f)
+        if (EndsWith(kKdlTestData[f].Name, suffix))
+            files.push_back(&kKdlTestData[f]);
+    return files;
 }
 
 bool ParseNumber(const std::string &s, unsigned *value)
@@ -68,18 +84,10 @@ bool Catalogue::IsKnown(unsigned code) const
 std::vector<Catalogue> Catalogues(std::vector<std::string> *errors)
 {
     std::vector<Catalogue> catalogues;
-    for (size_t f = 0; f < kKdlTestDataCount; ++f) {
-        const KdlTestDataFile &file = kKdlTestData[f];
-        if (!EndsWith(file.Name, ".texts"))
-            continue;
+    for (const KdlTestDataFile *file : FilesEndingIn(".texts")) {
         Catalogue catalogue;
-        catalogue.File = file.Name;
-        std::vector<std::string> lines = Lines(file);
-        for (size_t n = 0; n < lines.size(); ++n) {
-            const std::string &line = lines[n];
-            std::string where = catalogue.File + ":" + std::to_string(n + 1);
-            if (line.empty() || line[0] == '#')
-                continue;
+        catalogue.File = file->Name;
+        for (const auto &[where, line] : ContentLines(*file)) {
             size_t tab = line.find('\t');
             if (line.compare(0, tab, "known") == 0 && tab != std::string::npos) {
                 std::istringstream ranges(line.substr(tab + 1));
@@ -116,17 +124,10 @@ std::vector<Catalogue> Catalogues(std::vector<std::string> *errors)
 std::vector<Vector> Vectors(std::vector<std::string> *errors)
 {
     std::vector<Vector> vectors;
-    for (size_t f = 0; f < kKdlTestDataCount; ++f) {
-        const KdlTestDataFile &file = kKdlTestData[f];
-        if (!EndsWith(file.Name, ".vectors"))
-            continue;
-        std::vector<std::string> lines = Lines(file);
-        for (size_t n = 0; n < lines.size(); ++n) {
-            const std::string &line = lines[n];
-            if (line.empty() || line[0] == '#')
-                continue;
+    for (const KdlTestDataFile *file : FilesEndingIn(".vectors")) {
+        for (const auto &[where, line] : ContentLines(*file)) {
             Vector v;
-            v.Where = std::string(file.Name) + ":" + std::to_string(n + 1);
+            v.Where = where;
             size_t arrow = line.find(" => ");
             std::istringstream fields(line.substr(0, arrow));
             std::string cls, code, hex, piece;
@@ -135,7 +136,7 @@ std::vector<Vector> Vectors(std::vector<std::string> *errors)
                 hex += piece;
             if (arrow == std::string::npos || !ParseNumber(cls, &v.Class) || !ParseNumber(code, &v.Code) ||
                 !ParseHex(hex, &v.Data)) {
-                errors->push_back(v.Where + ": not a vector");
+                errors->push_back(where + ": not a vector");
                 continue;
             }
             v.Line = line.substr(arrow + 4);

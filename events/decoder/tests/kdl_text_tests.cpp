@@ -26,23 +26,19 @@ std::string Shown(const std::string &text)
     return shown + "]";
 }
 
-std::vector<kdltest::Catalogue> LoadCatalogues()
+// The parsed files; a malformed line fails the test that reads it.
+template <typename T>
+std::vector<T> Load(std::vector<T> (*parse)(std::vector<std::string> *))
 {
     std::vector<std::string> errors;
-    std::vector<kdltest::Catalogue> catalogues = kdltest::Catalogues(&errors);
+    std::vector<T> parsed = parse(&errors);
     for (const std::string &e : errors)
         ADD_FAILURE() << e;
-    return catalogues;
+    return parsed;
 }
 
-std::vector<kdltest::Vector> LoadVectors()
-{
-    std::vector<std::string> errors;
-    std::vector<kdltest::Vector> vectors = kdltest::Vectors(&errors);
-    for (const std::string &e : errors)
-        ADD_FAILURE() << e;
-    return vectors;
-}
+std::vector<kdltest::Catalogue> LoadCatalogues() { return Load(kdltest::Catalogues); }
+std::vector<kdltest::Vector> LoadVectors() { return Load(kdltest::Vectors); }
 
 struct Decoded {
     bool Result;
