@@ -34,13 +34,18 @@ public:
         U32(static_cast<uint32_t>(v));
         U32(static_cast<uint32_t>(v >> 32));
     }
-    void Tag(const char (&tag)[5]) { data_.insert(data_.end(), tag, tag + 4); }
+    void Tag(const char (&tag)[5])
+    {
+        for (int i = 0; i < 4; ++i)
+            U8(static_cast<uint8_t>(tag[i]));
+    }
     void Guid(const evtable::Guid &g)
     {
         U32(g.data1);
         U16(g.data2);
         U16(g.data3);
-        data_.insert(data_.end(), g.data4, g.data4 + 8);
+        for (uint8_t byte : g.data4)
+            U8(byte);
     }
     void Utf16(const std::string &text)
     {
@@ -96,6 +101,36 @@ uint16_t NameHash(const std::string &name)
     for (char c : name)
         hash = hash * 65599u + static_cast<uint8_t>(c);
     return static_cast<uint16_t>(hash);
+}
+
+// An element table: its place in the provider's list, its signature, its size (patched when it
+// is complete) and the count of its definitions.
+class Element {
+public:
+    Element(Bytes &b, size_t listedAt, const char (&tag)[5], size_t count) : b_(b), start_(b.Size())
+    {
+        b.Patch32(listedAt, start_);
+        b.Tag(tag);
+        size_ = b.Hole32();
+        b.U32(static_cast<uint32_t>(count));
+    }
+    void Close() { b_.Patch32(size_, b_.Size() - start_); }
+
+private:
+    Bytes &b_;
+    size_t start_;
+    size_t size_;
+};
+
+// The names of an element's definitions, after the definitions; each definition's hole gets the
+// offset of its name.
+void NamesAfter(Bytes &b, const std::vector<size_t> &holes, const std::vector<std::string> &names)
+{
+    b.Align(8);
+    for (size_t i = 0; i < holes.size(); ++i) {
+        b.Patch32(holes[i], b.Size());
+        Name(b, names[i]);
+    }
 }
 
 void InlineName(Bytes &b, const std::string &name)
@@ -203,60 +238,38 @@ std::vector<uint8_t> ManifestResource(const EventTable &table)
     int element = 0;
 
     // Channels: the System log.
-    size_t chan = b.Size();
-    b.Patch32(elementOffsets[element++], chan);
-    b.Tag("CHAN");
-    size_t chanSize = b.Hole32();
-    b.U32(1);
+    Element chan(b, elementOffsets[element++], "CHAN", 1);
     b.U32(table.channelValue);
-    size_t channelName = b.Hole32();
+    std::vector<size_t> channelName{b.Hole32()};
     b.U32(0);
     b.U32(table.channelMessage.id);
-    b.Align(8);
-    b.Patch32(channelName, b.Size());
-    Name(b, table.channelName);
-    b.Patch32(chanSize, b.Size() - chan);
+    NamesAfter(b, channelName, {table.channelName});
+    chan.Close();
 
     // Levels, each with its message.
-    size_t levl = b.Size();
-    b.Patch32(elementOffsets[element++], levl);
-    b.Tag("LEVL");
-    size_t levlSize = b.Hole32();
-    b.U32(static_cast<uint32_t>(table.levels.size()));
+    Element levl(b, elementOffsets[element++], "LEVL", table.levels.size());
     std::vector<size_t> levelDefinition, levelName;
+    std::vector<std::string> levelText;
     for (const evtable::LevelEntry &l : table.levels) {
         levelDefinition.push_back(b.Size());
         b.U32(static_cast<uint32_t>(l.level));
         b.U32(l.message.id);
         levelName.push_back(b.Hole32());
+        levelText.push_back(l.name);
     }
-    b.Align(8);
-    for (size_t i = 0; i < table.levels.size(); ++i) {
-        b.Patch32(levelName[i], b.Size());
-        Name(b, table.levels[i].name);
-    }
-    b.Patch32(levlSize, b.Size() - levl);
+    NamesAfter(b, levelName, levelText);
+    levl.Close();
 
     // Keywords: the one every event carries, the System log's.
-    size_t keyw = b.Size();
-    b.Patch32(elementOffsets[element++], keyw);
-    b.Tag("KEYW");
-    size_t keywSize = b.Hole32();
-    b.U32(1);
+    Element keyw(b, elementOffsets[element++], "KEYW", 1);
     b.U64(table.keyword);
     b.U32(kNoMessage);
-    size_t keywordName = b.Hole32();
-    b.Align(8);
-    b.Patch32(keywordName, b.Size());
-    Name(b, table.channelName);
-    b.Patch32(keywSize, b.Size() - keyw);
+    std::vector<size_t> keywordName{b.Hole32()};
+    NamesAfter(b, keywordName, {table.channelName});
+    keyw.Close();
 
     // Templates.
-    size_t ttbl = b.Size();
-    b.Patch32(elementOffsets[element++], ttbl);
-    b.Tag("TTBL");
-    size_t ttblSize = b.Hole32();
-    b.U32(static_cast<uint32_t>(table.templates.size()));
+    Element ttbl(b, elementOffsets[element++], "TTBL", table.templates.size());
     std::vector<size_t> templateAt;
     for (const evtable::Template &t : table.templates) {
         size_t temp = b.Size();
@@ -290,14 +303,10 @@ std::vector<uint8_t> ManifestResource(const EventTable &table)
         b.Align(8);
         b.Patch32(tempSize, b.Size() - temp);
     }
-    b.Patch32(ttblSize, b.Size() - ttbl);
+    ttbl.Close();
 
     // Events.
-    size_t evnt = b.Size();
-    b.Patch32(elementOffsets[element++], evnt);
-    b.Tag("EVNT");
-    size_t evntSize = b.Hole32();
-    b.U32(static_cast<uint32_t>(table.events.size()));
+    Element evnt(b, elementOffsets[element++], "EVNT", table.events.size());
     b.U32(0);
     for (const evtable::Event &e : table.events) {
         size_t level = 0;
@@ -322,7 +331,7 @@ std::vector<uint8_t> ManifestResource(const EventTable &table)
         b.U32(0);
         b.U32(0);
     }
-    b.Patch32(evntSize, b.Size() - evnt);
+    evnt.Close();
 
     b.Patch32(crimSize, b.Size());
     return b.Take();

@@ -3,6 +3,7 @@
 // the manifest file, and every event's message rendered from the program's message table.
 #include "EventLogMessages.h"
 #include "manifest_expectations.h"
+#include "module_text.h"
 #include "wevt_reader.h"
 
 #include <windows.h>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -18,56 +20,26 @@
 
 namespace {
 
-struct ModuleFree {
-    void operator()(HMODULE module) const { FreeLibrary(module); }
-};
-using UniqueModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFree>;
-
-// build/<flavour>/bin/<test>.exe -> build/<flavour>/<relative>
-std::string BesideBin(const char *relative)
-{
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string p(path, length);
-    p.resize(p.find_last_of('\\'));
-    p.resize(p.find_last_of('\\') + 1);
-    return p + relative;
-}
-
-std::vector<uint8_t> FileBytes(const std::string &path)
+std::vector<uint8_t> FileBytes(const std::filesystem::path &path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-std::wstring Render(HMODULE module, DWORD id, std::vector<const wchar_t *> strings = {})
-{
-    wchar_t buffer[2048] = {};
-    DWORD flags = FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY;
-    if (strings.empty())
-        flags |= FORMAT_MESSAGE_IGNORE_INSERTS;
-    std::vector<DWORD_PTR> args;
-    for (const wchar_t *s : strings)
-        args.push_back(reinterpret_cast<DWORD_PTR>(s));
-    DWORD length = FormatMessageW(flags, module, id, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), buffer,
-                                  ARRAYSIZE(buffer), args.empty() ? nullptr : reinterpret_cast<va_list *>(args.data()));
-    return std::wstring(buffer, length);
-}
-
-class ServiceProgram : public ::testing::TestWithParam<const char *> {
+class ServiceProgram : public ::testing::TestWithParam<const wchar_t *> {
 protected:
     void SetUp() override
     {
         path = BesideBin(GetParam());
         file = FileBytes(path);
-        ASSERT_FALSE(file.empty()) << path;
+        ASSERT_FALSE(file.empty());
         std::string error;
         ASSERT_TRUE(wevtread::FindResourceBytes(wevtread::Bytes{file.data(), file.size()}, u"WEVT_TEMPLATE", &resource,
                                            &error))
             << error;
         ASSERT_TRUE(wevtread::ReadManifest(resource, &manifest, &error)) << error;
     }
-    std::string path;
+    std::wstring path;
     std::vector<uint8_t> file;
     wevtread::Bytes resource;
     wevtread::Manifest manifest;
@@ -81,7 +53,7 @@ TEST_P(ServiceProgram, CarriesTheEventManifest)
 TEST_P(ServiceProgram, ResourceIsTheOneTheLoaderFinds)
 {
     // The reader's walk of the resource directory and the system's own find the same bytes.
-    UniqueModule module(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    UniqueModule module = LoadAsData(path);
     ASSERT_NE(module, nullptr);
     HRSRC found = FindResourceW(module.get(), MAKEINTRESOURCEW(1), L"WEVT_TEMPLATE");
     ASSERT_NE(found, nullptr);
@@ -94,14 +66,14 @@ TEST_P(ServiceProgram, ResourceIsTheOneTheLoaderFinds)
 
 TEST_P(ServiceProgram, ManifestFileNamesWhatTheProgramCarries)
 {
-    std::string xml = manifest_expect::ReadFileText(BesideBin("bin\\qzrtlmevents.man"));
+    std::string xml = manifest_expect::ReadFileText(BesideBin(L"bin\\qzrtlmevents.man"));
     ASSERT_FALSE(xml.empty());
     manifest_expect::ExpectFileMatches(xml, manifest);
 }
 
 TEST_P(ServiceProgram, EveryEventHasItsMessage)
 {
-    UniqueModule module(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    UniqueModule module = LoadAsData(path);
     ASSERT_NE(module, nullptr);
     for (const wevtread::Event &e : manifest.events) {
         SCOPED_TRACE(testing::Message() << std::hex << e.message);
@@ -119,7 +91,7 @@ TEST_P(ServiceProgram, EveryEventHasItsMessage)
 
 TEST_P(ServiceProgram, RendersManifestEventsWithTheirData)
 {
-    UniqueModule module(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    UniqueModule module = LoadAsData(path);
     ASSERT_NE(module, nullptr);
     struct Case {
         uint16_t value;
@@ -149,16 +121,15 @@ TEST_P(ServiceProgram, RendersManifestEventsWithTheirData)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, ServiceProgram, ::testing::Values("bin\\qzrtlm.exe", "bin\\qzrtlm_sim.exe"),
-                         [](const testing::TestParamInfo<const char *> &info) {
+INSTANTIATE_TEST_SUITE_P(Programs, ServiceProgram, ::testing::Values(L"bin\\qzrtlm.exe", L"bin\\qzrtlm_sim.exe"),
+                         [](const testing::TestParamInfo<const wchar_t *> &info) {
                              return std::string(info.index == 0 ? "Product" : "Simulation");
                          });
 
 TEST(MessageLibrary, NamesTheManifestsLevelsAndChannel)
 {
     // The event log renders level and channel names from the registered message file too.
-    UniqueModule library(LoadLibraryExA(BesideBin("eventmsg\\EventLogMessages.dll").c_str(), nullptr,
-                                        LOAD_LIBRARY_AS_DATAFILE));
+    UniqueModule library = LoadAsData(BesideBin(L"eventmsg\\EventLogMessages.dll"));
     ASSERT_NE(library, nullptr);
     EXPECT_EQ(Render(library.get(), 0x50000002), L"Error");
     EXPECT_EQ(Render(library.get(), 0x50000003), L"Warning");

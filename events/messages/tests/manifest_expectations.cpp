@@ -189,7 +189,7 @@ void ExpectFileMatches(const std::string &xml, const wevtread::Manifest &m)
     EXPECT_EQ(count, m.events.size());
 }
 
-std::string ReadFileText(const std::string &path)
+std::string ReadFileText(const std::filesystem::path &path)
 {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;

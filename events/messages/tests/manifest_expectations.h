@@ -5,6 +5,7 @@
 #include "wevt_reader.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,6 @@ void ExpectManifest(const wevtread::Manifest &manifest);
 // Checks that the manifest file names the same provider, templates and events as the resource.
 void ExpectFileMatches(const std::string &xml, const wevtread::Manifest &manifest);
 
-std::string ReadFileText(const std::string &path);
+std::string ReadFileText(const std::filesystem::path &path);
 
 } // namespace manifest_expect

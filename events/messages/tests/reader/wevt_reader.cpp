@@ -1,7 +1,7 @@
 #include "wevt_reader.h"
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <map>
 
 namespace wevtread {
