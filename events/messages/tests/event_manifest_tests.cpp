@@ -237,3 +237,81 @@ TEST(EventManifestReader, ChecksTheTemplateShape)
 }
 
 } // namespace
+
+namespace {
+
+// A compiled message table of one block holding identifier first..first+texts-1.
+std::vector<uint8_t> MessageTable(uint32_t first, const std::vector<std::string> &texts)
+{
+    std::vector<uint8_t> table(16);
+    Put32(table, 0, 1);
+    Put32(table, 4, first);
+    Put32(table, 8, first + static_cast<uint32_t>(texts.size()) - 1);
+    Put32(table, 12, 16);
+    for (const std::string &text : texts) {
+        size_t at = table.size(), length = (4 + 2 * (text.size() + 1) + 3) / 4 * 4;
+        table.resize(at + length);
+        table[at] = static_cast<uint8_t>(length);
+        table[at + 2] = 1;
+        for (size_t i = 0; i < text.size(); ++i)
+            table[at + 4 + 2 * i] = static_cast<uint8_t>(text[i]);
+    }
+    return table;
+}
+
+TEST(MessageTableNames, AddsEachNameInABlockOfItsRun)
+{
+    std::vector<uint8_t> table = MessageTable(100, {"a", "bc"});
+    const std::vector<uint8_t> entries(table.begin() + 16, table.end());
+    std::string error;
+    ASSERT_TRUE(evtgen::AddMessages(table, {{0x50000002, "L2", "Error"}, {0x50000003, "L3", "Warning"}, {7, "S", "x"}},
+                                    &error))
+        << error;
+    // Blocks by identifier: 7; 100-101; 0x50000002-0x50000003.
+    ASSERT_EQ(Get32(table, 0), 3u);
+    const uint32_t blocks[][2] = {{7, 7}, {100, 101}, {0x50000002, 0x50000003}};
+    for (int b = 0; b < 3; ++b) {
+        EXPECT_EQ(Get32(table, 4 + 12 * b), blocks[b][0]);
+        EXPECT_EQ(Get32(table, 8 + 12 * b), blocks[b][1]);
+    }
+    // The existing entries are carried over unchanged, after the new first block's.
+    size_t existing = Get32(table, 4 + 12 + 8);
+    ASSERT_LE(existing + entries.size(), table.size());
+    EXPECT_TRUE(std::equal(entries.begin(), entries.end(), table.begin() + static_cast<std::ptrdiff_t>(existing)));
+    size_t error2 = Get32(table, 4 + 24 + 8);
+    EXPECT_EQ(table[error2], 16); // 4 + "Error" and its NUL in UTF-16, to a multiple of 4
+    EXPECT_EQ(table[error2 + 2], 1);
+    EXPECT_EQ(table[error2 + 4], 'E');
+}
+
+TEST(MessageTableNames, RefusesADamagedTableOrAnIdentifierItHolds)
+{
+    struct Case {
+        const char *name;
+        std::vector<uint8_t> table;
+        uint32_t id;
+    };
+    std::vector<uint8_t> tooManyBlocks = MessageTable(100, {"a"});
+    Put32(tooManyBlocks, 0, 1000);
+    std::vector<uint8_t> entryBeyond = MessageTable(100, {"a"});
+    Put32(entryBeyond, 12, 0xFFFFFF00u);
+    std::vector<uint8_t> reversed = MessageTable(100, {"a"});
+    Put32(reversed, 8, 99);
+    const Case cases[] = {
+        {"shorter than its count", {1, 0}, 1},
+        {"block count beyond its size", tooManyBlocks, 1},
+        {"entry beyond its end", entryBeyond, 1},
+        {"block highest below lowest", reversed, 1},
+        {"identifier already there", MessageTable(100, {"a", "b"}), 101},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> table = c.table;
+        std::string error;
+        EXPECT_FALSE(evtgen::AddMessages(table, {{c.id, "X", "x"}}, &error));
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(table, c.table);
+    }
+}
+
+} // namespace
