@@ -10,7 +10,7 @@ constexpr uint32_t kFacility = 0x101;
 
 constexpr int kT1 = 0; // Uint1, Uint2, Uint3, Str1: event number, class, code, text
 constexpr int kT2 = 1; // Uint1, Str1
-constexpr int kT3 = 2; // Uint1
+// T3 (Uint1 alone) is part of the manifest, though no event of this table uses it.
 constexpr int kT4 = 3; // Str1
 constexpr int kNone = -1;
 
@@ -109,7 +109,6 @@ EventTable Build()
             }
         }
     }
-    (void)kT3; // declared for the event log's sake; no event of ours carries a single number
     return t;
 }
 
