@@ -61,6 +61,12 @@ bool ParseDirective(const std::string &line, Script *script, std::string *error)
         script->agentx.push_back(text.substr(7));
         return true;
     }
+    if (text.compare(0, 9, "blackbox ") == 0) {
+        while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
+            text.pop_back();
+        script->blackbox.push_back(text.substr(9));
+        return true;
+    }
     while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
         text.pop_back();
     // "on request 3: stale 2" and "on request 3 : stale 2" read alike.

@@ -24,6 +24,8 @@ struct Script {
     std::map<uint32_t, std::vector<Fault>> onRequest;
     // "agentx ..." lines for the AgentX master (agentx_master.h), which reads them itself.
     std::vector<std::string> agentx;
+    // "blackbox ..." lines for the black-box responder (blackbox_responder.h).
+    std::vector<std::string> blackbox;
 };
 
 // Adds one directive; false with a reason when the line is not one. Blank lines and lines that

@@ -111,14 +111,23 @@ BLACKBOX_DESCRIPTOR Descriptor(uint8_t kind, uint8_t source, const BLACKBOX_CODE
     return descriptor;
 }
 
-void AppendText(std::string *out, const uint8_t *text, size_t length)
+// Names and texts as one word: a space becomes '_', and '_', '%', '=', ';', '"', control and
+// non-ASCII bytes become %XX, so the record stays one word per field and can be read back.
+void AppendWord(std::string *out, const uint8_t *text, size_t length)
 {
-    out->push_back('"');
+    static const char kHex[] = "0123456789ABCDEF";
     for (size_t i = 0; i < length; ++i) {
-        char c = static_cast<char>(text[i]);
-        out->push_back(text[i] < 0x20 || text[i] >= 0x7F || c == '"' || c == ';' ? '?' : c);
+        uint8_t c = text[i];
+        if (c == ' ') {
+            out->push_back('_');
+        } else if (c <= 0x20 || c >= 0x7F || c == '_' || c == '%' || c == '=' || c == ';' || c == '"') {
+            out->push_back('%');
+            out->push_back(kHex[c >> 4]);
+            out->push_back(kHex[c & 15]);
+        } else {
+            out->push_back(static_cast<char>(c));
+        }
     }
-    out->push_back('"');
 }
 
 // One pass over a code's fields from *offset; false when the payload ends inside a field.
@@ -128,14 +137,15 @@ bool DecodeFields(const BLACKBOX_CODE_INFO &code, const ByteReader &reader, size
         const BLACKBOX_FIELD_INFO &field = code.Fields[i];
         if (!out->empty())
             out->push_back(';');
-        out->append(field.Name).push_back('=');
+        AppendWord(out, reinterpret_cast<const uint8_t *>(field.Name), std::strlen(field.Name));
+        out->push_back('=');
         if (field.Type == kBlackboxTypeText) {
             size_t end = *offset;
             while (reader.Has(end, 1) && *reader.At(end, 1) != 0)
                 ++end;
             if (!reader.Has(end, 1))
                 return false; // no terminating NUL
-            AppendText(out, reader.At(*offset, end - *offset), end - *offset);
+            AppendWord(out, reader.At(*offset, end - *offset), end - *offset);
             *offset = end + 1;
             continue;
         }

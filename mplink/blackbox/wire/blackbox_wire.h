@@ -139,8 +139,9 @@ bool ReadBlackboxReply(const void *data, size_t size, BlackboxReplyNeeds needs, 
 size_t ComposeBlackboxPayload(uint8_t *payload, const void *fixedPart, size_t fixedLength,
                               const char *const *texts, size_t textCount, bool *refused);
 
-// A record payload decoded by its code's field table, for the simulated log's record: fields as
-// "Name=value" joined by ';' (integers decimal, flags in hex, texts as they are with ';' and
-// control bytes shown as '?'); a code whose fields repeat (processor usage) gives one group per
-// entry. False when the code is unknown or the payload does not hold its fields.
+// A record payload decoded by its code's field table, for the simulated log's record: the fields
+// as "Name=value" joined by ';' (integers decimal, flags 0x-hex, texts as they are), names and
+// texts with a space as '_' and '_', '%', '=', ';', '"', control and non-ASCII bytes as %XX. A
+// code whose fields repeat (processor usage) gives one group per entry. False when the code is
+// unknown or the payload does not hold its fields.
 bool DecodeBlackboxPayload(uint32_t code, const uint8_t *payload, size_t length, std::string *text);
