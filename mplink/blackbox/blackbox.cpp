@@ -151,14 +151,20 @@ bool InitBlackBox()
 {
     if (!Enabled())
         return true;
-    s_Queue.SetAccepting(false);
     if (s_QueueEvent.load() == nullptr) {
         HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         if (event == nullptr)
             return false;
         s_QueueEvent = event;
     }
-    return s_BlackBoxThread.Start() != 0;
+    // Accepting from here on, not only once the thread runs: the service's start posts the boot
+    // record right after this, and a refused boot record would be missing for the whole boot.
+    s_Queue.SetAccepting(true);
+    if (s_BlackBoxThread.Start() == 0) {
+        s_Queue.SetAccepting(false);
+        return false;
+    }
+    return true;
 }
 
 void TermBlackBox()
@@ -206,7 +212,7 @@ void PostOsBootRecord()
     CRegistry key(kBlackBoxVolatileKey);
     if (!CreateVolatileKey(&key))
         return;
-    // "OS Boot Logged" is kept even with the black box switched off: the boot was dealt with.
+    // With the black box switched off the post succeeds too, so the value is written then as well.
     if (key.ValueExists(L"OS Boot Logged"))
         return;
     if (PostBlackBoxRecord(kOsBootCode, 0, nullptr, 0, nullptr, 0) != 0)
@@ -332,7 +338,9 @@ unsigned __stdcall BlackBoxThread(void *record)
     ClearRelogFlags();
     bool registerAgain = false;
     bool wasDisabled = false;
-    s_Queue.SetAccepting(!worker.StopRequested());
+    // InitBlackBox opened the queue already; a thread without a channel closes it again.
+    if (worker.StopRequested())
+        s_Queue.SetAccepting(false);
     HANDLE resetEvent = CreateEventW(nullptr, FALSE, FALSE, kBlackBoxResetEventName);
 
     while (!worker.StopRequested()) {

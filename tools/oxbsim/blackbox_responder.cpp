@@ -156,9 +156,7 @@ bool BlackboxResponder::Handle(const Packet &request, uint32_t service, uint32_t
         return true;
     }
     if (isScheduled && scheduled.action == Action::Forget) {
-        m_Recorder.Line("bbforget sources=%u feeders=%u", static_cast<unsigned>(m_Sources.size()),
-                        static_cast<unsigned>(m_Feeders.size()));
-        m_Sources.clear();
+        m_Recorder.Line("bbforget feeders=%u", static_cast<unsigned>(m_Feeders.size()));
         m_Feeders.clear();
     }
     const bool handOut = isScheduled && scheduled.action == Action::Handle;

@@ -12,7 +12,7 @@
 //                             describe, data, cleared, disabled):
 //     status N                answer with status N and keep nothing
 //     handle N                answer a source or registration with handle N, keeping nothing
-//     forget                  forget every source and feeder first (as a reset processor)
+//     forget                  forget every feeder first (so a feeder request is answered 5)
 //     silent                  answer neither this nor any later black-box request
 
 #include "recorder.h"

@@ -136,8 +136,9 @@ TEST(BlackboxRequest, DescribeAndDataRefuseWhatTheRequestCannotHold)
             EXPECT_EQ(request.Bytes[start], 0x5A);
             EXPECT_EQ(request.Bytes[start + c.length - 1], 0x5A);
         }
-        if (start + c.length < 1008)
+        if (start + c.length < 1008) {
             EXPECT_EQ(request.Bytes[start + c.length], 0);
+        }
     }
     BLACKBOX_REQUEST request;
     EXPECT_FALSE(EncodeLogData(&request, 1, kBlackboxCmdLogData, 9, nullptr, 4));
@@ -256,8 +257,9 @@ TEST(BlackboxPayload, DecodesByTheFieldTable)
         SCOPED_TRACE(c.code);
         std::string text = "unchanged";
         EXPECT_EQ(DecodeBlackboxPayload(c.code, c.payload.data(), c.payload.size(), &text), c.decoded);
-        if (c.decoded)
+        if (c.decoded) {
             EXPECT_EQ(text, c.text);
+        }
     }
 }
 
