@@ -114,14 +114,20 @@ bool RegisterFeeder(BLACKBOX_FEEDER &feeder, const wchar_t *format)
     return true;
 }
 
-// Sends one descriptor on the feeder that carries its code; a feeder the processor does not know
-// is registered again and the descriptor sent once more.
-bool SendDescriptor(const BLACKBOX_DESCRIPTOR &descriptor, bool field)
+// Sends one descriptor (field -1: the code's own) on the feeder that carries its code; a feeder
+// the processor does not know is registered again and the descriptor sent once more, built
+// afresh since the registration may have opened the source again.
+bool SendDescriptor(const BLACKBOX_CODE_INFO &code, int field)
 {
-    BLACKBOX_FEEDER &feeder = FeederFor(descriptor.Code);
+    BLACKBOX_FEEDER &feeder = FeederFor(code.Code);
     auto send = [&]() {
-        return field ? DescribeBlackboxField(feeder.Handle, sizeof(descriptor), &descriptor)
-                     : DescribeBlackboxCode(feeder.Handle, sizeof(descriptor), &descriptor);
+        const uint8_t source = static_cast<uint8_t>(s_BlackboxSource);
+        if (field < 0) {
+            BLACKBOX_DESCRIPTOR descriptor = MakeCodeDescriptor(source, code);
+            return DescribeBlackboxCode(feeder.Handle, sizeof(descriptor), &descriptor);
+        }
+        BLACKBOX_DESCRIPTOR descriptor = MakeFieldDescriptor(source, code, static_cast<size_t>(field));
+        return DescribeBlackboxField(feeder.Handle, sizeof(descriptor), &descriptor);
     };
     int status = send();
     if (status == static_cast<int>(kBlackboxStatusUnknownFeeder)) {
@@ -282,14 +288,10 @@ bool UploadDescriptors()
         return true;
     size_t count = 0;
     const BLACKBOX_CODE_INFO *codes = BlackboxCodeTable(&count);
-    for (size_t i = 0; i < count; ++i) {
-        // The source is read afresh: a re-registration on the way may have opened it again.
-        if (!SendDescriptor(MakeCodeDescriptor(static_cast<uint8_t>(s_BlackboxSource), codes[i]), false))
-            return false;
-        for (size_t field = 0; field < codes[i].FieldCount; ++field)
-            if (!SendDescriptor(MakeFieldDescriptor(static_cast<uint8_t>(s_BlackboxSource), codes[i], field), true))
+    for (size_t i = 0; i < count; ++i)
+        for (int field = -1; field < static_cast<int>(codes[i].FieldCount); ++field)
+            if (!SendDescriptor(codes[i], field))
                 return false;
-    }
     s_DescriptorsUploaded = true;
     return true;
 }
