@@ -3,6 +3,7 @@
 #include "blackbox_wire.h"
 #include "byte_reader.h"
 #include "chan_packet.h"
+#include "script.h"
 
 #include <sstream>
 
@@ -54,13 +55,7 @@ constexpr uint32_t kStatusRefused = 1;
 bool BlackboxResponder::Configure(const std::vector<std::string> &lines, std::string *error)
 {
     for (const std::string &line : lines) {
-        std::string text = line;
-        for (size_t colon = text.find(':'); colon != std::string::npos; colon = text.find(':', colon + 3))
-            text.replace(colon, 1, " : ");
-        std::istringstream in(text);
-        std::vector<std::string> words;
-        for (std::string word; in >> word;)
-            words.push_back(word);
+        std::vector<std::string> words = DirectiveWords(line);
         try {
             if (words.size() == 2 && (words[0] == "cleared" || words[0] == "disabled")) {
                 (words[0] == "cleared" ? m_Cleared : m_Disabled) = static_cast<uint32_t>(std::stoul(words[1]));
@@ -242,7 +237,7 @@ bool BlackboxResponder::Handle(const Packet &request, uint32_t service, uint32_t
             std::string decoded;
             uint32_t code = static_cast<uint32_t>(feeder->second.selectedCode);
             if (!DecodeBlackboxPayload(code, reader.At(kBlackboxDataOffset, length), length, &decoded))
-                decoded = "!";
+                decoded.assign(1, '!'); // not decodable by its code's fields
             m_Recorder.Line("bbdata handle=%u command=%u code=%u len=%u fields=%s", handle, command, code, length,
                             decoded.c_str());
         }

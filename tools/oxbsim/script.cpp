@@ -116,6 +116,18 @@ bool ParseDirective(const std::string &line, Script *script, std::string *error)
     return false;
 }
 
+std::vector<std::string> DirectiveWords(const std::string &line)
+{
+    std::string text = line;
+    for (size_t colon = text.find(':'); colon != std::string::npos; colon = text.find(':', colon + 3))
+        text.replace(colon, 1, " : ");
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
 bool ParseScriptFile(const std::wstring &path, Script *script, std::string *error)
 {
     std::ifstream file{std::filesystem::path(path)};
