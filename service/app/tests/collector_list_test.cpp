@@ -1,4 +1,5 @@
 // The nine collectors of the service, in their order, and the collector base.
+#include "collector_list.h"
 #include "scheduler_fixture.h"
 
 #include "mib2_collector.h"
@@ -62,7 +63,7 @@ TEST(CollectorListTest, NineCollectorsInTheirOrder)
 TEST_F(SchedulerTest, SasSwitchOffLeavesOutTheScsiAndSasCollectors)
 {
     s_ServiceParameters.EnableZDTSAS = 0;
-    SetCollectorList(nullptr);
+    SetCollectorList(s_CollectorList);
     RunCycles(1);
 
     for (DATACOLLECTOR *const *entry = s_CollectorList; *entry != nullptr; ++entry) {

@@ -1,6 +1,6 @@
 #pragma once
-// The data-collection scheduler: the "Data Collection" thread that drives the collectors of
-// s_CollectorList, the triggers that make a collector due earlier, and the due tests and time
+// The data-collection scheduler: the "Data Collection" thread that drives the collectors of the
+// list the program installs, the triggers that make a collector due earlier, and the due tests and time
 // stamps of the two slow inventories (software and hot fixes).
 //
 // One cycle of the thread:
@@ -53,11 +53,9 @@ struct DATACOLLECTION_TIMING {
 
 // ---- Collectors -----------------------------------------------------------------------------------
 
-// The nine collectors in their fixed order (the order of every pass and of registration), then null.
-extern DATACOLLECTOR *s_CollectorList[];
-
-// The list that the thread, the triggers and PublishMibStatusArray work on: s_CollectorList unless
-// another null-terminated list was installed (tests). Null brings back s_CollectorList.
+// The list that the thread, the triggers and PublishMibStatusArray work on: the null-terminated
+// list the program installed (its s_CollectorList), or an empty list while none is installed. The
+// scheduler knows no collector by itself: the program composes the list. Not while the thread runs.
 DATACOLLECTOR *const *GetCollectorList();
 void SetCollectorList(DATACOLLECTOR *const *list);
 

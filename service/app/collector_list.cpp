@@ -1,4 +1,4 @@
-#include "scheduler.h"
+#include "collector_list.h"
 
 #include "mib2_collector.h"
 #include "zdtfca_collector.h"

@@ -391,8 +391,9 @@ void SetSchedulerClock(SCHEDULER_CLOCK *clock)
 
 DATACOLLECTOR *const *GetCollectorList()
 {
+    static DATACOLLECTOR *const s_EmptyList[] = {nullptr};
     DATACOLLECTOR *const *list = s_InstalledList.load();
-    return list != nullptr ? list : s_CollectorList;
+    return list != nullptr ? list : s_EmptyList;
 }
 
 void SetCollectorList(DATACOLLECTOR *const *list)
