@@ -227,6 +227,39 @@ TEST_F(BlackBoxThreadTest, TheResetEventRegistersAgainUploadsTheDescriptorsAndAs
     }
 }
 
+TEST_F(BlackBoxThreadTest, RecordsWaitingAtAResetFollowTheNewRegistrationAndDescriptors)
+{
+    // The processor stops answering with records queued, is reset and comes back.
+    ASSERT_TRUE(Start({"blackbox silent"}));
+    for (uint32_t i = 1; i <= 3; ++i)
+        ASSERT_EQ(PostOsUsageRecord(i, 0, 0, 0, 0), 1);
+    Sleep(300);
+    sim.Kill();
+    OxbSim back(sim.Name());
+    ASSERT_TRUE(back.Start());
+    SignalReset();
+
+    ASSERT_TRUE(back.WaitForRecords("bbdata", 3, 30000));
+    std::vector<std::pair<std::wstring, int>> triggers;
+    ASSERT_TRUE(WaitUntil([&] {
+        for (auto &call : RecordedTriggers::Take())
+            triggers.push_back(call);
+        return triggers.size() >= 2;
+    }));
+    EXPECT_TRUE(VolatileValue(L"RelogBBForOsInfo"));
+    std::vector<SimRecord> all = back.Records();
+    size_t descriptors = 0, records = 0;
+    for (const SimRecord &record : all) {
+        if (record.verb == "bbdesc")
+            ++descriptors;
+        if (record.verb == "bbdata") {
+            EXPECT_EQ(descriptors, 96u) << "the descriptors went first";
+            EXPECT_EQ(record.Get("fields").rfind("Process_Count=" + std::to_string(++records) + ";", 0), 0u);
+        }
+    }
+    EXPECT_EQ(records, 3u);
+}
+
 TEST_F(BlackBoxThreadTest, ARegistrationThatFailsAfterAResetIsRetriedOnLaterWakes)
 {
     // Registrations 1 and 2 are the thread's first; the third is the first one after the reset.
