@@ -22,6 +22,18 @@ protected:
         key.SetDword(name, 1);
     }
 
+    // The triggers asked for until there are count of them (or 30 s went by).
+    static std::vector<std::pair<std::wstring, int>> WaitForTriggers(size_t count)
+    {
+        std::vector<std::pair<std::wstring, int>> triggers;
+        WaitUntil([&] {
+            for (auto &call : RecordedTriggers::Take())
+                triggers.push_back(call);
+            return triggers.size() >= count;
+        }, 30000);
+        return triggers;
+    }
+
     static void SignalReset()
     {
         HANDLE reset = CreateEventW(nullptr, FALSE, FALSE, kBlackBoxResetEventName);
@@ -240,12 +252,7 @@ TEST_F(BlackBoxThreadTest, RecordsWaitingAtAResetFollowTheNewRegistrationAndDesc
     SignalReset();
 
     ASSERT_TRUE(back.WaitForRecords("bbdata", 3, 30000));
-    std::vector<std::pair<std::wstring, int>> triggers;
-    ASSERT_TRUE(WaitUntil([&] {
-        for (auto &call : RecordedTriggers::Take())
-            triggers.push_back(call);
-        return triggers.size() >= 2;
-    }));
+    ASSERT_EQ(WaitForTriggers(2).size(), 2u);
     EXPECT_TRUE(VolatileValue(L"RelogBBForOsInfo"));
     std::vector<SimRecord> all = back.Records();
     size_t descriptors = 0, records = 0;
@@ -267,12 +274,7 @@ TEST_F(BlackBoxThreadTest, ARegistrationThatFailsAfterAResetIsRetriedOnLaterWake
     ASSERT_EQ(PostOsShutdownRecord(), 1);
     ASSERT_TRUE(sim.WaitForRecords("bbdata", 1, 30000));
     SignalReset();
-    std::vector<std::pair<std::wstring, int>> triggers;
-    ASSERT_TRUE(WaitUntil([&] {
-        for (auto &call : RecordedTriggers::Take())
-            triggers.push_back(call);
-        return triggers.size() >= 2;
-    }, 30000));
+    ASSERT_EQ(WaitForTriggers(2).size(), 2u);
     // Kept: the first two, and the two of the retry; the refused one is not kept.
     EXPECT_EQ(Count("bbfeeder"), 4u);
     EXPECT_EQ(Count("bbunregister"), 2u);
