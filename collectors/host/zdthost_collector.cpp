@@ -9,7 +9,6 @@
 
 #include <process.h>
 
-#include <initializer_list>
 
 ZDTHOSTDataCollector s_ZDTHOSTDataCollector;
 
@@ -18,7 +17,7 @@ namespace {
 constexpr int kRegistrationPriority = 127;
 
 struct HOST_REGION {
-    std::initializer_list<uint32_t> below;  // under ENTERPRISE_ARC.11
+    uint32_t below[3];  // under ENTERPRISE_ARC.11; unused places are 0
     bool instance;
 };
 
@@ -72,21 +71,22 @@ void ZDTHOSTDataCollector::Terminate()
 int ZDTHOSTDataCollector::Register(AXSESSION *session)
 {
     static const HOST_REGION kRegions[] = {
-        {{1}, false},         // revision and condition
-        {{2, 1}, false},      // poll interval
-        {{2, 2}, false},      // operating system
-        {{2, 4}, false},      // file systems
-        {{2, 6}, false},      // running software
-        {{2, 7}, false},      // software versions
-        {{2, 10, 1}, true},   // status array
-        {{2, 10, 7}, true},   // condition summary
-        {{2, 13}, false},     // memory
+        {{1}, false},        // revision and condition
+        {{2, 1}, false},     // poll interval
+        {{2, 2}, false},     // operating system
+        {{2, 4}, false},     // file systems
+        {{2, 6}, false},     // running software
+        {{2, 7}, false},     // software versions
+        {{2, 10, 1}, true},  // status array
+        {{2, 10, 7}, true},  // condition summary
+        {{2, 13}, false},    // memory
     };
     int result = 0;
     for (const HOST_REGION &region : kRegions) {
         MIBOID oid = EnterpriseOid({11});
         for (uint32_t id : region.below)
-            oid.Append(id);
+            if (id != 0)
+                oid.Append(id);
         uint8_t encoded[AGENTX_PDU_BUFFER_SIZE / 4];
         EncodeAgentXOid(oid, encoded);
         const int registered = region.instance ? session->RegisterObjectInstance(encoded, kRegistrationPriority)
