@@ -5,7 +5,7 @@
 #include "common_log.h"
 #include "enterprise_arc.h"
 #include "host_text.h"
-#include "os_info_record.h"
+#include "blackbox.h"
 #include "registry.h"
 #include "scheduler.h"
 #include "store_writers.h"
@@ -237,9 +237,10 @@ void ZDTHOSTDataCollector::Collect_zdtHoInfo(int firstRun, DATASTORE *staging)
         const HOST_OS_FACTS &facts = s_HostOs.facts;
         const std::string name = GetHostOsName();
         const std::string version = FormatOsVersion(true);
-        PostOsInfoRecord(0, 0, facts.architecture != 0 ? 64 : 32, name.c_str(), version.c_str(),
-                         static_cast<uint16_t>(facts.major), static_cast<uint16_t>(facts.minor),
-                         static_cast<uint16_t>(facts.build), 0, facts.servicePackMajor);
+        const uint16_t words[4] = {static_cast<uint16_t>(facts.major), static_cast<uint16_t>(facts.minor),
+                                   static_cast<uint16_t>(facts.build), 0};
+        PostOsInfoRecord(0, 0, facts.architecture != 0 ? 64 : 32, name.c_str(), version.c_str(), words,
+                         facts.servicePackMajor);
         s_HostOs.osInfoLogged = true;
     }
 }

@@ -1,6 +1,6 @@
 #include "blackbox_recorder.h"
 
-#include "os_info_record.h"
+#include "blackbox.h"
 
 std::vector<OS_INFO_POST> &RecordedOsInfoPosts()
 {
@@ -8,10 +8,10 @@ std::vector<OS_INFO_POST> &RecordedOsInfoPosts()
     return posts;
 }
 
-void PostOsInfoRecord(uint8_t type, uint8_t vendor, uint16_t bits, const char *osName, const char *osVersion,
-                      uint16_t major, uint16_t minor, uint16_t build, uint16_t patch, uint16_t servicePack)
+int PostOsInfoRecord(uint8_t type, uint8_t vendor, uint16_t bits, const char *osName, const char *osVersion,
+                     const uint16_t version[4], uint16_t servicePack)
 {
-    RecordedOsInfoPosts().push_back(
-        {type, vendor, bits, osName ? osName : "(null)", osVersion ? osVersion : "(null)", major, minor, build, patch,
-         servicePack});
+    RecordedOsInfoPosts().push_back({type, vendor, bits, osName ? osName : "(null)", osVersion ? osVersion : "(null)",
+                                     version[0], version[1], version[2], version[3], servicePack});
+    return 0;
 }

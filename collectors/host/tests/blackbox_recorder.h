@@ -1,5 +1,6 @@
 #pragma once
-// A recording stand-in of the black box's "OS Info" record builder, for tests.
+// A recording stand-in of the black box's "OS Info" record builder, for tests. A test links it
+// before collectors_host, so that the collector's calls land here instead of in the black box's queue.
 
 #include <cstdint>
 #include <string>

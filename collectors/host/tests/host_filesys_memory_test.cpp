@@ -13,6 +13,15 @@ using namespace hosttest;
 
 namespace {
 
+DRIVE_FACTS NoRootDir(char letter)
+{
+    DRIVE_FACTS drive;
+    drive.letter = letter;
+    drive.driveType = DRIVE_NO_ROOT_DIR;
+    return drive;
+}
+
+
 class StoreTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(InitDataStores()); }
@@ -108,7 +117,7 @@ TEST_F(FileSystemTest, RowsOfDrivesThePrefixCannotShow)
 
     WriteFileSystemTable(&staging, [&](char letter) {
         const auto found = drives.find(letter);
-        return found != drives.end() ? found->second : DRIVE_FACTS{letter, DRIVE_NO_ROOT_DIR};
+        return found != drives.end() ? found->second : NoRootDir(letter);
     });
 
     struct Row {
@@ -145,7 +154,7 @@ TEST_F(FileSystemTest, ADriveGoneIsGoneFromTheNextTable)
         WriteFileSystemTable(&cycle, [&](char letter) {
             if (letter == 'C' || (letter == 'D' && withD))
                 return Fixed(letter, "x", "NTFS", VOLUME_SPACE{1 << 20, 0, 1, 0});
-            return DRIVE_FACTS{letter, DRIVE_NO_ROOT_DIR};
+            return NoRootDir(letter);
         });
         ASSERT_TRUE(served.Merge(&cycle));
     }
