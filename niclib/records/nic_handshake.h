@@ -8,8 +8,9 @@
 // to it is open, so a side that sets an event and closes its handle at once leaves the signal only
 // if the other side already holds a handle. Hence the order each side keeps:
 //
-//  - Service, each collection: open kNicInitDoneEvent FIRST, then open/set/close kNicInitEvent,
-//    then wait at most kNicInitDoneWaitMs on the held Done handle. The end of a pass that was
+//  - Service, each collection: open kNicInitDoneEvent FIRST, then open and set kNicInitEvent,
+//    then wait at most kNicInitDoneWaitMs on the Done handle; both handles are closed after the
+//    wait, so that a request made while the library is still starting is not lost either. The end of a pass that was
 //    already running may answer it; the pending Init then runs one more pass.
 //  - Service, at stop: open kNicStopAckEvent FIRST, then open and set kNicStopEvent (held until
 //    the acknowledgement wait ends), wait at most kNicStopAckWaitMs for the acknowledgement; then
