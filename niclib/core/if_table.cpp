@@ -198,14 +198,21 @@ DWORD GetIPAddressTable(MIB_IPADDRTABLE **out)
     return NO_ERROR;
 }
 
+// "EnableDHCP" of an interface's open Tcpip key: 1 when it is a REG_DWORD 1 (a missing value
+// means a static address).
+static int ReadEnableDhcp(CRegistryKey *key)
+{
+    DWORD dhcp = 0;
+    key->GetDWORDValue(L"EnableDHCP", &dhcp, 1);
+    return key->GetError() == ERROR_SUCCESS && dhcp == 1 ? 1 : 0;
+}
+
 DWORD GetInterfaceIPAddress(const wchar_t *guid)
 {
     CRegistryKey key = OpenTcpipInterface(guid);
     if (!key.IsOpen())
         return 0;
-    DWORD dhcp = 0;
-    key.GetDWORDValue(L"EnableDHCP", &dhcp, 1);
-    const wchar_t *valueName = dhcp == 1 ? L"DhcpIPAddress" : L"IPAddress";
+    const wchar_t *valueName = ReadEnableDhcp(&key) ? L"DhcpIPAddress" : L"IPAddress";
     DWORD size = key.GetValueSize(valueName, 1);
     if (size == 0)
         return 0;
@@ -221,11 +228,7 @@ DWORD GetInterfaceIPAddress(const wchar_t *guid)
 int IsDhcpEnabled(const wchar_t *guid)
 {
     CRegistryKey key = OpenTcpipInterface(guid);
-    if (!key.IsOpen())
-        return 0;
-    DWORD dhcp = 0;
-    key.GetDWORDValue(L"EnableDHCP", &dhcp, 1);
-    return key.GetError() == ERROR_SUCCESS && dhcp == 1 ? 1 : 0;
+    return key.IsOpen() ? ReadEnableDhcp(&key) : 0;
 }
 
 DWORD WideToAnsiInPlace(wchar_t *text, int *length)

@@ -2,9 +2,15 @@
 // What every part of the NIC library shares: its failure code, its exports, its list nodes and
 // the globals that outlive one generation of the adapter model.
 
+#include "common_log.h"
+
 #include <windows.h>
 
 #include <cstdint>
+
+// The library's text log: the log object of this binary (LOG_* write through it), initialised
+// by Win2KMain with log name "TLM" and module "NETVARDL".
+extern CCommonLog &g_CommonLog;
 
 // The library's own failure code for an allocation that failed.
 constexpr DWORD kNicAllocationFailed = 0x84350101;
