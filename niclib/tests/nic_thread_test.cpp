@@ -133,12 +133,15 @@ TEST_F(NicThreadTest, PollIntervalGivesTheWait)
 TEST_F(NicThreadTest, FirstPassSignalsNoDoneAndEachRequestRunsOnePass)
 {
     fixture.Host().generation.initMs = 300;
+    fixture.Host().ticks = 4321005; // ms since the system started
     NicServiceSide service(kShort);
     // Held from the start: the first pass's end would be seen if it were signalled.
     HANDLE done = CreateEventW(nullptr, FALSE, FALSE, kNicInitDoneEvent);
     ASSERT_TRUE(service.StartEntry(Win2KMain));
     // Two requests while the first generation is built make one pass (the event is auto-reset).
     ASSERT_TRUE(WaitUntil([] { return g_ScriptedCounts.inits.load() == 1; }));
+    // The base of every LastChange, in the 10 ms ticks of the interface table.
+    EXPECT_EQ(432100u, g_StartStamp);
     {
         HANDLE init = CreateEventW(nullptr, FALSE, FALSE, kNicInitEvent);
         SetEvent(init);
