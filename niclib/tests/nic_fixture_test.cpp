@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <netcon.h>
 #include <wbemidl.h>
 
 using namespace nictest;
@@ -204,6 +205,66 @@ TEST_F(NicFixtureTest, WmiRowsByNamespaceAndExactQuery)
     EXPECT_EQ(REGDB_E_CLASSNOTREG,
               Nic().CoCreateInstance(CLSID_WbemAdministrativeLocator, nullptr, CLSCTX_ALL, IID_IUnknown,
                                      reinterpret_cast<void **>(&unknown)));
+    CoUninitialize();
+}
+
+TEST_F(NicFixtureTest, BridgeConnectionsThroughTheSharingManager)
+{
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    INetSharingManager *manager = nullptr;
+    // Not registered unless described, as on Wine.
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, Nic().CoCreateInstance(CLSID_NetSharingManager, nullptr, CLSCTX_ALL,
+                                                          IID_INetSharingManager, reinterpret_cast<void **>(&manager)));
+    std::string error;
+    ASSERT_TRUE(ParseNicHost("bridge name=\"Network Bridge\" device=\"Bridge Miniport\" role=bridge\n"
+                             "bridge name=\"Ethernet 2\" device=\"Intel Port\" role=member\n",
+                             &fixture.Host(), &error));
+    ASSERT_EQ(S_OK, Nic().CoCreateInstance(CLSID_NetSharingManager, nullptr, CLSCTX_ALL, IID_INetSharingManager,
+                                           reinterpret_cast<void **>(&manager)));
+    INetSharingEveryConnectionCollection *collection = nullptr;
+    ASSERT_EQ(S_OK, manager->get_EnumEveryConnection(&collection));
+    IUnknown *unknown = nullptr;
+    ASSERT_EQ(S_OK, collection->get__NewEnum(&unknown));
+    IEnumVARIANT *connections = nullptr;
+    ASSERT_EQ(S_OK, unknown->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void **>(&connections)));
+    struct Seen {
+        std::wstring name, device;
+        NETCON_MEDIATYPE media;
+        DWORD characteristics;
+    };
+    std::vector<Seen> seen;
+    VARIANT item;
+    ULONG fetched = 0;
+    while (connections->Next(1, &item, &fetched) == S_OK && fetched == 1) {
+        INetConnection *connection = nullptr;
+        ASSERT_EQ(VT_UNKNOWN, V_VT(&item));
+        ASSERT_EQ(S_OK, V_UNKNOWN(&item)->QueryInterface(IID_INetConnection, reinterpret_cast<void **>(&connection)));
+        INetConnectionProps *props = nullptr;
+        ASSERT_EQ(S_OK, manager->get_NetConnectionProps(connection, &props));
+        CBstr name, device;
+        Seen one = {};
+        props->get_Name(name.Put());
+        props->get_DeviceName(device.Put());
+        props->get_MediaType(&one.media);
+        props->get_Characteristics(&one.characteristics);
+        one.name = name.Get();
+        one.device = device.Get();
+        seen.push_back(one);
+        props->Release();
+        connection->Release();
+        VariantClear(&item);
+    }
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ(L"Network Bridge", seen[0].name);
+    EXPECT_EQ(NCM_BRIDGE, seen[0].media);
+    EXPECT_EQ(0u, seen[0].characteristics & NCCF_BRIDGED);
+    EXPECT_EQ(L"Intel Port", seen[1].device);
+    EXPECT_EQ(NCM_LAN, seen[1].media);
+    EXPECT_EQ(static_cast<DWORD>(NCCF_BRIDGED), seen[1].characteristics & NCCF_BRIDGED);
+    connections->Release();
+    unknown->Release();
+    collection->Release();
+    manager->Release();
     CoUninitialize();
 }
 
