@@ -195,6 +195,20 @@ TEST(LegacyRing, AFullRingRefusesAPutThoughOneSlotIsFree)
     EXPECT_TRUE(Put(ring, MakeEntry(3, 64)));
 }
 
+TEST(LegacyRing, ARingWithEverySlotOccupiedIsFullAtOnce)
+{
+    // A driver that left every slot taken: the put passes each slot once, not round and round.
+    for (uint32_t slots : {1u, 4u, 4096u}) {
+        RingMemory memory(slots);
+        Ring ring = memory.Attached();
+        for (uint32_t i = 0; i < slots; ++i)
+            *SlotAt(ring, i) = kOccupied | MakeEntry(i, 8);
+        *PutIndex(ring) = 7;
+        EXPECT_FALSE(Put(ring, MakeEntry(1, 8))) << slots;
+        EXPECT_LE(*PutIndex(ring), 7u + slots) << slots << " slots: the put index went round the ring";
+    }
+}
+
 TEST(LegacyRing, ReleasingASlotClearsItAndCountsItsGenerationUp)
 {
     RingMemory memory(4);
