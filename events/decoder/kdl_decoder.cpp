@@ -13,14 +13,24 @@ const KdlClassFormatterRow kClassFormatters[] = {
     {1, FormatReservedEntry},
     {2, FormatEnvironmentEvent},
     {3, FormatMemoryEvent},
+    {10, FormatPostEvent},
     {11, FormatPowerEvent},
+    {13, FormatAsrEvent},
+    {14, FormatOsEvent},
+    {17, FormatNetworkAdapterEvent},
+    {32, FormatFlashEvent},
+    {33, FormatMaintenanceEvent},
     {34, FormatRackInfrastructureEvent},
     {39, FormatPowerCapEvent},
+    {40, FormatBootFlashEvent},
+    {41, FormatDeviceSeatingEvent},
+    {42, FormatNvdimmEvent},
 };
 
 // The text table of every formatter (kdl_text_table.h). Adding a formatter adds its table here.
 std::span<const KdlTextGroup> (*const kTextTables[])() = {
     EnvironmentTexts, MemoryTexts, PowerTexts, RackInfrastructureTexts, PowerCapTexts, EnclosureTexts,
+    RecoveryTexts,
 };
 
 } // namespace

@@ -17,13 +17,31 @@ void FormatReservedEntry(uint16_t code, const KdlClassData &data, KdlText &text)
 void FormatEnvironmentEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // Class 3: memory errors, boards, cartridges, spare and mirrored memory, initialisation.
 void FormatMemoryEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 10: power-on self-test and option ROM messages.
+void FormatPostEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // Class 11: power supplies and modules, AC power, server power, batteries. The only formatter
 // that looks at the length of the class data (code 26).
 void FormatPowerEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 13: automatic server recovery.
+void FormatAsrEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 14: operating system failures and automatic shutdowns.
+void FormatOsEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 17: network adapters.
+void FormatNetworkAdapterEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 32: ROM and firmware flashing.
+void FormatFlashEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 33: event log cleared, maintenance notes.
+void FormatMaintenanceEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // Class 34: the enclosure and rack around a blade.
 void FormatRackInfrastructureEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // Class 39: power capping.
 void FormatPowerCapEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 40: boot from flash.
+void FormatBootFlashEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 41: improperly seated or missing devices.
+void FormatDeviceSeatingEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 42: non-volatile memory modules.
+void FormatNvdimmEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 
 // The storage enclosure texts: one record layout (side word, unit fields, controller port and
 // location) shared by the storage classes and the power class.
@@ -38,3 +56,4 @@ std::span<const KdlTextGroup> PowerTexts();
 std::span<const KdlTextGroup> PowerCapTexts();
 std::span<const KdlTextGroup> RackInfrastructureTexts();
 std::span<const KdlTextGroup> EnclosureTexts();
+std::span<const KdlTextGroup> RecoveryTexts();

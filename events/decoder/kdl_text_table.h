@@ -158,5 +158,15 @@ bool KdlPutByCode(KdlText &text, uint16_t code, const Args &...args)
     return false;
 }
 
+// The text of row index of Group::Rows, a group of plain words without conversions (checked at
+// compile time), for the name tables that a byte of the class data indexes. The caller keeps the
+// index inside the group.
+template <typename Group>
+const char *KdlWord(size_t index)
+{
+    static_assert(KdlRowsTake<>(Group::Rows), "a row of the group is not a plain word");
+    return Group::Rows[index].Text;
+}
+
 // Every row of every formatter's table, table by table.
 std::vector<KdlTextRow> KdlTextCatalogue();

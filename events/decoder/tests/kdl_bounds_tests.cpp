@@ -150,3 +150,81 @@ TEST(KdlBounds, SystemPowerFaultListsBytesByTheEightBitLength)
 }
 
 } // namespace
+
+namespace {
+
+// Free text of firmware and the operating system at every string offset of the recovery, OS,
+// adapter, flash and maintenance classes: 4000 bytes with and without NUL, each cut with the line
+// at 1023 characters.
+TEST(KdlBounds, FreeTextStringsEndWithTheDataAndTheLine)
+{
+    const std::string q(4000, 'q');
+    struct StringCase {
+        const char *name;
+        uint16_t eventClass, code;
+        Bytes before;
+        std::string lead, tail;
+    };
+    const StringCase cases[] = {
+        {"class 13 code 2", 13, 2, {}, "ASR Lockup Detected: ", ""},
+        {"class 14 code 1", 14, 1, {}, "Operating System failure (", ")"},
+        {"class 14 code 3", 14, 3, {7}, "Fatal Exception (Number 7, Cause ", ")"},
+        {"class 17 chassis name", 17, 1, {0, 1, 2, 3}, "Network Adapter Fault (Chassis ", ", Slot 3, Port 2)"},
+        {"class 32 code 1", 32, 1, {}, "ROM flashed (", ")"},
+        {"class 32 code 2", 32, 2, {}, "Firmware flashed (", ")"},
+        {"class 33 code 1", 33, 1, {}, "KDL Cleared (", ")"},
+        {"class 33 code 2", 33, 2, {}, "Maintenance note: ", ""},
+        {"class 40 code 1", 40, 1, {}, "Boot From Flash Error (", ")"},
+        {"class 41 code 1", 41, 1, {2}, "Improperly seated or missing device (Runtime fault, ", ")"},
+    };
+    for (const StringCase &c : cases)
+        for (bool nul : {true, false}) {
+            SCOPED_TRACE(testing::Message() << c.name << (nul ? "" : ", no NUL"));
+            EXPECT_EQ(Decode(c.eventClass, c.code, c.before + Text(q, nul)), Cut(c.lead + q, 1023));
+            EXPECT_EQ(Decode(c.eventClass, c.code, c.before + Text("abc", false)), c.lead + "abc" + c.tail);
+        }
+
+    // The suffix of codes 6 and 7, after the chassis name.
+    const std::string down = "Network Adapter Link Down (Chassis C, Slot 3, Port 2), ";
+    EXPECT_EQ(Decode(17, 6, Bytes{0, 1, 2, 3} + Text("C") + Text(q)), Cut(down + q, 1023));
+    EXPECT_EQ(Decode(17, 6, Bytes{0, 1, 2, 3} + Text("C") + Text("team", false)), down + "team");
+    EXPECT_EQ(Decode(17, 6, Bytes{0, 1, 2, 3} + Text("C", false)),
+              "Network Adapter Link Down (Chassis C, Slot 3, Port 2)");
+}
+
+// The cleaned POST message is built in an area of 304 bytes: at most 303 characters, never
+// ending in the blank of a run cut there.
+TEST(KdlBounds, PostMessageKeepsItsArea)
+{
+    std::string runs = "  ", words;
+    const char *blanks[] = {" \t", "\n", "  \r ", "\t\v\f"};
+    for (int i = 0; i < 100; ++i) {
+        runs += std::string("abc") + blanks[i % 4];
+        words += "abc ";
+    }
+    ASSERT_GE(runs.size(), 400u);
+    EXPECT_EQ(Decode(10, 2, Text(runs)), "POST Information: " + words.substr(0, 303));
+    EXPECT_EQ(Decode(10, 1, Bytes{'!'} + Text(runs, false)), "POST Error: " + words.substr(0, 303));
+    EXPECT_EQ(Decode(10, 4, Text(std::string(4000, 'q'))), "Option ROM POST Information: " + std::string(303, 'q'));
+
+    // Words of two letters: the 303rd character would be a blank, so the text ends one earlier.
+    std::string pairs, pairWords;
+    for (int i = 0; i < 150; ++i) {
+        pairs += "ab\t\t";
+        pairWords += "ab ";
+    }
+    EXPECT_EQ(Decode(10, 3, Text(pairs)), "Option ROM POST Error: " + pairWords.substr(0, 302));
+}
+
+TEST(KdlBounds, NvdimmSerialNumbersWithoutNul)
+{
+    const std::string restore = "NVDIMM Error - Restore Error (Processor 3, Memory Module 5, Retry count 2, Serial Number ";
+    EXPECT_EQ(Decode(42, 2, Bytes{1, 3, 5, 2} + Text("ABCDEFGHIJ", false)).substr(0, restore.size() + 9),
+              restore + "ABCDEFGH)");
+    const std::string backup = "NVDIMM Error - Backup Error (Board 1, Memory Module 2, Serial Number ";
+    EXPECT_EQ(Decode(42, 1, Bytes{0, 1, 2} + Text("XY", false)).substr(0, backup.size() + 3), backup + "XY)");
+    EXPECT_EQ(Decode(42, 1, Bytes{0, 1, 2} + Text(std::string(4000, 'S'))).substr(0, backup.size() + 9),
+              backup + "SSSSSSSS)");
+}
+
+} // namespace
