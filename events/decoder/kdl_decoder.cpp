@@ -13,11 +13,18 @@ const KdlClassFormatterRow kClassFormatters[] = {
     {1, FormatReservedEntry},
     {2, FormatEnvironmentEvent},
     {3, FormatMemoryEvent},
+    {4, FormatAcceleratorEvent},
+    {5, FormatProcessorEvent},
+    {6, FormatHostBusEvent},
+    {7, FormatEisaEvent},
+    {8, FormatPciBusEvent},
+    {9, FormatSlotEvent},
     {10, FormatPostEvent},
     {11, FormatPowerEvent},
     {13, FormatAsrEvent},
     {14, FormatOsEvent},
     {17, FormatNetworkAdapterEvent},
+    {20, FormatSystemErrorEvent},
     {32, FormatFlashEvent},
     {33, FormatMaintenanceEvent},
     {34, FormatRackInfrastructureEvent},
@@ -30,7 +37,7 @@ const KdlClassFormatterRow kClassFormatters[] = {
 // The text table of every formatter (kdl_text_table.h). Adding a formatter adds its table here.
 std::span<const KdlTextGroup> (*const kTextTables[])() = {
     EnvironmentTexts, MemoryTexts, PowerTexts, RackInfrastructureTexts, PowerCapTexts, EnclosureTexts,
-    RecoveryTexts,
+    RecoveryTexts, ProcessorTexts,
 };
 
 } // namespace

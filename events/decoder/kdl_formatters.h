@@ -17,6 +17,18 @@ void FormatReservedEntry(uint16_t code, const KdlClassData &data, KdlText &text)
 void FormatEnvironmentEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // Class 3: memory errors, boards, cartridges, spare and mirrored memory, initialisation.
 void FormatMemoryEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 4: accelerator cache.
+void FormatAcceleratorEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 5: processors and machine checks.
+void FormatProcessorEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 6: host bus, intermodule bus, QuickPath interconnect, chipset.
+void FormatHostBusEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 7: EISA expansion bus.
+void FormatEisaEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 8: PCI bus and PCI Express.
+void FormatPciBusEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 9: expansion slots and adapters.
+void FormatSlotEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // Class 10: power-on self-test and option ROM messages.
 void FormatPostEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // Class 11: power supplies and modules, AC power, server power, batteries. The only formatter
@@ -28,6 +40,8 @@ void FormatAsrEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 void FormatOsEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // Class 17: network adapters.
 void FormatNetworkAdapterEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 20: unrecoverable system errors.
+void FormatSystemErrorEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // Class 32: ROM and firmware flashing.
 void FormatFlashEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // Class 33: event log cleared, maintenance notes.
@@ -57,3 +71,4 @@ std::span<const KdlTextGroup> PowerCapTexts();
 std::span<const KdlTextGroup> RackInfrastructureTexts();
 std::span<const KdlTextGroup> EnclosureTexts();
 std::span<const KdlTextGroup> RecoveryTexts();
+std::span<const KdlTextGroup> ProcessorTexts();

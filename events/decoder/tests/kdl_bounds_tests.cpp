@@ -167,6 +167,7 @@ TEST(KdlBounds, FreeTextStringsEndWithTheDataAndTheLine)
     };
     const StringCase cases[] = {
         {"class 13 code 2", 13, 2, {}, "ASR Lockup Detected: ", ""},
+        {"class 20 code 7", 20, 7, {}, "Server Critical Fault (Service Information: ", ")"},
         {"class 14 code 1", 14, 1, {}, "Operating System failure (", ")"},
         {"class 14 code 3", 14, 3, {7}, "Fatal Exception (Number 7, Cause ", ")"},
         {"class 17 chassis name", 17, 1, {0, 1, 2, 3}, "Network Adapter Fault (Chassis ", ", Slot 3, Port 2)"},
@@ -225,6 +226,25 @@ TEST(KdlBounds, NvdimmSerialNumbersWithoutNul)
     EXPECT_EQ(Decode(42, 1, Bytes{0, 1, 2} + Text("XY", false)).substr(0, backup.size() + 3), backup + "XY)");
     EXPECT_EQ(Decode(42, 1, Bytes{0, 1, 2} + Text(std::string(4000, 'S'))).substr(0, backup.size() + 9),
               backup + "SSSSSSSS)");
+}
+
+} // namespace
+
+namespace {
+
+// A machine-check record cut anywhere reads as the whole record with zeros for what is missing.
+TEST(KdlBounds, MachineCheckRecordsCutShort)
+{
+    Bytes record(35);
+    for (size_t i = 0; i < record.size(); ++i)
+        record[i] = static_cast<uint8_t>(0x11 * (i % 15 + 1));
+    for (uint16_t code : {3, 6})
+        for (size_t length = 0; length <= record.size(); ++length) {
+            SCOPED_TRACE(testing::Message() << "code " << code << ", " << length << " bytes");
+            Bytes cut(record.begin(), record.begin() + length), padded = cut;
+            padded.resize(record.size());
+            EXPECT_EQ(Decode(5, code, cut), Decode(5, code, padded));
+        }
 }
 
 } // namespace
