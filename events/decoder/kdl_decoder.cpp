@@ -28,6 +28,7 @@ const KdlClassFormatterRow kClassFormatters[] = {
     {32, FormatFlashEvent},
     {33, FormatMaintenanceEvent},
     {34, FormatRackInfrastructureEvent},
+    {37, FormatVyrBoardEvent},
     {39, FormatPowerCapEvent},
     {40, FormatBootFlashEvent},
     {41, FormatDeviceSeatingEvent},
@@ -37,7 +38,7 @@ const KdlClassFormatterRow kClassFormatters[] = {
 // The text table of every formatter (kdl_text_table.h). Adding a formatter adds its table here.
 std::span<const KdlTextGroup> (*const kTextTables[])() = {
     EnvironmentTexts, MemoryTexts, PowerTexts, RackInfrastructureTexts, PowerCapTexts, EnclosureTexts,
-    RecoveryTexts, ProcessorTexts,
+    RecoveryTexts, ProcessorTexts, VyrBoardTexts,
 };
 
 } // namespace

@@ -48,6 +48,8 @@ void FormatFlashEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 void FormatMaintenanceEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // Class 34: the enclosure and rack around a blade.
 void FormatRackInfrastructureEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 37: the node-controller boards of a two-tray server. Writes a text for every code.
+void FormatVyrBoardEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // Class 39: power capping.
 void FormatPowerCapEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // Class 40: boot from flash.
@@ -72,3 +74,4 @@ std::span<const KdlTextGroup> RackInfrastructureTexts();
 std::span<const KdlTextGroup> EnclosureTexts();
 std::span<const KdlTextGroup> RecoveryTexts();
 std::span<const KdlTextGroup> ProcessorTexts();
+std::span<const KdlTextGroup> VyrBoardTexts();

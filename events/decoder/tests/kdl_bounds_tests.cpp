@@ -248,3 +248,30 @@ TEST(KdlBounds, MachineCheckRecordsCutShort)
 }
 
 } // namespace
+
+namespace {
+
+// The chip error codes list the bytes up to byte 0 minus 1, but only those that arrived; a list
+// longer than the line is cut with it.
+TEST(KdlBounds, VyrByteListsEndWithTheData)
+{
+    for (size_t size : {10, 400}) {
+        SCOPED_TRACE(testing::Message() << size << " bytes");
+        Bytes data(size);
+        data[0] = 255;
+        data[1] = 3;
+        for (size_t i = 2; i < size; ++i)
+            data[i] = static_cast<uint8_t>(i);
+        std::string list;
+        for (size_t i = 2; i < std::min<size_t>(size, 255); ++i) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, " 0x%02x", data[i]);
+            list += hex;
+        }
+        EXPECT_EQ(Decode(37, 192, data), Cut("Uncorrectable error detected on Lower VYR Board, VYR 2. Details:" + list, 1023));
+        EXPECT_EQ(Decode(37, 197, data),
+                  Cut("Correctable fabric error detected on Lower VYR Board, VYR 2, link 2. Details:" + list.substr(5), 1023));
+    }
+}
+
+} // namespace
