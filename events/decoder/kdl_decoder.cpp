@@ -24,11 +24,14 @@ const KdlClassFormatterRow kClassFormatters[] = {
     {13, FormatAsrEvent},
     {14, FormatOsEvent},
     {17, FormatNetworkAdapterEvent},
+    {18, FormatScsiEvent},
+    {19, FormatDriveArrayEvent},
     {20, FormatSystemErrorEvent},
     {32, FormatFlashEvent},
     {33, FormatMaintenanceEvent},
     {34, FormatRackInfrastructureEvent},
     {37, FormatVyrBoardEvent},
+    {38, FormatEnclosureGenuineEvent},
     {39, FormatPowerCapEvent},
     {40, FormatBootFlashEvent},
     {41, FormatDeviceSeatingEvent},
@@ -38,7 +41,7 @@ const KdlClassFormatterRow kClassFormatters[] = {
 // The text table of every formatter (kdl_text_table.h). Adding a formatter adds its table here.
 std::span<const KdlTextGroup> (*const kTextTables[])() = {
     EnvironmentTexts, MemoryTexts, PowerTexts, RackInfrastructureTexts, PowerCapTexts, EnclosureTexts,
-    RecoveryTexts, ProcessorTexts, VyrBoardTexts,
+    RecoveryTexts, ProcessorTexts, VyrBoardTexts, StorageTexts,
 };
 
 } // namespace

@@ -40,6 +40,10 @@ void FormatAsrEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 void FormatOsEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // Class 17: network adapters.
 void FormatNetworkAdapterEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 18: SCSI controllers and devices.
+void FormatScsiEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 19: drive array controllers, cache modules and storage enclosures.
+void FormatDriveArrayEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // Class 20: unrecoverable system errors.
 void FormatSystemErrorEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // Class 32: ROM and firmware flashing.
@@ -50,6 +54,8 @@ void FormatMaintenanceEvent(uint16_t code, const KdlClassData &data, KdlText &te
 void FormatRackInfrastructureEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // Class 37: the node-controller boards of a two-tray server. Writes a text for every code.
 void FormatVyrBoardEvent(uint16_t code, const KdlClassData &data, KdlText &text);
+// Class 38: storage enclosure devices that fail authentication.
+void FormatEnclosureGenuineEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // Class 39: power capping.
 void FormatPowerCapEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // Class 40: boot from flash.
@@ -63,6 +69,14 @@ void FormatNvdimmEvent(uint16_t code, const KdlClassData &data, KdlText &text);
 // location) shared by the storage classes and the power class.
 enum class KdlEnclosureMember {
     PowerSupplyFailure, // class 11 code 20
+    DeviceFailure,      // class 19 codes 7 and 13
+    PhyLinkExpander,    // class 19 code 8
+    PhyLinkErrorPath,   // class 19 code 10
+    ProcessorFailure,   // class 19 code 11
+    WearError,          // class 19 code 12
+    PhyDisabled,        // class 19 code 15
+    PhyLinkDevices,     // class 19 code 17
+    NotGenuine,         // class 38 code 1
 };
 void FormatEnclosureEventText(KdlEnclosureMember member, const KdlClassData &data, KdlText &text);
 
@@ -75,3 +89,4 @@ std::span<const KdlTextGroup> EnclosureTexts();
 std::span<const KdlTextGroup> RecoveryTexts();
 std::span<const KdlTextGroup> ProcessorTexts();
 std::span<const KdlTextGroup> VyrBoardTexts();
+std::span<const KdlTextGroup> StorageTexts();

@@ -177,6 +177,23 @@ TEST(KdlBounds, FreeTextStringsEndWithTheDataAndTheLine)
         {"class 33 code 2", 33, 2, {}, "Maintenance note: ", ""},
         {"class 40 code 1", 40, 1, {}, "Boot From Flash Error (", ")"},
         {"class 41 code 1", 41, 1, {2}, "Improperly seated or missing device (Runtime fault, ", ")"},
+        {"class 18 code 1 chassis", 18, 1, {0, 1, 0, 3}, "SCSI Controller Failure (Chassis ", ", Slot 3)"},
+        {"class 18 code 2 chassis", 18, 2, {0, 1, 2, 3}, "SCSI Device Failure (Chassis ", ", Slot 1, Bus 2, Bay 3)"},
+        {"class 18 code 3 chassis", 18, 3, {0, 1, 0}, "SCSI Controllers No Longer Redundant (Chassis ", ")"},
+        {"class 19 code 3 chassis", 19, 3, {0, 1, 2, 3}, "Drive Array Cache Module Battery Failure (Chassis ", ", Bus 2, Slot 3)"},
+        {"class 19 code 9 location", 19, 9, {0, 1, 0}, "Drive Array Controllers No Longer Redundant (Chassis ", ", Slot 1)"},
+        {"class 19 code 14 location", 19, 14, {0, 1, 2, 3}, "Drive Array Controller Cache Module Not Installed (Chassis ",
+         ", Slot 3)"},
+        {"class 19 code 11 location at 6", 19, 11, {2, 2, 0, '1', 'I', 8},
+         "External SAS Array Storage Enclosure Processor Failure (Box 8, Port 1I, Chassis ", ", Slot 2)"},
+        {"class 19 code 8 location at 8", 19, 8, {2, 3, 0, '1', 'I', 4, 5, 6},
+         "External Storage Enclosure PHY Link Error (PHY 6, Expander 5, Box 4, Port 1I, Chassis ", ", Slot 3)"},
+        {"class 19 code 17 location at 11", 19, 17, {2, 6, 0, '1', 'I', 1, 2, 1, 3, 4, 2},
+         "External Storage Enclosure PHY Link Error (Detected By SATA Device, Box 1, Bay 2, Attached To SAS Device, "
+         "Box 3, Bay 4, Port 1I, Chassis ",
+         ", Slot 6)"},
+        {"class 38 code 1 location at 7", 38, 1, {2, 3, 0, 4, '1', 'I', 5},
+         "External Storage Enclosure Device Not Authenticated As Genuine (Bay 4, Box 5, Port 1I, Chassis ", ", Slot 3)"},
     };
     for (const StringCase &c : cases)
         for (bool nul : {true, false}) {
@@ -184,6 +201,10 @@ TEST(KdlBounds, FreeTextStringsEndWithTheDataAndTheLine)
             EXPECT_EQ(Decode(c.eventClass, c.code, c.before + Text(q, nul)), Cut(c.lead + q, 1023));
             EXPECT_EQ(Decode(c.eventClass, c.code, c.before + Text("abc", false)), c.lead + "abc" + c.tail);
         }
+
+    // A location name of 4000 bytes after a short chassis name.
+    EXPECT_EQ(Decode(19, 9, Bytes{0, 1, 0} + Text("C") + Text(q)),
+              Cut("Drive Array Controllers No Longer Redundant (Chassis C, " + q, 1023));
 
     // The suffix of codes 6 and 7, after the chassis name.
     const std::string down = "Network Adapter Link Down (Chassis C, Slot 3, Port 2), ";
