@@ -181,12 +181,13 @@ struct MaskWords {
 MaskWords MaskWordsOf(uint8_t mask, uint8_t upperLabel, uint8_t lowerLabel)
 {
     MaskWords words{};
+    const uint8_t none = Words::None;
     static constexpr uint8_t kNumbers[] = {Words::Bit1, Words::Bit2, Words::Bit3, Words::Bit4};
     for (int tray = 0; tray < 2; ++tray) {
         const unsigned bits = (mask >> (4 * tray)) & 0x0F;
-        words.Word[5 * tray] = Word(bits != 0 ? (tray == 0 ? upperLabel : lowerLabel) : Words::None);
+        words.Word[5 * tray] = Word(bits != 0 ? (tray == 0 ? upperLabel : lowerLabel) : none);
         for (int bit = 0; bit < 4; ++bit)
-            words.Word[5 * tray + 1 + bit] = Word(bits & (1u << bit) ? kNumbers[bit] : Words::None);
+            words.Word[5 * tray + 1 + bit] = Word(bits & (1u << bit) ? kNumbers[bit] : none);
     }
     return words;
 }
