@@ -41,7 +41,6 @@ struct DeviceKind {
         {19, 15, "Unknown Device"},
     };
     static constexpr uint8_t Values[] = {1, 2, 3, 4, 5, 6, 7, 15, 253, 254};
-    static_assert(std::size(Values) + 1 == std::size(Rows));
 };
 // The path of a PHY link error, indexed by one byte; one past the table is row 0.
 struct ErrorPath {
@@ -62,14 +61,6 @@ struct ErrorPath {
 const KdlTextGroup kTexts[] = {Members::Rows, DeviceKind::Rows, ErrorPath::Rows};
 
 unsigned Number(const KdlClassData &d, size_t offset) { return d.Byte(offset); }
-
-const char *DeviceKindName(uint8_t value)
-{
-    size_t row = 0;
-    while (row < std::size(DeviceKind::Values) && DeviceKind::Values[row] != value)
-        ++row;
-    return KdlWord<DeviceKind>(row);
-}
 
 const char *ErrorPathName(uint8_t value)
 {
@@ -110,7 +101,7 @@ void FormatEnclosureEventText(KdlEnclosureMember member, const KdlClassData &d, 
         KdlPut(text, rows[Members::ProcessorFailure], side, Number(d, 5), port, FormatControllerLocation(d, 6, d.Byte(1)));
         break;
     case KdlEnclosureMember::PhyDisabled:
-        KdlPut(text, rows[Members::PhyDisabled], side, DeviceKindName(d.Byte(5)), DeviceKindName(d.Byte(6)), port,
+        KdlPut(text, rows[Members::PhyDisabled], side, KdlWordByValue<DeviceKind>(d.Byte(5)), KdlWordByValue<DeviceKind>(d.Byte(6)), port,
                FormatControllerLocation(d, 7, d.Byte(1)));
         break;
     case KdlEnclosureMember::PhyLinkDevices:

@@ -56,8 +56,7 @@ struct Shutdown {
         {14, 2, "Automatic Operating System Shutdown"},
     };
     // The byte 0 of each row but the last.
-    static constexpr uint8_t Reasons[] = {1, 2, 3, 4, 5, 129, 130, 131, 132, 133, 134, 136};
-    static_assert(std::size(Reasons) + 1 == std::size(Rows));
+    static constexpr uint8_t Values[] = {1, 2, 3, 4, 5, 129, 130, 131, 132, 133, 134, 136};
 };
 // Each code without and with chassis; codes 6 and 7 repeat the texts of 2 and 5.
 struct Adapter {
@@ -148,14 +147,6 @@ constexpr size_t kNvdimmSerialLength = 8;
 
 KdlField Number(const KdlClassData &d, size_t offset) { return FormatByteOrUnknown(d.Byte(offset)); }
 
-const char *ShutdownText(uint8_t reason)
-{
-    size_t row = 0;
-    while (row < std::size(Shutdown::Reasons) && Shutdown::Reasons[row] != reason)
-        ++row;
-    return KdlWord<Shutdown>(row);
-}
-
 KdlField NvdimmPosition(uint8_t value)
 {
     switch (value) {
@@ -198,7 +189,7 @@ void FormatOsEvent(uint16_t code, const KdlClassData &d, KdlText &text)
 {
     switch (code) {
     case 1: KdlPut(text, Os::Rows[Os::Failure], d.String(0)); break;
-    case 2: text.Format("%s", ShutdownText(d.Byte(0))); break;
+    case 2: text.Format("%s", KdlWordByValue<Shutdown>(d.Byte(0))); break;
     case 3: KdlPut(text, Os::Rows[Os::FatalException], Number(d, 0), d.String(1)); break;
     case 4: KdlPut(text, Os::Rows[Os::NmiSwitch]); break;
     case 5:
