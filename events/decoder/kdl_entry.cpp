@@ -3,40 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-bool ByteReader::U8(size_t offset, uint8_t *value) const
-{
-    const uint8_t *p = Bytes(offset, 1);
-    if (p == nullptr)
-        return false;
-    *value = p[0];
-    return true;
-}
-
-bool ByteReader::U16(size_t offset, uint16_t *value) const
-{
-    const uint8_t *p = Bytes(offset, 2);
-    if (p == nullptr)
-        return false;
-    *value = static_cast<uint16_t>(p[0] | p[1] << 8);
-    return true;
-}
-
-bool ByteReader::U32(size_t offset, uint32_t *value) const
-{
-    const uint8_t *p = Bytes(offset, 4);
-    if (p == nullptr)
-        return false;
-    *value = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-             static_cast<uint32_t>(p[3]) << 24;
-    return true;
-}
-
-const uint8_t *ByteReader::Bytes(size_t offset, size_t count) const
-{
-    if (offset > m_Size || count > m_Size - offset || m_Data == nullptr)
-        return nullptr;
-    return m_Data + offset;
-}
 
 uint8_t KdlClassData::Byte(size_t offset) const
 {
@@ -61,7 +27,7 @@ KdlField KdlClassData::String(size_t offset) const
     KdlField field;
     if (offset >= Size())
         return field;
-    const uint8_t *start = m_Reader.Bytes(offset, Size() - offset);
+    const uint8_t *start = m_Reader.At(offset, Size() - offset);
     size_t length = std::min(After(offset) - offset, sizeof field.Text - 1);
     std::memcpy(field.Text, start, length);
     field.Text[length] = '\0'; // cuts at the NUL when the copy took it
@@ -72,7 +38,7 @@ size_t KdlClassData::After(size_t offset) const
 {
     if (offset >= Size())
         return Size();
-    const uint8_t *start = m_Reader.Bytes(offset, Size() - offset);
+    const uint8_t *start = m_Reader.At(offset, Size() - offset);
     const void *nul = std::memchr(start, '\0', Size() - offset);
     return nul ? static_cast<size_t>(static_cast<const uint8_t *>(nul) - start) + offset + 1 : Size();
 }
@@ -96,14 +62,14 @@ KdlEntryStatus KdlEntryView::Open(const uint8_t *bytes, size_t received, KdlEntr
         !reader.U32(offsetof(KDL_ENTRY, EventNumber), &entry.m_EventNumber) ||
         !reader.U8(offsetof(KDL_ENTRY, Severity), &entry.m_Severity) ||
         !reader.U16(offsetof(KDL_ENTRY, Class), &entry.m_Class) ||
-        !reader.U16(offsetof(KDL_ENTRY, Code), &entry.m_Code) || reader.Bytes(0, kKdlEntryHeaderSize) == nullptr)
+        !reader.U16(offsetof(KDL_ENTRY, Code), &entry.m_Code) || reader.At(0, kKdlEntryHeaderSize) == nullptr)
         return KdlEntryStatus::HeaderIncomplete;
     if (entry.m_Size < kKdlEntryHeaderSize)
         return KdlEntryStatus::SizeBelowHeader;
     if (entry.m_Size > received)
         return KdlEntryStatus::SizeBeyondReceived;
     size_t length = entry.m_Size - kKdlEntryHeaderSize;
-    entry.m_ClassData = KdlClassData(reader.Bytes(kKdlEntryHeaderSize, length), length);
+    entry.m_ClassData = KdlClassData(reader.At(kKdlEntryHeaderSize, length), length);
     *view = entry;
     return KdlEntryStatus::Ok;
 }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "byte_reader.h"
 #include "kdl_text.h"
 
 #pragma pack(push, 1)
@@ -37,22 +38,6 @@ constexpr size_t kKdlEntryHeaderSize = sizeof(KDL_ENTRY);
 // Where the entry lies in a channel packet of command 149.
 constexpr size_t kKdlEntryPacketOffset = 16;
 
-// Reads little-endian values from untrusted bytes; every read fails instead of passing the end.
-class ByteReader {
-public:
-    ByteReader(const uint8_t *data, size_t size) : m_Data(size ? data : nullptr), m_Size(data ? size : 0) {}
-
-    size_t Size() const { return m_Size; }
-    bool U8(size_t offset, uint8_t *value) const;
-    bool U16(size_t offset, uint16_t *value) const;
-    bool U32(size_t offset, uint32_t *value) const;
-    // The bytes [offset, offset + count), or null when they are not all present.
-    const uint8_t *Bytes(size_t offset, size_t count) const;
-
-private:
-    const uint8_t *m_Data;
-    size_t m_Size;
-};
 
 // The class data of one entry. Formatters read fixed offsets and NUL-terminated strings laid one
 // after the other; a byte past the end reads as 0 and a string without NUL ends at the end, so a

@@ -14,6 +14,7 @@ public:
     size_t Size() const { return m_Size; }
     bool Has(size_t offset, size_t count) const { return offset <= m_Size && count <= m_Size - offset; }
 
+    bool U8(size_t offset, uint8_t *value) const { return Read(offset, 1, value); }
     bool U16(size_t offset, uint16_t *value) const { return Read(offset, 2, value); }
     bool U32(size_t offset, uint32_t *value) const { return Read(offset, 4, value); }
     bool U64(size_t offset, uint64_t *value) const { return Read(offset, 8, value); }
