@@ -1,5 +1,7 @@
 #include "service_entry.h"
 
+#include "service_start.h"
+
 namespace {
 
 void WINAPI ServiceMain(DWORD argc, LPWSTR *argv)
@@ -12,9 +14,9 @@ void WINAPI ServiceMain(DWORD argc, LPWSTR *argv)
 SERVICEENTRY s_ServiceEntry = {
     L"ndxtlm",
     ServiceMain,
-    nullptr, // OnStart
-    nullptr, // OnRun
-    nullptr, // OnStop
+    OnStart,
+    OnRun,
+    OnStop,
     nullptr, // OnControl
     0, nullptr, nullptr, {},
 };
