@@ -45,6 +45,18 @@ HANDLE s_NotificationHandle = nullptr;
 std::atomic<int> s_PollStopFlag{0};
 HANDLE s_PollStopEvent = nullptr;  // manual-reset; made with the polling thread, kept for the process
 
+// The watchers run until StopNetworkWatcher; a new start clears the stop it left behind.
+bool ClearWatcherStop()
+{
+    if (s_PollStopEvent == nullptr)
+        s_PollStopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (s_PollStopEvent == nullptr)
+        return false;
+    s_PollStopFlag = 0;
+    ResetEvent(s_PollStopEvent);
+    return true;
+}
+
 bool WithinWindow(uint64_t now)
 {
     return uint32_t((now - s_LastNetworkChange) / kFileTimeSecond) < kNetworkChangeDebounceSeconds;
@@ -197,6 +209,7 @@ void SetNetworkWatcherPlatform(const NETWORK_WATCHER_PLATFORM *platform)
 
 int StartNetworkWatcher()
 {
+    ClearWatcherStop();
     std::unique_lock<std::mutex> hold(s_WatcherLock);
     s_LastNetworkChange = Platform().Now();
     if (s_ServiceParameters.EnableNetworkWatcher == 0)
@@ -284,12 +297,8 @@ DWORD WINAPI NetworkPollThread(LPVOID)
 
 HANDLE StartNetworkPollThread()
 {
-    if (s_PollStopEvent == nullptr)
-        s_PollStopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (s_PollStopEvent == nullptr)
+    if (!ClearWatcherStop())
         return nullptr;
-    s_PollStopFlag = 0;
-    ResetEvent(s_PollStopEvent);
     return CreateThread(nullptr, 0, &NetworkPollThread, nullptr, 0, nullptr);
 }
 
