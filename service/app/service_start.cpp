@@ -109,8 +109,10 @@ int StartBody()
     if (s_DataStore == nullptr)
         return StartFailed(L"DS");
 
-    if (!Failing(L"SMBIOS"))
-        s_SMBIOSTable = s_SMBIOSTableSource.load()();
+    if (!Failing(L"SMBIOS")) {
+        SMBIOS_TABLE_SOURCE source = s_SMBIOSTableSource.load();
+        s_SMBIOSTable = source != nullptr ? source() : FirmwareSMBIOSTable();
+    }
     if (!s_SMBIOSTable || !s_SMBIOSTable->IsValid())
         return StartFailed(L"SMBIOS");
 
@@ -168,7 +170,7 @@ void StopBody(SERVICEENTRY *entry)
 
 } // namespace
 
-std::atomic<SMBIOS_TABLE_SOURCE> s_SMBIOSTableSource{&FirmwareSMBIOSTable};
+std::atomic<SMBIOS_TABLE_SOURCE> s_SMBIOSTableSource{nullptr};
 std::atomic<const wchar_t *> s_FailingStartStep{nullptr};
 
 HANDLE NetworkPollThreadHandle() { return s_NetworkPollThread; }

@@ -36,7 +36,7 @@ struct ServiceStopTimeouts {
 HANDLE NetworkPollThreadHandle();
 
 // Test seams (the product never sets them).
-// The SMBIOS copy the start takes: the firmware's unless a test installs its own source.
+// The SMBIOS copy the start takes: the firmware's (null) unless a test installs its own source.
 using SMBIOS_TABLE_SOURCE = std::unique_ptr<CSMBIOSTable> (*)();
 extern std::atomic<SMBIOS_TABLE_SOURCE> s_SMBIOSTableSource;
 // A start-up step whose word this names fails without running (fault matrix of the tests).
