@@ -20,3 +20,17 @@ SERVICEENTRY s_ServiceEntry = {
     nullptr, // OnControl
     0, nullptr, nullptr, {},
 };
+
+int RunServiceProgram(int argc, wchar_t **argv)
+{
+    SERVICEHOST host = {};
+    host.DisplayName = kServiceDisplayName;
+    host.Startup = ServiceStartup;
+    host.Cleanup = ServiceCleanup;
+    host.Entries[0] = &s_ServiceEntry;
+    host.Entries[1] = nullptr;
+    host.Argc = argc;
+    host.Argv = argv;
+    RunServiceHost(&host);
+    return 0;
+}
