@@ -1,0 +1,17 @@
+#pragma once
+// The location text a PCI device reports through the configuration manager ("PCI bus 3, device
+// 0, function 1"): the numbers after "bus ", "device " and "function ", compared by their low
+// bytes.
+
+#include <cstddef>
+
+struct PCI_LOCATION {
+    int Bus = 0;
+    int Device = 0;
+    int Function = 0;
+};
+
+// Case does not matter; a word that is missing leaves its number 0. Reads at most size bytes and
+// stops at a NUL.
+PCI_LOCATION ParseLocationText(const char *text, size_t size);
+bool LocationMatches(const PCI_LOCATION &location, unsigned bus, unsigned device, unsigned function);

@@ -1,0 +1,59 @@
+// The manifest rewrite: attribute values change in place, nothing else on a line is lost.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "manifest_rewrite.h"
+
+namespace {
+
+constexpr char kPath[] = "C:\\Program Files\\Vostrel-Quinbar\\TLM\\Service\\qzrtlmevents.man";
+constexpr char kExe[] = "C:\\Program Files\\Vostrel-Quinbar\\TLM\\Service\\qzrtlm.exe";
+constexpr char kSource[] = "NDX Velmarine Management Service";
+
+std::string Rewrite(const std::string &text)
+{
+    return tlmca::RewriteManifest(text, kPath, kSource, "qzrtlm.exe");
+}
+
+TEST(ManifestRewrite, CasesAsATable)
+{
+    struct Case {
+        const char *name;
+        std::string in;
+        std::string out;
+    };
+    const std::string exe = kExe;
+    const Case cases[] = {
+        {"one-line provider keeps guid, symbol and closing",
+         "    <provider name=\"Old\" guid=\"{1}\" symbol=\"S\" resourceFileName=\"D:\\x\\qzrtlmevents.man\" "
+         "messageFileName=\"D:\\y.exe\">\n",
+         "    <provider name=\"NDX Velmarine Management Service\" guid=\"{1}\" symbol=\"S\" resourceFileName=\"" +
+             exe + "\" messageFileName=\"" + exe + "\">\r\n"},
+        {"multi-line provider, single quotes kept",
+         "<provider name='Old'\n  guid='{2}'\n  resourceFileName='a'\n  messageFileName='b'>\n",
+         "<provider name='NDX Velmarine Management Service'\r\n  guid='{2}'\r\n  resourceFileName='" + exe +
+             "'\r\n  messageFileName='" + exe + "'>\r\n"},
+        {"other lines unchanged, CRLF kept", "<a>\r\n<b/>\r\n", "<a>\r\n<b/>\r\n"},
+        {"last line without a line end gets one", "<a>", "<a>\r\n"},
+        {"unquoted value left alone", "<provider name=Old>\n", "<provider name=Old>\r\n"},
+        {"unterminated value left alone", "resourceFileName=\"C:\\x\n", "resourceFileName=\"C:\\x\r\n"},
+        {"empty file stays empty", "", ""},
+        {"a marker inside a replaced value goes with it", "resourceFileName=\"provider name=\"A\"\n",
+         "resourceFileName=\"" + exe + "\"A\"\r\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string once = Rewrite(c.in);
+        EXPECT_EQ(c.out, once);
+        EXPECT_EQ(once, Rewrite(once)) << "a rerun must change nothing";
+    }
+}
+
+TEST(ManifestRewrite, PathWithoutFolderNamesTheServiceAlone)
+{
+    EXPECT_EQ("messageFileName=\"qzrtlm.exe\"\r\n",
+              tlmca::RewriteManifest("messageFileName=\"x\"\n", "qzrtlmevents.man", kSource, "qzrtlm.exe"));
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# The product's package through Wine's msiexec in a fresh prefix: install, repair, remove.
+# After the removal only what the product deliberately leaves stays: the service's own
+# configuration key (Services\ndxtlm), System\TLMLOGCFG, the message library copied into
+# System32 and the Logs folder with the installer's log.
+#
+#   msi_roundtrip.sh WINE_RUN WINEDIR MSI WORKDIR
+set -euo pipefail
+
+wine_run=$1 winedir=$2 msi=$3 work=$4
+rm -rf "$work"; mkdir -p "$work"
+export WINEPREFIX=$winedir/prefix-msi-roundtrip-$$
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+
+cleanup() {
+  set +e
+  WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null
+  rm -rf "$WINEPREFIX" "$WINEPREFIX.lock"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+step() { echo "== $*"; }
+
+# A fresh prefix, cloned from the tree's template by the runner.
+"$wine_run" "$winedir" cmd.exe /c exit 0
+drive=$WINEPREFIX/drive_c
+product="$drive/Program Files/Vostrel-Quinbar/TLM"
+cp "$msi" "$drive/qzrtlm.msi"
+
+reg_has() { wine reg query "$1" >/dev/null 2>&1; }
+service_state() { wine sc query qzrtlm 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $4}'; }
+installer_log() { iconv -f UTF-16LE -t UTF-8 "$product/Logs/installer.log" | tr -d '\r'; }
+
+source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\System\NDX Velmarine Management Service'
+# A value of the SNMP agent's own key, which the removal must leave alone.
+wine reg add 'HKLM\SYSTEM\CurrentControlSet\Services\juv' /v ImagePath /t REG_SZ /d agent.exe /f >/dev/null
+
+step "install"
+wine msiexec /i 'C:\qzrtlm.msi' /qn /l*v 'C:\install.log' || fail "msiexec /i returned $?"
+for _ in $(seq 1 40); do [ "$(service_state)" = RUNNING ] && break; sleep 0.5; done
+[ "$(service_state)" = RUNNING ] || fail "service not running after the install: $(service_state)"
+reg_has 'HKLM\SYSTEM\CurrentControlSet\Services\qzrtlm' || fail "no service key"
+reg_has "$source_key" || fail "no event source"
+wine reg query 'HKLM\System\TLMLOGCFG' /v LogMaxSize | grep -q 0x4000000 || fail "TLMLOGCFG"
+wine reg query 'HKLM\System\CurrentControlSet\Services\ndxtlm' /v InteractiveMode | grep -q 0x0 \
+  || fail "InteractiveMode is not 0 (Wine has no management-processor driver)"
+image=$(wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\qzrtlm' /v ImagePath | tr -d '\r' | grep ImagePath)
+case "$image" in *'"C:\Program Files\Vostrel-Quinbar\TLM\Service\qzrtlm.exe"'*) ;; *) fail "ImagePath: $image";; esac
+manifest="$product/Service/qzrtlmevents.man"
+python3 -c 'import sys, xml.dom.minidom as m; m.parse(sys.argv[1])' "$manifest" || fail "manifest no longer parses"
+grep -q 'provider name="NDX Velmarine Management Service" guid=' "$manifest" || fail "manifest provider"
+grep -q 'resourceFileName="C:\\Program Files\\Vostrel-Quinbar\\TLM\\Service\\qzrtlm.exe"' "$manifest" \
+  || fail "manifest resource file"
+[ -f "$drive/windows/system32/EventLogMessages.dll" ] || fail "message library not in System32"
+for line in '|DepCheck|, Checking dependencies..' '|PreInstall|, TLM installer version: ' \
+            '|InstallService|, NDX Tessaron Velmarine Management Service is started!' '|PostInstall|, Completed.'; do
+  installer_log | grep -qF "$line" || fail "installer.log lacks: $line"
+done
+manifest_before=$(md5sum <"$manifest")
+
+step "repair"
+rm "$product/eventmsg/EventLogMessages.dll"
+wine msiexec /i 'C:\qzrtlm.msi' REINSTALL=ALL REINSTALLMODE=p /qn /l*v 'C:\repair.log' || fail "repair returned $?"
+[ -f "$product/eventmsg/EventLogMessages.dll" ] || fail "repair did not bring the library back"
+[ "$(service_state)" = RUNNING ] || fail "service not running after the repair"
+[ "$manifest_before" = "$(md5sum <"$manifest")" ] || fail "repair changed the manifest"
+
+step "remove"
+wine msiexec /x 'C:\qzrtlm.msi' /qn /l*v 'C:\remove.log' || fail "msiexec /x returned $?"
+wine sc query qzrtlm >/dev/null 2>&1 && fail "service still there"
+for key in 'HKLM\SYSTEM\CurrentControlSet\Services\qzrtlm' "$source_key" 'HKLM\SYSTEM\QZTLMStorage' \
+           'HKLM\SYSTEM\QZTLMNetwork' 'HKLM\SYSTEM\QZTLMKWB' 'HKLM\SYSTEM\ZORUROVID' \
+           'HKLM\SYSTEM\CurrentControlSet\Services\juv\MibStore'; do
+  reg_has "$key" && fail "still there: $key"
+done
+wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\juv' /v ImagePath | grep -q agent.exe \
+  || fail "the SNMP agent's own value went"
+for line in '|PreUninstall|, Uninstalling TLM service.' '|StopAndDeleteService|, qzrtlm is deleted.' \
+            '|PostUninstall|, Completed.'; do
+  installer_log | grep -qF "$line" || fail "installer.log lacks: $line"
+done
+[ -e "$product/Service" ] && fail "Service folder left"
+[ -e "$product/eventmsg" ] && fail "eventmsg folder left"
+
+# What stays, and nothing else of the product.
+reg_has 'HKLM\SYSTEM\CurrentControlSet\Services\ndxtlm' || fail "Services\\ndxtlm should stay"
+reg_has 'HKLM\System\TLMLOGCFG' || fail "TLMLOGCFG should stay"
+[ -f "$drive/windows/system32/EventLogMessages.dll" ] || fail "System32 library should stay"
+left=$(cd "$drive/Program Files/Vostrel-Quinbar" && find . | sort | tr '\n' ' ')
+[ "$left" = ". ./TLM ./TLM/Logs ./TLM/Logs/installer.log " ] || fail "left in the product folder: $left"
+echo "PASS: install, repair and removal"
