@@ -1,22 +1,116 @@
 #!/usr/bin/env bash
-# The demo: the service program installed in Wine's service control manager, started, asked for
-# its status and stopped, showing every state it passes through and the events it reported.
-# Runs the simulation build (qzrtlm_sim.exe), which writes its events to a file since Wine's
-# event log keeps nothing.
+# The demo: the whole product path on this machine.
+#
+#   snmpwalk/snmptrapd -> snmpd (AgentX master, loopback) -> oxbsim.exe (the simulated management
+#   processor, bridging AgentX onto the channel and keeping the black-box log) -> named pipe ->
+#   qzrtlm_sim.exe, installed and started under Wine's service control manager.
+#
+# It shows what a user looks at: the service's states, an snmpwalk of its subtree, the coldStart
+# trap as snmptrapd received it, the boot record in the black-box log, a hardware event pushed by
+# the simulator and its decoded text in the service's event file, and the last lines of the text
+# log. Everything it starts it stops again, by process id. Run it through `make demo`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bin=$PWD/build/windows/bin
-winedir=$PWD/build/windows/wine
+root=$PWD
+bin=$root/build/windows/bin
+winedir=$root/build/windows/wine
+work=$root/build/demo
 export WINEPREFIX=$winedir/prefix-demo
+export WINEDEBUG=-all
 run() { scripts/wine-run.sh "$winedir" "$@"; }
-trap 'run sc delete ndxtlm >/dev/null 2>&1 || true; WINEPREFIX=$WINEPREFIX wineserver -k >/dev/null 2>&1 || true' EXIT
+
+rm -rf "$work"; mkdir -p "$work"
+export SNMP_PERSISTENT_DIR=$work/persist
+mkdir -p "$SNMP_PERSISTENT_DIR"
+
+pids=()
+service_installed=0
+cleanup() {
+  set +e
+  if [ "$service_installed" = 1 ]; then
+    run sc stop ndxtlm >/dev/null 2>&1
+    for _ in $(seq 1 100); do
+      run sc query ndxtlm 2>/dev/null | grep -q STOPPED && break
+      sleep 0.1
+    done
+    run sc delete ndxtlm >/dev/null 2>&1
+  fi
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  for f in snmpd.pid snmptrapd.pid; do
+    [ -f "$work/$f" ] && kill "$(cat "$work/$f")" 2>/dev/null
+  done
+  wineserver -k >/dev/null 2>&1
+}
+trap cleanup EXIT
+
+wait_for() {  # seconds, command...
+  local limit=$1; shift
+  for _ in $(seq $((limit * 10))); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+free_port() {
+  python3 -c 'import socket,sys; s=socket.socket(socket.AF_INET, int(sys.argv[1])); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])' "$1"
+}
+say() { printf '\n== %s\n' "$*"; }
+indent() { sed 's/^/  /'; }
+
+ax_port=$(free_port 1)      # TCP
+snmp_port=$(free_port 2)    # UDP
+trap_port=$(free_port 2)
+
+say "snmpd as the AgentX master (AgentX on 127.0.0.1:$ax_port, SNMP on udp 127.0.0.1:$snmp_port), snmptrapd on udp 127.0.0.1:$trap_port"
+cat >"$work/snmpd.conf" <<CONF
+master agentx
+agentXSocket tcp:127.0.0.1:$ax_port
+agentaddress udp:127.0.0.1:$snmp_port
+rocommunity public 127.0.0.1
+trap2sink 127.0.0.1:$trap_port public
+agentXTimeout 5
+agentXRetries 1
+CONF
+printf 'disableAuthorization yes\n' >"$work/snmptrapd.conf"
+snmpd -f -C -c "$work/snmpd.conf" -Lf "$work/snmpd.log" -p "$work/snmpd.pid" &
+pids+=($!)
+snmptrapd -f -C -c "$work/snmptrapd.conf" -Lf "$work/traps.log" -p "$work/snmptrapd.pid" -On \
+  "udp:127.0.0.1:$trap_port" &
+pids+=($!)
+wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$ax_port" 2>/dev/null || { echo "snmpd does not listen"; exit 1; }
+echo "  running (pids ${pids[*]})"
+
+# The service's text log goes to a folder of the demo's prefix.
+run cmd /c exit 0 >/dev/null 2>&1 || true
+logdir=$WINEPREFIX/drive_c/tlm-demo-log
+rm -rf "$logdir"; mkdir -p "$logdir"
+run reg add 'HKLM\System\TLMLOGCFG' /v LogFolder /t REG_SZ /d 'C:\tlm-demo-log\' /f >/dev/null 2>&1
+run reg add 'HKLM\System\TLMLOGCFG' /v LogLevel /t REG_DWORD /d 2 /f >/dev/null 2>&1
+run reg add 'HKLM\System\TLMLOGCFG' /v LogMaxSize /t REG_DWORD /d 1048576 /f >/dev/null 2>&1
+
+# A hardware event entry that the simulator pushes as soon as the service has opened its AgentX
+# passthru session: event number 42, severity critical, class 2 (environment) code 2, a failure of
+# fan 3 of the server itself (class data: enclosure kind 1, chassis 0, fan 3, location 1, no name).
+kdl=22002a000000000f0200020000000000000000000000000000000000010000030100
+winwork=$(run winepath -w "$work" 2>/dev/null | tr -d '\r')
+say "oxbsim.exe, the simulated management processor, bridging AgentX to snmpd"
+run "$bin/oxbsim.exe" --name oxbsim --record "$winwork\\sim.txt" \
+  --do "agentx bridge $ax_port" --do "agentx on passthru 1: kdl $kdl" >"$work/sim.out" 2>&1 &
+pids+=($!)
+wait_for 60 grep -q '^ready' "$work/sim.txt" 2>/dev/null || { echo "oxbsim did not start"; exit 1; }
+echo "  ready (pid ${pids[-1]})"
+
+say "Installing qzrtlm_sim.exe as the service \"ndxtlm\" (NDX Velmarine Management Service) and starting it"
+events=$bin/qzrtlm_sim.events.txt
+rm -f "$events"
+run sc delete ndxtlm >/dev/null 2>&1 || true
+winpath=$(run winepath -w "$bin/qzrtlm_sim.exe" 2>/dev/null | tr -d '\r')
+run sc create ndxtlm binPath= "\"$winpath\"" DisplayName= "NDX Velmarine Management Service" | tr -d '\r' | indent
+service_installed=1
 
 state() { run sc query ndxtlm 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $4}'; }
-
 watch_until() {
   local wanted=$1 last="" now
-  for _ in $(seq 1 200); do
+  for _ in $(seq 1 300); do
     now=$(state)
     if [ -n "$now" ] && [ "$now" != "$last" ]; then
       echo "  state: $now"
@@ -28,36 +122,67 @@ watch_until() {
   echo "  (gave up waiting for $wanted)"
   return 1
 }
-
-rm -f "$bin/qzrtlm_sim.events.txt"
-echo "== Installing the service \"ndxtlm\" (NDX Velmarine Management Service)"
-run sc delete ndxtlm >/dev/null 2>&1 || true
-winpath=$(run winepath -w "$bin/qzrtlm_sim.exe" 2>/dev/null | tr -d '\r')
-run sc create ndxtlm binPath= "\"$winpath\"" DisplayName= "NDX Velmarine Management Service" | tr -d '\r'
-
-echo "== Starting"
 run sc start ndxtlm >/dev/null
 watch_until RUNNING
 
-echo "== Status as the service control manager reports it"
-run sc query ndxtlm | tr -d '\r' | grep -E 'STATE|CHECKPOINT|WAIT_HINT|EXIT_CODE' || true
+say "The service's AgentX session as the simulated processor relayed it"
+wait_for 30 grep -q 'axforward .*type=1$' "$work/sim.txt" || echo "  (no AgentX Open seen)"
+grep -E '^(axpassthru|axforward)' "$work/sim.txt" | head -6 | indent
 
-echo "== Stopping"
+say "The coldStart trap as snmptrapd received it"
+if wait_for 40 grep -q '1.3.6.1.6.3.1.1.5.1' "$work/traps.log"; then
+  grep -B1 -A1 '1.3.6.1.6.3.1.1.5.1' "$work/traps.log" | indent
+else
+  echo "  (no coldStart trap arrived)"
+fi
+
+say "snmpwalk of the service's subtree .1.3.6.1.4.1.32473 (the objects of every collector that has landed)"
+snmpwalk -v2c -c public -On -t 5 -r 1 "udp:127.0.0.1:$snmp_port" .1.3.6.1.4.1.32473 2>&1 | head -40 | indent
+
+say "The boot record in the black-box log the simulated processor keeps"
+if wait_for 10 grep -q '^bb' "$work/sim.txt"; then
+  grep '^bb' "$work/sim.txt" | head -10 | indent
+else
+  echo "  (no black-box records: this build has no black-box feeder)"
+fi
+
+say "A hardware event pushed by the simulator, and its decoded text in the service's event file"
+grep -E '^axsent .*cmd=0x0095' "$work/sim.txt" | indent || true
+hw_event() { grep -qvE '^0x4101006[0-9A-F]|^0xC101006[0-9A-F]' "$events" 2>/dev/null; }
+if wait_for 20 hw_event; then
+  grep -vE '^0x4101006[0-9A-F]|^0xC101006[0-9A-F]' "$events" | while IFS=$'\t' read -r id type category source _empty number class code text; do
+    echo "  event $id (type $type, category $category) from \"$source\""
+    if [ -n "${number:-}" ]; then
+      echo "    entry $number, class $class, code $code: $text"
+    else
+      echo "    written without text: this build decodes no text for the entry's class yet"
+    fi
+  done
+else
+  echo "  (the event did not arrive)"
+fi
+
+say "Stopping the service"
 run sc stop ndxtlm >/dev/null
 watch_until STOPPED
+run sc query ndxtlm | tr -d '\r' | grep -E 'WIN32_EXIT_CODE|SERVICE_EXIT_CODE' | indent || true
 
-echo "== Events the service reported"
-for _ in $(seq 1 100); do
-  grep -q '^0x41010065' "$bin/qzrtlm_sim.events.txt" 2>/dev/null && break
-  sleep 0.05
-done
-if [ -f "$bin/qzrtlm_sim.events.txt" ]; then
-  while IFS=$'\t' read -r id type category source rest; do
-    case "$id" in
-      0x41010064) text="The service process has started." ;;
-      0x41010065) text="The service process has stopped." ;;
-      *) text="$rest" ;;
-    esac
-    echo "  $id  $source: $text"
-  done < "$bin/qzrtlm_sim.events.txt"
+say "Events the service reported"
+wait_for 10 grep -q '^0x41010065' "$events" || true
+while IFS=$'\t' read -r id type category source rest; do
+  case "$id" in
+    0x41010064) text="The service process has started." ;;
+    0x41010065) text="The service process has stopped." ;;
+    *) text=$(printf '%s' "$rest" | tr '\t' ' ') ;;
+  esac
+  echo "  $id  $text"
+done <"$events"
+
+say "The last lines of the service's text log (C:\\tlm-demo-log\\TLM.log)"
+if [ -f "$logdir/TLM.log" ]; then
+  iconv -f UTF-16LE -t UTF-8 "$logdir/TLM.log" | tr -d '\r' | sed 's/^\xEF\xBB\xBF//' | tail -15 | indent
+else
+  echo "  (no log file)"
 fi
+
+say "Stopping what the demo started"

@@ -124,14 +124,16 @@ bool AgentxMaster::Configure(const std::vector<std::string> &lines, std::string 
             m_Bridge = std::make_unique<AgentxBridge>(m_Recorder, static_cast<uint16_t>(port));
         } else if (words.size() == 2 && words[0] == "refuse-open") {
             m_RefuseOpen = static_cast<uint32_t>(std::stoul(words[1]));
-        } else if (words.size() >= 5 && words[0] == "on" && words[1] == "register" && words[3] == ":") {
+        } else if (words.size() >= 5 && words[0] == "on" && (words[1] == "register" || words[1] == "passthru") &&
+                   words[3] == ":") {
             Scheduled item{std::vector<std::string>(words.begin() + 4, words.end())};
             std::vector<Packet> probe;
             if (!BuildRequest(item, &probe)) {
                 *error = "agentx: not a request: " + line;
                 return false;
             }
-            m_OnRegister.emplace(static_cast<uint32_t>(std::stoul(words[2])), item);
+            auto &schedule = words[1] == "register" ? m_OnRegister : m_OnPassthru;
+            schedule.emplace(static_cast<uint32_t>(std::stoul(words[2])), item);
         } else {
             *error = "agentx: unknown directive: " + line;
             return false;
@@ -303,6 +305,21 @@ bool AgentxMaster::Answer(uint32_t channel, uint32_t, const Packet &request, std
         WriteChanPacketFields(reply.data(), ChanPacketFields{12, fields.sequence, 0x8093, 0});
         PutU32(reply.data() + 8, status);
         replies->push_back(reply);
+        if (wellFormed && what == 1 && status == 0) {
+            // Requests scheduled for this session open follow its answer (in bridge mode too).
+            auto range = m_OnPassthru.equal_range(++m_PassthruOpens);
+            for (auto it = range.first; it != range.second; ++it) {
+                std::vector<Packet> scheduled;
+                BuildRequest(it->second, &scheduled);
+                for (Packet &packet : scheduled) {
+                    ChanPacketFields sent;
+                    ReadChanPacketFields(packet.data(), packet.size(), &sent);
+                    m_Recorder.Line("axsent ch=%u seq=%u cmd=0x%04X len=%u", channel, sent.sequence, sent.command,
+                                    static_cast<unsigned>(packet.size()));
+                    replies->push_back(std::move(packet));
+                }
+            }
+        }
         return true;
     }
     if (fields.command == kAgentX || fields.command == (kAgentX | kReply)) {
