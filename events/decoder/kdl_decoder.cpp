@@ -11,9 +11,33 @@ namespace {
 const KdlClassFormatterRow kClassFormatters[] = {
     {0, FormatEmptyEntry},
     {1, FormatReservedEntry},
+    {2, FormatEnvironmentEvent},
+    {3, FormatMemoryEvent},
+    {11, FormatPowerEvent},
+    {34, FormatRackInfrastructureEvent},
+    {39, FormatPowerCapEvent},
+};
+
+// The text table of every formatter (kdl_text_table.h). Adding a formatter adds its table here.
+std::span<const KdlTextGroup> (*const kTextTables[])() = {
+    EnvironmentTexts, MemoryTexts, PowerTexts, RackInfrastructureTexts, PowerCapTexts, EnclosureTexts,
 };
 
 } // namespace
+
+std::vector<KdlTextRow> KdlTextCatalogue()
+{
+    std::vector<KdlTextRow> rows;
+    for (auto table : kTextTables)
+        for (KdlTextGroup group : table())
+            rows.insert(rows.end(), group.begin(), group.end());
+    return rows;
+}
+
+std::span<const KdlClassFormatterRow> KdlClassFormatters()
+{
+    return kClassFormatters;
+}
 
 KdlClassFormatter FindKdlClassFormatter(uint16_t eventClass)
 {

@@ -7,6 +7,7 @@
 // Everything here is a pure function of its arguments.
 
 #include <cstdint>
+#include <span>
 
 #include "kdl_entry.h"
 #include "kdl_text.h"
@@ -27,6 +28,9 @@ bool DecodeKdlEvent(uint16_t eventClass, uint16_t code, const KdlClassData &data
 
 // DecodeKdlEvent with the class, code and class data of a checked entry.
 bool KdlEntryToText(const KdlEntryView &entry, KdlText &text);
+
+// Every class that has a formatter, with it.
+std::span<const KdlClassFormatterRow> KdlClassFormatters();
 
 // The formatter of a class, or null when the class has none.
 KdlClassFormatter FindKdlClassFormatter(uint16_t eventClass);

@@ -51,7 +51,7 @@ const DecodeCase kDecodeCases[] = {
     {"class 300", {.eventClass = 300, .code = 5}, KdlEntryStatus::Ok, "Unknown Event (Class 0x12C, Code 0x05)", false},
     {"wide code", {.eventClass = 0xFFFF, .code = 0xABCD}, KdlEntryStatus::Ok,
      "Unknown Event (Class 0xFFFF, Code 0xABCD)", false},
-    {"class without text", {.eventClass = 2, .code = 1}, KdlEntryStatus::Ok,
+    {"located event without its kind byte", {.eventClass = 2, .code = 1}, KdlEntryStatus::Ok,
      "Unknown Event (Class 0x02, Code 0x01)", false},
     {"size 28", {.size = 28, .eventClass = 0}, KdlEntryStatus::Ok, "Empty", true},
     {"with class data", {.size = 32, .eventClass = 1, .classData = {1, 2, 3, 4}}, KdlEntryStatus::Ok, "Reserved",
