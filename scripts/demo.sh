@@ -150,7 +150,7 @@ say "A hardware event pushed by the simulator, and its decoded text in the servi
 grep -E '^axsent .*cmd=0x0095' "$work/sim.txt" | indent || true
 hw_event() { grep -qvE '^0x4101006[0-9A-F]|^0xC101006[0-9A-F]' "$events" 2>/dev/null; }
 if wait_for 20 hw_event; then
-  grep -vE '^0x4101006[0-9A-F]|^0xC101006[0-9A-F]' "$events" | while IFS=$'\t' read -r id type category source _empty number class code text; do
+  grep -vE '^0x4101006[0-9A-F]|^0xC101006[0-9A-F]' "$events" | while IFS=$'\t' read -r id type category source number class code text; do
     echo "  event $id (type $type, category $category) from \"$source\""
     if [ -n "${number:-}" ]; then
       echo "    entry $number, class $class, code $code: $text"
