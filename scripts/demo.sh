@@ -45,38 +45,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-wait_for() {  # seconds, command...
-  local limit=$1; shift
-  for _ in $(seq $((limit * 10))); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-free_port() {
-  python3 -c 'import socket,sys; s=socket.socket(socket.AF_INET, int(sys.argv[1])); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])' "$1"
-}
+source scripts/snmp-peers.sh
 say() { printf '\n== %s\n' "$*"; }
 indent() { sed 's/^/  /'; }
 
-ax_port=$(free_port 1)      # TCP
-snmp_port=$(free_port 2)    # UDP
-trap_port=$(free_port 2)
-
-say "snmpd as the AgentX master (AgentX on 127.0.0.1:$ax_port, SNMP on udp 127.0.0.1:$snmp_port), snmptrapd on udp 127.0.0.1:$trap_port"
-cat >"$work/snmpd.conf" <<CONF
-master agentx
-agentXSocket tcp:127.0.0.1:$ax_port
-agentaddress udp:127.0.0.1:$snmp_port
-rocommunity public 127.0.0.1
-trap2sink 127.0.0.1:$trap_port public
-agentXTimeout 5
-agentXRetries 1
-CONF
-printf 'disableAuthorization yes\n' >"$work/snmptrapd.conf"
-snmpd -f -C -c "$work/snmpd.conf" -Lf "$work/snmpd.log" -p "$work/snmpd.pid" &
-pids+=($!)
-snmptrapd -f -C -c "$work/snmptrapd.conf" -Lf "$work/traps.log" -p "$work/snmptrapd.pid" -On \
-  "udp:127.0.0.1:$trap_port" &
-pids+=($!)
-wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$ax_port" 2>/dev/null || { echo "snmpd does not listen"; exit 1; }
+say "snmpd as the AgentX master and snmptrapd, on loopback"
+start_snmp_peers "$work" || { echo "snmpd does not listen"; exit 1; }
+echo "  AgentX on 127.0.0.1:$ax_port, SNMP on udp 127.0.0.1:$snmp_port, traps to udp 127.0.0.1:$trap_port"
 echo "  running (pids ${pids[*]})"
 
 # The service's text log goes to a folder of the demo's prefix.
@@ -91,7 +66,7 @@ run reg add 'HKLM\System\TLMLOGCFG' /v LogMaxSize /t REG_DWORD /d 1048576 /f >/d
 # passthru session: event number 42, severity critical, class 2 (environment) code 2, a failure of
 # fan 3 of the server itself (class data: enclosure kind 1, chassis 0, fan 3, location 1, no name).
 kdl=22002a000000000f0200020000000000000000000000000000000000010000030100
-winwork=$(run winepath -w "$work" 2>/dev/null | tr -d '\r')
+winwork="Z:${work//\//\\}"
 say "oxbsim.exe, the simulated management processor, bridging AgentX to snmpd"
 run "$bin/oxbsim.exe" --name oxbsim --record "$winwork\\sim.txt" \
   --do "agentx bridge $ax_port" --do "agentx on passthru 1: kdl $kdl" >"$work/sim.out" 2>&1 &
@@ -103,7 +78,7 @@ say "Installing qzrtlm_sim.exe as the service \"ndxtlm\" (NDX Velmarine Manageme
 events=$bin/qzrtlm_sim.events.txt
 rm -f "$events"
 run sc delete ndxtlm >/dev/null 2>&1 || true
-winpath=$(run winepath -w "$bin/qzrtlm_sim.exe" 2>/dev/null | tr -d '\r')
+winpath="Z:${bin//\//\\}\\qzrtlm_sim.exe"
 run sc create ndxtlm binPath= "\"$winpath\"" DisplayName= "NDX Velmarine Management Service" | tr -d '\r' | indent
 service_installed=1
 
@@ -129,9 +104,11 @@ say "The service's AgentX session as the simulated processor relayed it"
 wait_for 30 grep -q 'axforward .*type=1$' "$work/sim.txt" || echo "  (no AgentX Open seen)"
 grep -E '^(axpassthru|axforward)' "$work/sim.txt" | head -6 | indent
 
-say "The coldStart trap as snmptrapd received it"
-if wait_for 40 grep -q '1.3.6.1.6.3.1.1.5.1' "$work/traps.log"; then
-  grep -B1 -A1 '1.3.6.1.6.3.1.1.5.1' "$work/traps.log" | indent
+say "The service's coldStart trap as snmptrapd received it"
+# snmpd sends a coldStart of its own when it starts; the service's carries its enterprise.
+cold='1.3.6.1.6.3.1.1.5.1.*1.3.6.1.4.1.32473'
+if wait_for 40 grep -q "$cold" "$work/traps.log"; then
+  grep -B1 "$cold" "$work/traps.log" | tr '\t' '\n' | indent
 else
   echo "  (no coldStart trap arrived)"
 fi
@@ -186,3 +163,4 @@ else
 fi
 
 say "Stopping what the demo started"
+echo "  the service \"ndxtlm\" (removed), oxbsim, snmpd and snmptrapd (pids ${pids[*]}), the demo prefix's wineserver"

@@ -41,38 +41,8 @@ trap cleanup EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-free_port() {
-  python3 -c 'import socket,sys; s=socket.socket(socket.AF_INET, int(sys.argv[1])); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])' "$1"
-}
-ax_port=$(free_port 1)      # TCP
-snmp_port=$(free_port 2)    # UDP
-trap_port=$(free_port 2)
-
-cat >"$work/snmpd.conf" <<CONF
-master agentx
-agentXSocket tcp:127.0.0.1:$ax_port
-agentaddress udp:127.0.0.1:$snmp_port
-rocommunity public 127.0.0.1
-trap2sink 127.0.0.1:$trap_port public
-agentXTimeout 5
-agentXRetries 1
-CONF
-cat >"$work/snmptrapd.conf" <<CONF
-disableAuthorization yes
-CONF
-
-snmpd -f -C -c "$work/snmpd.conf" -Lf "$work/snmpd.log" -p "$work/snmpd.pid" &
-pids+=($!)
-snmptrapd -f -C -c "$work/snmptrapd.conf" -Lf "$work/traps.log" -p "$work/snmptrapd.pid" -On \
-  "udp:127.0.0.1:$trap_port" &
-pids+=($!)
-
-wait_for() {  # seconds, command...
-  local limit=$1; shift
-  for _ in $(seq $((limit * 10))); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$ax_port" 2>/dev/null || fail "snmpd does not listen for AgentX"
+source "$(dirname "$0")/../../scripts/snmp-peers.sh"
+start_snmp_peers "$work" || fail "snmpd does not listen for AgentX"
 
 sim=axe2e$$
 winwork="Z:${work//\//\\}"

@@ -305,21 +305,9 @@ bool AgentxMaster::Answer(uint32_t channel, uint32_t, const Packet &request, std
         WriteChanPacketFields(reply.data(), ChanPacketFields{12, fields.sequence, 0x8093, 0});
         PutU32(reply.data() + 8, status);
         replies->push_back(reply);
-        if (wellFormed && what == 1 && status == 0) {
-            // Requests scheduled for this session open follow its answer (in bridge mode too).
-            auto range = m_OnPassthru.equal_range(++m_PassthruOpens);
-            for (auto it = range.first; it != range.second; ++it) {
-                std::vector<Packet> scheduled;
-                BuildRequest(it->second, &scheduled);
-                for (Packet &packet : scheduled) {
-                    ChanPacketFields sent;
-                    ReadChanPacketFields(packet.data(), packet.size(), &sent);
-                    m_Recorder.Line("axsent ch=%u seq=%u cmd=0x%04X len=%u", channel, sent.sequence, sent.command,
-                                    static_cast<unsigned>(packet.size()));
-                    replies->push_back(std::move(packet));
-                }
-            }
-        }
+        // Requests scheduled for this session open follow its answer (in bridge mode too).
+        if (wellFormed && what == 1 && status == 0)
+            SendScheduled(channel, m_OnPassthru, ++m_PassthruOpens, replies);
         return true;
     }
     if (fields.command == kAgentX || fields.command == (kAgentX | kReply)) {
@@ -361,7 +349,7 @@ void AgentxMaster::OnPdu(uint32_t channel, const Packet &request, std::vector<Pa
     }
     uint16_t error = AXError_NoError;
     uint32_t responseSession = h.sessionId;
-    std::vector<Packet> scheduled;
+    uint32_t answeredRegister = 0;
     switch (h.type) {
     case AXPacketType_Open: {
         if (m_RefuseOpen != 0) {
@@ -407,10 +395,7 @@ void AgentxMaster::OnPdu(uint32_t channel, const Packet &request, std::vector<Pa
             error = AXError_NotOpen;
             break;
         }
-        ++m_Registers;
-        auto range = m_OnRegister.equal_range(m_Registers);
-        for (auto it = range.first; it != range.second; ++it)
-            BuildRequest(it->second, &scheduled);
+        answeredRegister = ++m_Registers;
         break;
     }
     case AXPacketType_Ping:
@@ -428,11 +413,23 @@ void AgentxMaster::OnPdu(uint32_t channel, const Packet &request, std::vector<Pa
     answered.sessionId = responseSession;
     size_t size = BeginAgentXResponse(response, sizeof response, answered, 0, error);
     replies->push_back(Frame(kAgentX | kReply, fields.sequence, response, size));
-    for (Packet &packet : scheduled) {
-        ChanPacketFields sent;
-        ReadChanPacketFields(packet.data(), packet.size(), &sent);
-        m_Recorder.Line("axsent ch=%u seq=%u cmd=0x%04X len=%u", channel, sent.sequence, sent.command,
-                        static_cast<unsigned>(packet.size()));
-        replies->push_back(std::move(packet));
+    if (answeredRegister != 0)
+        SendScheduled(channel, m_OnRegister, answeredRegister, replies);
+}
+
+void AgentxMaster::SendScheduled(uint32_t channel, const std::multimap<uint32_t, Scheduled> &schedule,
+                                 uint32_t ordinal, std::vector<Packet> *replies)
+{
+    auto range = schedule.equal_range(ordinal);
+    for (auto it = range.first; it != range.second; ++it) {
+        std::vector<Packet> scheduled;
+        BuildRequest(it->second, &scheduled);
+        for (Packet &packet : scheduled) {
+            ChanPacketFields sent;
+            ReadChanPacketFields(packet.data(), packet.size(), &sent);
+            m_Recorder.Line("axsent ch=%u seq=%u cmd=0x%04X len=%u", channel, sent.sequence, sent.command,
+                            static_cast<unsigned>(packet.size()));
+            replies->push_back(std::move(packet));
+        }
     }
 }

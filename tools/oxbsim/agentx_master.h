@@ -53,6 +53,9 @@ private:
 
     void OnPdu(uint32_t channel, const Packet &request, std::vector<Packet> *replies);
     bool BuildRequest(const Scheduled &item, std::vector<Packet> *out);
+    // Builds, records and appends the requests scheduled for the ordinal-th event of a kind.
+    void SendScheduled(uint32_t channel, const std::multimap<uint32_t, Scheduled> &schedule, uint32_t ordinal,
+                       std::vector<Packet> *replies);
     Packet Frame(uint16_t command, uint16_t sequence, const uint8_t *pdu, size_t length, uint32_t status = 0);
 
     Recorder &m_Recorder;
