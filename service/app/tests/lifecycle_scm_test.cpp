@@ -1,40 +1,20 @@
 // The service programs under Wine's real service control manager: the states they report with
 // their checkpoints and hints, the exit codes, the host's events (the simulation build's event
 // file), a failed start, and the product running without a management processor.
-#include "event_sink.h"
-#include "service_host.h"
+#include "scm_support.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
+#include <algorithm>
+
+using namespace scmtest;
 
 namespace {
 
 constexpr wchar_t kServiceName[] = L"ndxtlm";
 
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.find_last_of(L"\\/") + 1);
-}
-
 struct Sample {
     DWORD state, checkpoint, waitHint, exitCode, specificCode;
-};
-
-struct ServiceHandle {
-    SC_HANDLE handle = nullptr;
-    ~ServiceHandle()
-    {
-        if (handle)
-            CloseServiceHandle(handle);
-    }
 };
 
 class ScmLifecycle : public ::testing::Test {
@@ -95,24 +75,7 @@ protected:
 
     std::wstring EventsPath() const { return ProgramFolder() + program_ + L".events.txt"; }
 
-    // The events of one run; event 101 is written just before the process ends, so wait for it.
-    std::vector<eventsink::Event> Events()
-    {
-        std::vector<eventsink::Event> events;
-        for (int tries = 0; tries < 200; ++tries) {
-            events.clear();
-            std::ifstream in{std::filesystem::path(EventsPath())};
-            for (std::string line; std::getline(in, line);) {
-                eventsink::Event event;
-                if (eventsink::ParseLine(line, &event))
-                    events.push_back(event);
-            }
-            if (!events.empty() && events.back().id == kEventProcessStopped)
-                break;
-            Sleep(50);
-        }
-        return events;
-    }
+    std::vector<eventsink::Event> Events() { return ReadEventFile(EventsPath()); }
 
     // Start, run a moment, stop: every sample of both halves.
     void RunOnce(std::vector<Sample> *starting, std::vector<Sample> *stopping, DWORD runMs = 300)
