@@ -11,6 +11,8 @@ packages=(
   wine wine64
   # real peers of the tests and the demo
   snmpd snmptrapd snmp msitools wixl dmidecode libc-bin python3
+  # checks of generated files
+  libxml2-utils
 )
 
 missing=()

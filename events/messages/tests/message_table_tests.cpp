@@ -1,6 +1,7 @@
 // The message library and the service program's own message table, read as the event log reads
 // them: loaded as a data file, each text rendered with FormatMessageW and the event's strings.
 #include "EventLogMessages.h"
+#include "module_text.h"
 
 #include <windows.h>
 
@@ -12,45 +13,6 @@
 #include <vector>
 
 namespace {
-
-struct ModuleFree {
-    void operator()(HMODULE module) const { FreeLibrary(module); }
-};
-using UniqueModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFree>;
-
-// build/<flavour>/bin/<test>.exe -> build/<flavour>/<relative>
-std::wstring BesideBin(const wchar_t *relative)
-{
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring p(path, length);
-    p.resize(p.find_last_of(L'\\'));
-    p.resize(p.find_last_of(L'\\') + 1);
-    return p + relative;
-}
-
-UniqueModule LoadAsData(const std::wstring &path)
-{
-    return UniqueModule(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
-}
-
-// The text of id with the strings inserted, or an empty text and *error set.
-std::wstring Render(HMODULE module, DWORD id, std::vector<const wchar_t *> strings, DWORD *error = nullptr)
-{
-    wchar_t buffer[2048] = {};
-    DWORD flags = FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY;
-    if (strings.empty())
-        flags |= FORMAT_MESSAGE_IGNORE_INSERTS;
-    // With FORMAT_MESSAGE_ARGUMENT_ARRAY the arguments are an array of pointer-sized values.
-    std::vector<DWORD_PTR> args;
-    for (const wchar_t *s : strings)
-        args.push_back(reinterpret_cast<DWORD_PTR>(s));
-    DWORD length = FormatMessageW(flags, module, id, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), buffer,
-                                  ARRAYSIZE(buffer), args.empty() ? nullptr : reinterpret_cast<va_list *>(args.data()));
-    if (error != nullptr)
-        *error = length ? 0 : GetLastError();
-    return std::wstring(buffer, length);
-}
 
 // Every identifier in a module's message table, read from the MESSAGETABLE resource itself.
 std::set<DWORD> MessageIds(HMODULE module)
@@ -175,7 +137,10 @@ TEST_F(MessageLibrary, HoldsExactlyTheCategoriesAndEventsOfTheService)
     }
     expected.insert(0xC101110D);
     expected.insert(0x4101110E);
-    ASSERT_EQ(expected.size(), 16u + 202u);
+    // The names of the event manifest's levels, channel and provider.
+    for (DWORD name : {0x50000002u, 0x50000003u, 0x50000004u, 0x90000001u, 0x90000002u})
+        expected.insert(name);
+    ASSERT_EQ(expected.size(), 16u + 202u + 5u);
     EXPECT_EQ(MessageIds(library.get()), expected);
 }
 
