@@ -83,3 +83,16 @@ function(tlm_add_fuzz name)
   endif()
   set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT 600)
 endfunction()
+
+# tlm_windows_dll(NAME DEF file.def SOURCES file... [LIBS lib...])
+# A Windows DLL named NAME.dll (no "lib" prefix) whose exports, names and ordinals, are exactly
+# those of the .def file. Built in the Windows flavour only.
+function(tlm_windows_dll name)
+  if(NOT TLM_WINDOWS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "DEF" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} SHARED ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS} ${ARG_DEF})
+  set_target_properties(${name} PROPERTIES PREFIX "" IMPORT_PREFIX "" LINK_DEPENDS ${ARG_DEF})
+  target_link_libraries(${name} PRIVATE tlm_options ${ARG_LIBS})
+endfunction()

@@ -15,18 +15,17 @@ cd "$(dirname "$0")/.."
 root=$PWD
 bin=$root/build/windows/bin
 winedir=$root/build/windows/wine
+wine_run=$root/scripts/wine-run.sh
+bindir=$bin
 work=$root/build/demo
-export WINEPREFIX=$winedir/prefix-demo
 export WINEDEBUG=-all
 run() { scripts/wine-run.sh "$winedir" "$@"; }
 
-rm -rf "$work"; mkdir -p "$work"
-export SNMP_PERSISTENT_DIR=$work/persist
-mkdir -p "$SNMP_PERSISTENT_DIR"
-
-pids=()
+# snmpd, snmptrapd and oxbsim as the end-to-end tests run them, in a prefix of the demo's own.
+# shellcheck source=../tests/e2e/snmp_e2e_lib.sh
+. tests/e2e/snmp_e2e_lib.sh
 service_installed=0
-cleanup() {
+demo_cleanup() {
   set +e
   if [ "$service_installed" = 1 ]; then
     run sc stop ndxtlm >/dev/null 2>&1
@@ -36,21 +35,17 @@ cleanup() {
     done
     run sc delete ndxtlm >/dev/null 2>&1
   fi
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  for f in snmpd.pid snmptrapd.pid; do
-    [ -f "$work/$f" ] && kill "$(cat "$work/$f")" 2>/dev/null
-  done
-  wineserver -k >/dev/null 2>&1
+  e2e_cleanup
 }
-trap cleanup EXIT
 
-source scripts/snmp-peers.sh
 say() { printf '\n== %s\n' "$*"; }
 indent() { sed 's/^/  /'; }
 
 say "snmpd as the AgentX master and snmptrapd, on loopback"
-start_snmp_peers "$work" || { echo "snmpd does not listen"; exit 1; }
+e2e_start demo
+trap demo_cleanup EXIT
+# The simulation build finds the simulated processor under its default name.
+sim=oxbsim
 echo "  AgentX on 127.0.0.1:$ax_port, SNMP on udp 127.0.0.1:$snmp_port, traps to udp 127.0.0.1:$trap_port"
 echo "  running (pids ${pids[*]})"
 
@@ -66,13 +61,9 @@ run reg add 'HKLM\System\TLMLOGCFG' /v LogMaxSize /t REG_DWORD /d 1048576 /f >/d
 # passthru session: event number 42, severity critical, class 2 (environment) code 2, a failure of
 # fan 3 of the server itself (class data: enclosure kind 1, chassis 0, fan 3, location 1, no name).
 kdl=22002a000000000f0200020000000000000000000000000000000000010000030100
-winwork="Z:${work//\//\\}"
 say "oxbsim.exe, the simulated management processor, bridging AgentX to snmpd"
-run "$bin/oxbsim.exe" --name oxbsim --record "$winwork\\sim.txt" \
-  --do "agentx bridge $ax_port" --do "agentx on passthru 1: kdl $kdl" >"$work/sim.out" 2>&1 &
-pids+=($!)
-wait_for 60 grep -q '^ready' "$work/sim.txt" 2>/dev/null || { echo "oxbsim did not start"; exit 1; }
-echo "  ready (pid ${pids[-1]})"
+start_sim 1 --do "agentx on passthru 1: kdl $kdl"
+echo "  ready (pid $sim_pid)"
 
 say "Installing qzrtlm_sim.exe as the service \"ndxtlm\" (NDX Velmarine Management Service) and starting it"
 events=$bin/qzrtlm_sim.events.txt
@@ -101,8 +92,9 @@ run sc start ndxtlm >/dev/null
 watch_until RUNNING
 
 say "The service's AgentX session as the simulated processor relayed it"
-wait_for 30 grep -q 'axforward .*type=1$' "$work/sim.txt" || echo "  (no AgentX Open seen)"
-grep -E '^(axpassthru|axforward)' "$work/sim.txt" | head -6 | indent
+wait_for 30 grep -q 'axforward .*type=1$' "$work/sim1.txt" || echo "  (no AgentX Open seen)"
+grep -E '^(axpassthru|axforward)' "$work/sim1.txt" >"$work/session.txt" || true
+head -6 "$work/session.txt" | indent
 
 say "The service's coldStart trap as snmptrapd received it"
 # snmpd sends a coldStart of its own when it starts; the service's carries its enterprise.
@@ -114,17 +106,22 @@ else
 fi
 
 say "snmpwalk of the service's subtree .1.3.6.1.4.1.32473 (the objects of every collector that has landed)"
-snmpwalk -v2c -c public -On -t 5 -r 1 "udp:127.0.0.1:$snmp_port" .1.3.6.1.4.1.32473 2>&1 | head -40 | indent
+snmpwalk "${snmp[@]}" $E >"$work/walk.txt" 2>&1 || true
+head -40 "$work/walk.txt" | indent
+lines=$(wc -l <"$work/walk.txt")
+[ "$lines" -gt 40 ] && echo "  ... ($lines lines in all: $work/walk.txt)"
 
 say "The boot record in the black-box log the simulated processor keeps"
-if wait_for 10 grep -q '^bb' "$work/sim.txt"; then
-  grep '^bb' "$work/sim.txt" | head -10 | indent
+if wait_for 20 grep -q '^bbdata .* code=1 ' "$work/sim1.txt"; then
+  grep '^bbdata .* code=1 ' "$work/sim1.txt" | indent
+  others=$(grep -c '^bbdata' "$work/sim1.txt" || true)
+  echo "  ($others records in the log so far; the others come from the collectors)"
 else
-  echo "  (no black-box records: this build has no black-box feeder)"
+  echo "  (no boot record arrived)"
 fi
 
 say "A hardware event pushed by the simulator, and its decoded text in the service's event file"
-grep -E '^axsent .*cmd=0x0095' "$work/sim.txt" | indent || true
+grep -E '^axsent .*cmd=0x0095' "$work/sim1.txt" | indent || true
 hw_event() { grep -qvE '^0x4101006[0-9A-F]|^0xC101006[0-9A-F]' "$events" 2>/dev/null; }
 if wait_for 20 hw_event; then
   grep -vE '^0x4101006[0-9A-F]|^0xC101006[0-9A-F]' "$events" | while IFS=$'\t' read -r id type category source number class code text; do

@@ -45,6 +45,11 @@ public:
     int SendRegisterPdu(uint8_t type, const uint8_t *subtree, uint8_t priority);
     int Register(const uint8_t *subtree, uint8_t priority) { return SendRegisterPdu(3, subtree, priority); }
     int RegisterInstance(uint8_t type, const uint8_t *oid, uint8_t priority);
+    // One object instance (a Register PDU with the instance flag).
+    int RegisterObjectInstance(const uint8_t *oid, int priority)
+    {
+        return RegisterInstance(3, oid, static_cast<uint8_t>(priority));
+    }
     // pdu: received bytes (at most size), not yet checked.
     int HandleRequest(const uint8_t *pdu, size_t size);
 

@@ -2,7 +2,7 @@
 
 #include "agentx_pdu.h"
 #include "agentx_scheduler_link.h"
-#include "blackbox_calls.h"
+#include "blackbox.h"
 #include "chan.h"
 #include "ci_device.h"
 #include "collector_list.h"
@@ -99,7 +99,9 @@ int StartBody()
     if (Failing(L"COM") || !InitCom())
         return StartFailed(L"COM");
     InitDataStores();
-    if (Failing(L"BB") || !StartBlackBoxFeeder())
+    // The black box asks for fresh collections after the processor was reset.
+    s_BlackBoxTrigger = &TriggerCollection;
+    if (Failing(L"BB") || !InitBlackBox())
         return StartFailed(L"BB");
     InitTraps();
     SendColdStartTrap();
@@ -149,7 +151,7 @@ void StopBody(SERVICEENTRY *entry)
     step([] { StopAgentX(); });
     step([] { StopNetworkWatcher(); });
     step([] { TermTraps(); });
-    step([] { StopBlackBoxFeeder(); });
+    step([] { TermBlackBox(); });
     step([] { TermDataStores(); });
     step([] {
         s_SMBIOSTable.reset();
@@ -211,7 +213,7 @@ int OnStart(SERVICEENTRY *, DWORD, LPWSTR *)
 void OnRun(SERVICEENTRY *entry)
 {
     ConvertLanguageExceptions([entry] {
-        PostBootRecord();
+        PostOsBootRecord();
         SetConsoleCtrlHandler(&ConsoleShutdownHandler, TRUE);
         WaitForSingleObject(entry->StopEvent, INFINITE);
         SetConsoleCtrlHandler(&ConsoleShutdownHandler, FALSE);
@@ -226,6 +228,6 @@ void OnStop(SERVICEENTRY *entry)
 BOOL WINAPI ConsoleShutdownHandler(DWORD controlType)
 {
     if (controlType == CTRL_SHUTDOWN_EVENT)
-        PostShutdownRecord();
+        PostOsShutdownRecord();
     return FALSE;
 }

@@ -1,7 +1,7 @@
 #include "watchers.h"
 
 #include "agentx_pdu.h"
-#include "blackbox_calls.h"
+#include "blackbox.h"
 #include "common_log.h"
 #include "iphelper.h"
 #include "scheduler.h"
@@ -134,10 +134,10 @@ void NetworkCallbackBody(PMIB_IPINTERFACE_ROW interfaceRow, MIB_NOTIFICATION_TYP
     }
     if (state == kIfOperUp) {
         SendLinkUpTrap(index);
-        PostLinkRecord(index, 128, description.c_str());
+        PostNicLinkRecord(index, kNicLinkUp, description.c_str());
     } else if (state == kIfOperDown) {
         SendLinkDownTrap(index);
-        PostLinkRecord(index, 0, description.c_str());
+        PostNicLinkRecord(index, kNicLinkDown, description.c_str());
     }
 }
 

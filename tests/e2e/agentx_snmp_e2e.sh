@@ -19,48 +19,14 @@ if [ "${6:-}" = "--bench" ]; then
   host_args=(--receive-delay 0)
 fi
 
-rm -rf "$work"; mkdir -p "$work"
-work=$(realpath "$work")
-export WINEPREFIX=$winedir/prefix-agentx-e2e-$$
-export SNMP_PERSISTENT_DIR=$work/persist
-mkdir -p "$SNMP_PERSISTENT_DIR"
-
-pids=()
-cleanup() {
-  set +e
-  touch "$work/stop"
-  sleep 1
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  [ -f "$work/snmpd.pid" ] && kill "$(cat "$work/snmpd.pid")" 2>/dev/null
-  [ -f "$work/snmptrapd.pid" ] && kill "$(cat "$work/snmptrapd.pid")" 2>/dev/null
-  WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null
-  rm -rf "$WINEPREFIX" "$WINEPREFIX.lock"
-}
-trap cleanup EXIT
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-source "$(dirname "$0")/../../scripts/snmp-peers.sh"
-start_snmp_peers "$work" || fail "snmpd does not listen for AgentX"
-
-sim=axe2e$$
-winwork="Z:${work//\//\\}"
-start_sim() {
-  "$wine_run" "$winedir" "$bindir/oxbsim.exe" --name "$sim" --record "$winwork\\sim$1.txt" \
-    --do "agentx bridge $ax_port" >"$work/sim$1.out" 2>&1 &
-  sim_pid=$!
-  pids+=($sim_pid)
-  wait_for 60 grep -q '^ready' "$work/sim$1.txt" 2>/dev/null || fail "oxbsim did not start"
-}
+# shellcheck source=snmp_e2e_lib.sh
+. "$(dirname "$0")/snmp_e2e_lib.sh"
+e2e_start axe2e
 start_sim 1
 "$wine_run" "$winedir" "$bindir/agentx_e2e_host.exe" --sim "$sim" --rows "$rows" --dir "$winwork" \
   "${host_args[@]}" >"$work/host.out" 2>&1 &
 pids+=($!)
 wait_for 60 test -s "$work/registered" || fail "the sub-agent did not register"
-
-snmp=(-v2c -c public -On -t 10 -r 1 "udp:127.0.0.1:$snmp_port")
-E=.1.3.6.1.4.1.32473
 
 # Get: one scalar, one string, one row; and an instance the store does not hold.
 got=$(snmpget "${snmp[@]}" $E.1.1.0 $E.1.2.0 $E.1.10.1.1.2)

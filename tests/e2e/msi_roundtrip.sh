@@ -48,10 +48,18 @@ wine reg query 'HKLM\System\CurrentControlSet\Services\ndxtlm' /v InteractiveMod
 image=$(wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\qzrtlm' /v ImagePath | tr -d '\r' | grep ImagePath)
 case "$image" in *'"C:\Program Files\Vostrel-Quinbar\TLM\Service\qzrtlm.exe"'*) ;; *) fail "ImagePath: $image";; esac
 manifest="$product/Service/qzrtlmevents.man"
-python3 -c 'import sys, xml.dom.minidom as m; m.parse(sys.argv[1])' "$manifest" || fail "manifest no longer parses"
-grep -q 'provider name="NDX Velmarine Management Service" guid=' "$manifest" || fail "manifest provider"
-grep -q 'resourceFileName="C:\\Program Files\\Vostrel-Quinbar\\TLM\\Service\\qzrtlm.exe"' "$manifest" \
-  || fail "manifest resource file"
+# The installed manifest still parses, names the event source and the installed program, and
+# kept its guid.
+provider=$(python3 - "$manifest" <<'PY'
+import sys, xml.dom.minidom
+doc = xml.dom.minidom.parse(sys.argv[1])
+p = doc.getElementsByTagName("provider")[0]
+print("|".join(p.getAttribute(a) for a in ("name", "resourceFileName", "messageFileName")) + "|" +
+      ("guid" if p.getAttribute("guid") else "no guid"))
+PY
+) || fail "manifest no longer parses"
+exe='C:\Program Files\Vostrel-Quinbar\TLM\Service\qzrtlm.exe'
+[ "$provider" = "NDX Velmarine Management Service|$exe|$exe|guid" ] || fail "manifest provider: $provider"
 [ -f "$drive/windows/system32/EventLogMessages.dll" ] || fail "message library not in System32"
 for line in '|DepCheck|, Checking dependencies..' '|PreInstall|, TLM installer version: ' \
             '|InstallService|, NDX Tessaron Velmarine Management Service is started!' '|PostInstall|, Completed.'; do

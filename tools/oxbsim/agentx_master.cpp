@@ -3,6 +3,7 @@
 #include "agentx_pdu.h"
 #include "byte_reader.h"
 #include "chan_packet.h"
+#include "script.h"
 
 #include <cstring>
 #include <sstream>
@@ -106,13 +107,7 @@ std::string VarBindsText(const AGENTX_RECEIVED_PDU &pdu)
 bool AgentxMaster::Configure(const std::vector<std::string> &lines, std::string *error)
 {
     for (const std::string &line : lines) {
-        std::string text = line;
-        for (size_t colon = text.find(':'); colon != std::string::npos; colon = text.find(':', colon + 3))
-            text.replace(colon, 1, " : ");
-        std::istringstream in(text);
-        std::vector<std::string> words;
-        for (std::string word; in >> word;)
-            words.push_back(word);
+        std::vector<std::string> words = DirectiveWords(line);
         if (words.size() == 2 && words[0] == "refuse-passthru") {
             m_RefusePassthru = static_cast<uint32_t>(std::stoul(words[1]));
         } else if (words.size() == 2 && words[0] == "bridge") {

@@ -63,7 +63,12 @@ int wmain(int argc, wchar_t **argv)
     if (bridge != nullptr)
         bridge->SetPoster([&simulator](uint32_t channel, Packet packet) { simulator.Post(channel, std::move(packet)); });
     simulator.AddResponder(std::move(agentx));
-    simulator.AddResponder(std::make_unique<BlackboxResponder>(recorder));
+    auto blackbox = std::make_unique<BlackboxResponder>(recorder);
+    if (!blackbox->Configure(script.blackbox, &error)) {
+        fprintf(stderr, "oxbsim: %s\n", error.c_str());
+        return 2;
+    }
+    simulator.AddResponder(std::move(blackbox));
     if (script.echo)
         simulator.AddResponder(std::make_unique<EchoResponder>());
     if (!simulator.Start(&error)) {

@@ -61,6 +61,12 @@ bool ParseDirective(const std::string &line, Script *script, std::string *error)
         script->agentx.push_back(text.substr(7));
         return true;
     }
+    if (text.compare(0, 9, "blackbox ") == 0) {
+        while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
+            text.pop_back();
+        script->blackbox.push_back(text.substr(9));
+        return true;
+    }
     while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
         text.pop_back();
     // "on request 3: stale 2" and "on request 3 : stale 2" read alike.
@@ -108,6 +114,18 @@ bool ParseDirective(const std::string &line, Script *script, std::string *error)
     }
     *error = "unknown directive '" + verb + "'";
     return false;
+}
+
+std::vector<std::string> DirectiveWords(const std::string &line)
+{
+    std::string text = line;
+    for (size_t colon = text.find(':'); colon != std::string::npos; colon = text.find(':', colon + 3))
+        text.replace(colon, 1, " : ");
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
 }
 
 bool ParseScriptFile(const std::wstring &path, Script *script, std::string *error)

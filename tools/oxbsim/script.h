@@ -24,10 +24,15 @@ struct Script {
     std::map<uint32_t, std::vector<Fault>> onRequest;
     // "agentx ..." lines for the AgentX master (agentx_master.h), which reads them itself.
     std::vector<std::string> agentx;
+    // "blackbox ..." lines for the black-box responder (blackbox_responder.h).
+    std::vector<std::string> blackbox;
 };
 
 // Adds one directive; false with a reason when the line is not one. Blank lines and lines that
 // begin with '#' are accepted and ignored.
 bool ParseDirective(const std::string &line, Script *script, std::string *error);
+// A module's directive split into words, a colon standing as a word of its own ("on data 2:
+// forget" and "on data 2 : forget" give the same words).
+std::vector<std::string> DirectiveWords(const std::string &line);
 // Every line of a file.
 bool ParseScriptFile(const std::wstring &path, Script *script, std::string *error);

@@ -1,7 +1,9 @@
 // The service's start and stop sequence in one process: every component up in order, the one that
 // fails named by exactly one event 105, and OnStop taking down whatever was made, whichever step
 // failed. The host's state reports are checked under the real service control manager elsewhere.
-#include "blackbox_link.h"
+#include "blackbox.h"
+#include "oxbsim_process.h"
+#include "pipe_backend.h"
 #include "datastore.h"
 #include "event_sink_recorder.h"
 #include "iphelper.h"
@@ -44,6 +46,7 @@ void ExpectEverythingStopped(const std::string &where)
     EXPECT_FALSE(s_WMIRootWmi) << where;
     EXPECT_FALSE(s_WMICimV2) << where;
     EXPECT_EQ(s_DataCollectionThread.m_ThreadHandle, nullptr) << where;
+    EXPECT_EQ(s_BlackBoxThread.m_ThreadHandle, nullptr) << where;
     EXPECT_EQ(NetworkPollThreadHandle(), nullptr) << where;
     EXPECT_EQ(s_AgentXSession, nullptr) << where;
     EXPECT_EQ(s_AgentXTransport, nullptr) << where;
@@ -60,8 +63,6 @@ MIB_IFTABLE *RawTableSlowly()
     return nullptr;
 }
 NETWORK_WATCHER_PLATFORM s_Platform;
-
-int s_BootRecords, s_ShutdownRecords;
 
 class Lifecycle : public ::testing::Test {
 protected:
@@ -82,9 +83,6 @@ protected:
         AgentXThreadTimeouts::OpenRetryMs = 100;
         entry.Name = L"ndxtlm";
         entry.StopEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        s_BootRecords = s_ShutdownRecords = 0;
-        s_BlackBoxEntryPoints.PostOsBoot = [] { ++s_BootRecords; };
-        s_BlackBoxEntryPoints.PostOsShutdown = [] { return ++s_ShutdownRecords; };
         s_Platform = SystemNetworkWatcherPlatform();
     }
     void TearDown() override
@@ -92,7 +90,6 @@ protected:
         s_FailingStartStep = nullptr;
         s_SMBIOSTableSource = SMBIOS_TABLE_SOURCE(nullptr);
         SetNetworkWatcherPlatform(nullptr);
-        s_BlackBoxEntryPoints = BLACKBOX_ENTRY_POINTS{};
         CloseHandle(entry.StopEvent);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kServiceParametersKey);
     }
@@ -133,6 +130,7 @@ TEST_F(Lifecycle, StartsEveryComponentAndStopsThemAll)
         EXPECT_TRUE(s_SMBIOSTable->IsValid());
         EXPECT_TRUE(s_WMIRootWmi && s_WMICimV2);
         EXPECT_NE(s_DataCollectionThread.m_ThreadHandle, nullptr);
+        EXPECT_NE(s_BlackBoxThread.m_ThreadHandle, nullptr);
         EXPECT_NE(NetworkPollThreadHandle(), nullptr);
         EXPECT_NE(s_AgentXSession, nullptr);
         EXPECT_FALSE(s_IfOperStatusMap.empty()) << "the interfaces as the watcher started";
@@ -205,7 +203,7 @@ TEST_F(Lifecycle, SwitchedOffComponentsDoNotStopTheStart)
         {L"EnableAgentX", [] { EXPECT_EQ(s_AgentXSession, nullptr); }},
         {L"EnableTraps", [] { EXPECT_EQ(QueuedTrapCount(), 0u) << "no coldStart trap"; }},
         {L"EnableDeviceWatcher", [] {}},
-        {L"EnableBlackbox", [] {}},
+        {L"EnableBlackbox", [] { EXPECT_EQ(s_BlackBoxThread.m_ThreadHandle, nullptr) << "no feeder thread"; }},
     };
     for (const Case &c : cases) {
         const std::string where(c.name, c.name + wcslen(c.name));
@@ -218,24 +216,55 @@ TEST_F(Lifecycle, SwitchedOffComponentsDoNotStopTheStart)
     }
 }
 
-TEST_F(Lifecycle, RunPostsTheBootRecordAndWaitsForTheStop)
+// The codes of the "OS Boot" (1) and "OS Shutdown" (2) records in the simulator's log, in order.
+std::vector<uint64_t> BootAndShutdownCodes(const OxbSim &sim)
 {
-    std::thread run([&] { OnRun(&entry); });
-    Sleep(100);
-    EXPECT_EQ(s_BootRecords, 1);
-    SetEvent(entry.StopEvent);
-    run.join();
+    std::vector<uint64_t> codes;
+    for (const SimRecord &record : sim.Records("bbdata"))
+        if (record.Number("code") == 1 || record.Number("code") == 2)
+            codes.push_back(record.Number("code"));
+    return codes;
+}
 
-    // A system shutdown: the console event posts the shutdown record; the handler never claims it.
-    struct Case {
-        DWORD control;
-        int records;
-    } cases[] = {{CTRL_SHUTDOWN_EVENT, 1}, {CTRL_C_EVENT, 0}, {CTRL_CLOSE_EVENT, 0}, {CTRL_LOGOFF_EVENT, 0}};
-    for (const Case &c : cases) {
-        s_ShutdownRecords = 0;
-        EXPECT_FALSE(ConsoleShutdownHandler(c.control)) << c.control;
-        EXPECT_EQ(s_ShutdownRecords, c.records) << c.control;
-    }
+bool WaitUntil(const std::function<bool()> &done)
+{
+    for (int i = 0; i < 1500 && !done(); ++i)
+        Sleep(20);
+    return done();
+}
+
+TEST_F(Lifecycle, BootAndShutdownRecordsReachTheBlackBoxLog)
+{
+    // The whole service against the simulated processor, which keeps the black-box log.
+    OxbSim sim{OxbSim::UniqueName("life")};
+    PipeBackendSetName(sim.Name().c_str());
+    ASSERT_TRUE(sim.Start());
+    BlackBoxTimeouts::WakeMs = 300;
+    CRegistry(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\ndxtlm").Create();
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kBlackBoxVolatileKey);  // a fresh boot of the system
+    ServiceStartup();
+    const int started = StartAndStop(0, [&] {
+        // OnRun posts the boot record once per boot of the system, then waits for the stop.
+        for (int run = 0; run < 2; ++run) {
+            std::thread onRun([&] { OnRun(&entry); });
+            Sleep(200);
+            SetEvent(entry.StopEvent);
+            onRun.join();
+        }
+        // A system shutdown: the console event posts the shutdown record; the handler never
+        // claims the event, and other console events post nothing.
+        for (DWORD control : {CTRL_C_EVENT, CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT, CTRL_SHUTDOWN_EVENT})
+            EXPECT_FALSE(ConsoleShutdownHandler(control)) << control;
+        // The collectors post records of their own (the OS information); only boot and shutdown
+        // are this test's.
+        EXPECT_TRUE(WaitUntil([&] { return BootAndShutdownCodes(sim).size() >= 2; }));
+        Sleep(500);  // nothing else follows
+    });
+    ServiceCleanup();
+    BlackBoxTimeouts::WakeMs = 30000;
+    EXPECT_EQ(started, 1);
+    EXPECT_EQ(BootAndShutdownCodes(sim), (std::vector<uint64_t>{1, 2})) << "OS Boot once, then OS Shutdown";
+    ExpectEverythingStopped("with the simulated processor");
 }
 
 TEST_F(Lifecycle, StopKeepsTheCheckpointMovingWhileAStepWaits)

@@ -1,0 +1,123 @@
+#pragma once
+// What the host collector's tests share: a session that records the PDUs it would send (and
+// answers them as the test says), and readers of the served values.
+
+#include "agentx_pdu.h"
+#include "ax_session.h"
+#include "datastore.h"
+#include "enterprise_arc.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace hosttest {
+
+class ConnectedTransport : public AXTRANSPORT {
+public:
+    int OpenConnection() override { return 0; }
+    int RestartConnection() override { return 0; }
+    int CloseConnection() override { return 0; }
+    bool IsConnected() override { return true; }
+    int Transaction(const uint8_t *, uint8_t *) override { return 257; }
+    int Receive(uint8_t *) override { return 300; }
+    int Send(const uint8_t *) override { return 0; }
+};
+
+// One varbind of a Notify: its name, type, and its value as an integer or as text.
+struct VARBIND {
+    MIBOID name;
+    uint16_t type;
+    int64_t integer = 0;
+    std::string text;
+    MIBOID oid;
+};
+
+struct RECORDED_PDU {
+    uint8_t type;
+    uint8_t flags;
+    uint8_t priority;
+    MIBOID subtree;                 // Register
+    std::vector<VARBIND> varbinds;  // Notify
+};
+
+// A session that is open and hands every PDU to the test instead of a master agent.
+class RecordingSession : public AXSESSION {
+public:
+    RecordingSession() : AXSESSION(&m_Transport, nullptr, "host tests") { m_SessionId = 7; }
+
+    std::vector<RECORDED_PDU> pdus;
+    // The result of each transaction; 0 without an answer.
+    std::function<int(const RECORDED_PDU &)> answer;
+
+    int Transaction(const uint8_t *request, uint8_t *) override
+    {
+        RECORDED_PDU pdu{};
+        pdu.type = request[1];
+        pdu.flags = request[2];
+        const uint8_t *payload = request + AGENTX_HEADER_SIZE;
+        const uint8_t *end = payload + GetAgentXPayloadLength(request);
+        if (pdu.type == AXPacketType_Register) {
+            pdu.priority = payload[1];
+            DecodeAgentXOid(payload + 4, &pdu.subtree);
+        } else if (pdu.type == AXPacketType_Notify) {
+            for (const uint8_t *varbind = payload; varbind < end; varbind = NextVarBind(varbind))
+                pdu.varbinds.push_back(ReadVarBind(varbind));
+        }
+        pdus.push_back(pdu);
+        return answer ? answer(pdu) : 0;
+    }
+
+private:
+    static uint32_t U32(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
+
+    static VARBIND ReadVarBind(const uint8_t *varbind)
+    {
+        VARBIND read{};
+        read.type = static_cast<uint16_t>(varbind[0] | varbind[1] << 8);
+        DecodeAgentXOid(varbind + 4, &read.name);
+        const uint8_t *data = GetVarBindData(varbind);
+        if (read.type == MIBTYPE_INTEGER)
+            read.integer = static_cast<int32_t>(U32(data));
+        else if (read.type == MIBTYPE_OCTETSTRING)
+            read.text.assign(reinterpret_cast<const char *>(data + 4), U32(data));
+        else if (read.type == MIBTYPE_OID)
+            DecodeAgentXOid(data, &read.oid);
+        return read;
+    }
+
+    ConnectedTransport m_Transport;
+};
+
+inline std::optional<std::string> TextAt(DATASTORE *store, const MIBOID &oid)
+{
+    std::optional<std::string> found;
+    store->Walk(oid, s_NoEndOid, false, [&](const MIBOID &at, const MIBVALUE_REF &value) {
+        if (at == oid)
+            found = std::string(reinterpret_cast<const char *>(value.data), value.length);
+        return false;
+    });
+    return found;
+}
+
+inline std::optional<int32_t> IntAt(DATASTORE *store, const MIBOID &oid)
+{
+    std::optional<int32_t> found;
+    store->Walk(oid, s_NoEndOid, false, [&](const MIBOID &at, const MIBVALUE_REF &value) {
+        if (at == oid && value.type == MIBTYPE_INTEGER)
+            found = static_cast<int32_t>(value.U32());
+        return false;
+    });
+    return found;
+}
+
+inline std::string OidText(const MIBOID &oid)
+{
+    std::string text;
+    for (int32_t i = 0; i < oid.count; ++i)
+        text += "." + std::to_string(oid.subIds[i]);
+    return text;
+}
+
+} // namespace hosttest

@@ -1,0 +1,120 @@
+// collector_e2e_host.exe: the service's collection and AgentX side without the service's start,
+// for end-to-end tests: the real "Data Collection" thread over the collectors the test names,
+// the sub-agent registering them through the scheduler link, traps, and the pipe channel to
+// oxbsim.exe. It runs until the stop file appears.
+//
+//   collector_e2e_host.exe --sim NAME --dir DIR --collectors NAME[,NAME...] [--heartbeat-ms MS]
+// The collectors are taken from the program's list, in its order, by their group names.
+// DIR receives "registered" (a line per registration of the collectors) and is watched for "stop".
+#include "agentx_scheduler_link.h"
+#include "collector_list.h"
+#include "datastore.h"
+#include "pipe_backend.h"
+#include "scheduler.h"
+#include "service_parameters.h"
+#include "subagent.h"
+#include "traps.h"
+#include "wmi.h"
+#include "zdt_ci.h"
+#include "zdthost_collector.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring s_Dir;
+
+std::wstring PathOf(const wchar_t *name) { return s_Dir + L"\\" + name; }
+
+// The scheduler link, and a line in "registered" after every registration of the collectors.
+class RecordingLink : public AGENTX_SCHEDULER_LINK {
+public:
+    int RegisterCollectors(AXSESSION &session) override
+    {
+        const int result = AGENTX_SCHEDULER_LINK::RegisterCollectors(session);
+        if (FILE *f = _wfopen(PathOf(L"registered").c_str(), L"ab")) {
+            fprintf(f, "session %u result %d\n", session.SessionId(), result);
+            fclose(f);
+        }
+        return result;
+    }
+};
+
+// The named collectors of the program's list, in the list's order, then null.
+bool SelectCollectors(const std::wstring &names, std::vector<DATACOLLECTOR *> *selected)
+{
+    std::vector<std::wstring> wanted;
+    for (size_t at = 0; at <= names.size();) {
+        size_t comma = names.find(L',', at);
+        if (comma == std::wstring::npos)
+            comma = names.size();
+        if (comma > at)
+            wanted.push_back(names.substr(at, comma - at));
+        at = comma + 1;
+    }
+    for (DATACOLLECTOR **entry = s_CollectorList; *entry != nullptr; ++entry)
+        for (const std::wstring &name : wanted)
+            if (_wcsicmp(name.c_str(), (*entry)->Name()) == 0)
+                selected->push_back(*entry);
+    selected->push_back(nullptr);
+    return selected->size() == wanted.size() + 1;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t **argv)
+{
+    std::wstring sim, collectors;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::wstring key = argv[i];
+        if (key == L"--sim")
+            sim = argv[i + 1];
+        else if (key == L"--dir")
+            s_Dir = argv[i + 1];
+        else if (key == L"--collectors")
+            collectors = argv[i + 1];
+        else if (key == L"--heartbeat-ms")
+            HEARTBEAT_TIMING::PassMs = static_cast<DWORD>(wcstoul(argv[i + 1], nullptr, 10));
+    }
+    static std::vector<DATACOLLECTOR *> list;
+    if (sim.empty() || s_Dir.empty() || !SelectCollectors(collectors, &list)) {
+        fprintf(stderr, "usage: collector_e2e_host --sim NAME --dir DIR --collectors NAME[,NAME...]\n");
+        return 2;
+    }
+    // A simulator that goes away must be found again quickly.
+    AgentXThreadTimeouts::OpenRetryMs = 1000;
+    AxTransportTimeouts::QueueWaitMs = 5000;
+    AxTransportTimeouts::ThreadReadWaitMs = 2000;
+    AxTransportTimeouts::IdleWaitMs = 1000;
+
+    InitCom();
+    InitWMIConnection(&s_WMICimV2, kWmiCimV2Path);
+    if (!InitDataStores())
+        return 1;
+    s_DataStore = new DATASTORE(true);
+    InitTraps();
+    SetCollectorList(list.data());
+    static RecordingLink link;
+    s_AgentXScheduler = &link;
+    PipeBackendSetName(sim.c_str());
+    ZdtCiInitialize(nullptr);
+    if (StartDataCollection() != 1 || !StartAgentX()) {
+        fprintf(stderr, "collector_e2e_host: start failed\n");
+        return 1;
+    }
+    const std::wstring stop = PathOf(L"stop");
+    while (GetFileAttributesW(stop.c_str()) == INVALID_FILE_ATTRIBUTES)
+        Sleep(100);
+    StopDataCollection();
+    StopAgentX();
+    TermTraps();
+    ZdtCiTerminate();
+    s_WMICimV2.reset();
+    TermDataStores();
+    UninitCom();
+    return 0;
+}

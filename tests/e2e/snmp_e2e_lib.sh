@@ -1,0 +1,82 @@
+# What the end-to-end scripts share: net-snmp's snmpd as the AgentX master and snmptrapd on free
+# loopback ports with configurations of their own, oxbsim.exe bridging snmpd's AgentX connection
+# to the channel, and the clean-up that stops every process started here. Sourced by a script
+# that has set wine_run, winedir, bindir and work, and that runs with set -euo pipefail.
+#
+#   e2e_start NAME       fresh $work, the prefix $winedir/prefix-NAME-$$, snmpd and snmptrapd
+#   start_sim N [ARG...] oxbsim.exe in bridge mode, its record in $work/simN.txt, further
+#                        arguments passed on (--do DIRECTIVE...); sets sim_pid
+#   wait_for SECONDS CMD...
+# After e2e_start: $snmp (the clients' common arguments), $E (the enterprise arc), $winwork
+# ($work as a Windows path), $sim (the channel name) and the array pids.
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+wait_for() {  # seconds, command...
+  local limit=$1; shift
+  for _ in $(seq $((limit * 10))); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+
+e2e_cleanup() {
+  set +e
+  touch "$work/stop"
+  sleep 1
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  [ -f "$work/snmpd.pid" ] && kill "$(cat "$work/snmpd.pid")" 2>/dev/null
+  [ -f "$work/snmptrapd.pid" ] && kill "$(cat "$work/snmptrapd.pid")" 2>/dev/null
+  WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null
+  rm -rf "$WINEPREFIX" "$WINEPREFIX.lock"
+}
+
+free_port() {
+  python3 -c 'import socket,sys; s=socket.socket(socket.AF_INET, int(sys.argv[1])); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])' "$1"
+}
+
+e2e_start() {
+  rm -rf "$work"; mkdir -p "$work"
+  work=$(realpath "$work")
+  export WINEPREFIX=$winedir/prefix-$1-$$
+  export SNMP_PERSISTENT_DIR=$work/persist
+  mkdir -p "$SNMP_PERSISTENT_DIR"
+  pids=()
+  trap e2e_cleanup EXIT
+
+  ax_port=$(free_port 1)      # TCP
+  snmp_port=$(free_port 2)    # UDP
+  trap_port=$(free_port 2)
+
+  cat >"$work/snmpd.conf" <<CONF
+master agentx
+agentXSocket tcp:127.0.0.1:$ax_port
+agentaddress udp:127.0.0.1:$snmp_port
+rocommunity public 127.0.0.1
+trap2sink 127.0.0.1:$trap_port public
+agentXTimeout 5
+agentXRetries 1
+CONF
+  cat >"$work/snmptrapd.conf" <<CONF
+disableAuthorization yes
+CONF
+
+  snmpd -f -C -c "$work/snmpd.conf" -Lf "$work/snmpd.log" -p "$work/snmpd.pid" &
+  pids+=($!)
+  snmptrapd -f -C -c "$work/snmptrapd.conf" -Lf "$work/traps.log" -p "$work/snmptrapd.pid" -On \
+    "udp:127.0.0.1:$trap_port" &
+  pids+=($!)
+  wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$ax_port" 2>/dev/null || fail "snmpd does not listen for AgentX"
+
+  sim=$1$$
+  winwork="Z:${work//\//\\}"
+  snmp=(-v2c -c public -On -t 10 -r 1 "udp:127.0.0.1:$snmp_port")
+  E=.1.3.6.1.4.1.32473
+}
+
+start_sim() {
+  "$wine_run" "$winedir" "$bindir/oxbsim.exe" --name "$sim" --record "$winwork\\sim$1.txt" \
+    --do "agentx bridge $ax_port" "${@:2}" >"$work/sim$1.out" 2>&1 &
+  sim_pid=$!
+  pids+=($sim_pid)
+  wait_for 60 grep -q '^ready' "$work/sim$1.txt" 2>/dev/null || fail "oxbsim did not start"
+}
