@@ -10,6 +10,10 @@ set -euo pipefail
 wine_run=$1 winedir=$2 bindir=$3 work=$4
 
 if [ "${TLM_IN_NETNS:-}" != 1 ]; then
+  if ! command -v unshare >/dev/null || ! command -v ip >/dev/null; then
+    echo "SKIP: unshare or ip is missing (util-linux, iproute2)"
+    exit 77
+  fi
   if ! unshare -rn true 2>/dev/null; then
     echo "SKIP: cannot make a network namespace here (unshare -rn is not permitted)"
     exit 77
