@@ -13,14 +13,35 @@ const KdlClassFormatterRow kClassFormatters[] = {
     {1, FormatReservedEntry},
     {2, FormatEnvironmentEvent},
     {3, FormatMemoryEvent},
+    {4, FormatAcceleratorEvent},
+    {5, FormatProcessorEvent},
+    {6, FormatHostBusEvent},
+    {7, FormatEisaEvent},
+    {8, FormatPciBusEvent},
+    {9, FormatSlotEvent},
+    {10, FormatPostEvent},
     {11, FormatPowerEvent},
+    {13, FormatAsrEvent},
+    {14, FormatOsEvent},
+    {17, FormatNetworkAdapterEvent},
+    {18, FormatScsiEvent},
+    {19, FormatDriveArrayEvent},
+    {20, FormatSystemErrorEvent},
+    {32, FormatFlashEvent},
+    {33, FormatMaintenanceEvent},
     {34, FormatRackInfrastructureEvent},
+    {37, FormatVyrBoardEvent},
+    {38, FormatEnclosureGenuineEvent},
     {39, FormatPowerCapEvent},
+    {40, FormatBootFlashEvent},
+    {41, FormatDeviceSeatingEvent},
+    {42, FormatNvdimmEvent},
 };
 
 // The text table of every formatter (kdl_text_table.h). Adding a formatter adds its table here.
 std::span<const KdlTextGroup> (*const kTextTables[])() = {
     EnvironmentTexts, MemoryTexts, PowerTexts, RackInfrastructureTexts, PowerCapTexts, EnclosureTexts,
+    RecoveryTexts, ProcessorTexts, VyrBoardTexts, StorageTexts,
 };
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include "kdl_entry.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr const char *kUnknown = "Unknown";
@@ -106,12 +108,12 @@ uint32_t BigEndianValue(const KdlClassData &data, size_t offset, uint8_t count)
     return value;
 }
 
-KdlField SqueezeSpaces(const char *source)
+KdlField SqueezeSpaces(const char *source, size_t capacity)
 {
     KdlField field;
-    if (source == nullptr)
+    if (source == nullptr || capacity == 0)
         return field;
-    const size_t last = sizeof field.Text - 1; // room for the NUL
+    const size_t last = std::min(capacity, sizeof field.Text) - 1; // room for the NUL
     size_t out = 0;
     bool pendingBlank = false;
     for (const char *p = source; *p != '\0'; ++p) {

@@ -32,5 +32,5 @@ KdlField FormatStorageDevice(uint8_t box, uint8_t bay, uint8_t type);
 // The count bytes at offset, most significant first; of more than four only the last four count.
 uint32_t BigEndianValue(const KdlClassData &data, size_t offset, uint8_t count);
 // The source with leading white space dropped, each run of white space made one blank and a
-// trailing blank dropped.
-KdlField SqueezeSpaces(const char *source);
+// trailing blank dropped; at most capacity - 1 characters (a line at most).
+KdlField SqueezeSpaces(const char *source, size_t capacity = kKdlTextSize);

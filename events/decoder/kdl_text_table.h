@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <span>
 #include <type_traits>
 #include <vector>
@@ -156,6 +157,28 @@ bool KdlPutByCode(KdlText &text, uint16_t code, const Args &...args)
         return true;
     }
     return false;
+}
+
+// The text of row index of Group::Rows, a group of plain words without conversions (checked at
+// compile time), for the name tables that a byte of the class data indexes. The caller keeps the
+// index inside the group.
+template <typename Group>
+const char *KdlWord(size_t index)
+{
+    static_assert(KdlRowsTake<>(Group::Rows), "a row of the group is not a plain word");
+    return Group::Rows[index].Text;
+}
+
+// The word of Group::Rows chosen by value: the row of Group::Values that holds the value, or the
+// last row, one past the values, for every other value.
+template <typename Group>
+const char *KdlWordByValue(uint8_t value)
+{
+    static_assert(std::size(Group::Values) + 1 == std::size(Group::Rows), "one row per value and one for the rest");
+    size_t row = 0;
+    while (row < std::size(Group::Values) && Group::Values[row] != value)
+        ++row;
+    return KdlWord<Group>(row);
 }
 
 // Every row of every formatter's table, table by table.

@@ -5,9 +5,9 @@
 #include "kdl_decoder.h"
 #include "kdl_entry.h"
 #include "kdl_event_id.h"
+#include "kdl_packet.h"
 #include "service_host.h"
 
-#include <algorithm>
 #include <cwchar>
 #include <memory>
 
@@ -17,16 +17,6 @@ struct ServiceHandleClose {
     void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
 };
 using UniqueServiceHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ServiceHandleClose>;
-
-// The bytes of the packet that belong to the entry: from offset 16 up to the end of what arrived,
-// and no further than the packet's own size says.
-size_t EntryBytesAvailable(const uint8_t *packet, size_t received)
-{
-    ByteReader reader(packet, received);
-    uint16_t packetSize = 0;
-    size_t end = reader.U16(0, &packetSize) ? std::min<size_t>(received, packetSize) : 0;
-    return end > kKdlEntryPacketOffset ? end - kKdlEntryPacketOffset : 0;
-}
 
 void LogDroppedEntry(KdlEntryStatus status, const uint8_t *entry, size_t available)
 {
@@ -67,7 +57,7 @@ void ProcessKdlEvent(const uint8_t *packet, size_t received)
 
 void TranslateKdlEvent(const uint8_t *packet, size_t received)
 {
-    size_t available = EntryBytesAvailable(packet, received);
+    size_t available = KdlEntryBytesAvailable(packet, received);
     const uint8_t *entryBytes = available ? packet + kKdlEntryPacketOffset : nullptr;
     KdlEntryView entry;
     KdlEntryStatus status = KdlEntryView::Open(entryBytes, available, &entry);

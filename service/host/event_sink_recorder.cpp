@@ -9,6 +9,7 @@ namespace {
 
 std::mutex g_Lock;
 std::vector<Event> g_Events;
+std::vector<ReportArguments> g_Arguments;
 std::atomic<bool> g_RegisterFails{false};
 
 } // namespace
@@ -20,6 +21,10 @@ HANDLE Register(const wchar_t *source)
 
 bool Report(HANDLE source, WORD type, WORD category, DWORD id, WORD count, const wchar_t **strings)
 {
+    {
+        std::lock_guard<std::mutex> hold(g_Lock);
+        g_Arguments.push_back(ReportArguments{count, strings});
+    }
     Event event;
     if (!MakeEvent(source, type, category, id, count, strings, &event))
         return false;
@@ -39,10 +44,17 @@ std::vector<Event> RecordedEvents()
     return g_Events;
 }
 
+std::vector<ReportArguments> RecordedArguments()
+{
+    std::lock_guard<std::mutex> hold(g_Lock);
+    return g_Arguments;
+}
+
 void ClearRecordedEvents()
 {
     std::lock_guard<std::mutex> hold(g_Lock);
     g_Events.clear();
+    g_Arguments.clear();
 }
 
 void SetRegisterFails(bool fails)

@@ -5,7 +5,7 @@
 //
 //   agentx_e2e_host.exe --sim NAME --rows N --dir DIR [--receive-delay MS]
 // --receive-delay sets "ReceiveThreadDelayMS" in the service's Parameters key of this prefix.
-// DIR receives: expected.txt (the store as snmpwalk -On prints it), registered (one line per
+// DIR receives: expected.txt (the objects it put in, as snmpwalk -On prints them), registered (one line per
 // completed registration), and is watched for the file "stop".
 #include "agentx_pdu.h"
 #include "enterprise_arc.h"
@@ -20,6 +20,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -47,27 +48,67 @@ public:
     void TriggerCollection(const char *, uint32_t) override {}
 };
 
-std::string OidText(const MIBOID &oid)
+// One object the host puts into the store, with its OID and value as snmpwalk -On prints them.
+struct HostObject {
+    std::string oid;  // ".1.3.6...."
+    bool text;
+    int32_t number;
+    std::string string;
+};
+
+// The objects in the order a walk must return them: the two scalars, then the table's rows.
+std::vector<HostObject> HostObjects(long rows)
 {
-    std::string text;
-    for (int32_t i = 0; i < oid.count; ++i)
-        text += "." + std::to_string(oid.subIds[i]);
-    return text;
+    const std::string e = ".1.3.6.1.4.1." + std::to_string(ENTERPRISE_NUMBER) + ".1";
+    std::vector<HostObject> objects = {
+        {e + ".1.0", false, 42, ""},
+        {e + ".2.0", true, 0, "TLM e2e"},
+    };
+    for (long row = 1; row <= rows; ++row)
+        objects.push_back({e + ".10.1.1." + std::to_string(row), false, static_cast<int32_t>(row * 3), ""});
+    return objects;
 }
 
-void WriteExpected()
+MIBOID ParseOid(const std::string &text)
+{
+    MIBOID oid;
+    for (size_t at = 1; at < text.size();) {
+        size_t dot = text.find('.', at);
+        oid.Append(static_cast<uint32_t>(std::stoul(text.substr(at, dot - at))));
+        at = dot == std::string::npos ? text.size() : dot + 1;
+    }
+    return oid;
+}
+
+bool FillStore(const std::vector<HostObject> &objects)
+{
+    for (const HostObject &object : objects) {
+        MIBOID oid = ParseOid(object.oid);
+        if (object.text) {
+            MIBVALUE value;
+            value.InitOctetString(static_cast<uint32_t>(object.string.size()), object.string.data());
+            if (!s_DataStore->SetValue(oid, value))
+                return false;
+        } else if (!s_DataStore->SetInteger(oid, object.number)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// What the clients must see, written from the host's own list rather than from the store, so that
+// a store that lost or reordered objects cannot agree with itself.
+void WriteExpected(const std::vector<HostObject> &objects)
 {
     FILE *f = _wfopen(PathOf(L"expected.txt").c_str(), L"wb");
     if (!f)
         return;
-    s_DataStore->Walk(s_NoStartOid, s_NoEndOid, false, [&](const MIBOID &oid, const MIBVALUE_REF &value) {
-        if (value.type == MIBTYPE_INTEGER)
-            fprintf(f, "%s = INTEGER: %d\n", OidText(oid).c_str(), static_cast<int32_t>(value.U32()));
-        else if (value.type == MIBTYPE_OCTETSTRING)
-            fprintf(f, "%s = STRING: \"%.*s\"\n", OidText(oid).c_str(), static_cast<int>(value.length),
-                    reinterpret_cast<const char *>(value.data));
-        return true;
-    });
+    for (const HostObject &object : objects) {
+        if (object.text)
+            fprintf(f, "%s = STRING: \"%s\"\n", object.oid.c_str(), object.string.c_str());
+        else
+            fprintf(f, "%s = INTEGER: %d\n", object.oid.c_str(), object.number);
+    }
     fclose(f);
 }
 
@@ -125,25 +166,10 @@ int wmain(int argc, wchar_t **argv)
     if (!InitDataStores())
         return 1;
     s_DataStore = new DATASTORE(true);
-    const std::string e = "1.3.6.1.4.1.32473.1";
-    MIBOID base{1, 3, 6, 1, 4, 1, ENTERPRISE_NUMBER, 1};
-    MIBOID scalar = base;
-    scalar.Append(1);
-    scalar.Append(0);
-    s_DataStore->SetInteger(scalar, 42);
-    MIBOID text = base;
-    text.Append(2);
-    text.Append(0);
-    MIBVALUE value;
-    value.InitOctetString(7, "TLM e2e");
-    s_DataStore->SetValue(text, value);
-    for (long row = 1; row <= rows; ++row) {
-        MIBOID cell = base;
-        for (uint32_t id : {10u, 1u, 1u, static_cast<uint32_t>(row)})
-            cell.Append(id);
-        s_DataStore->SetInteger(cell, static_cast<int32_t>(row * 3));
-    }
-    WriteExpected();
+    std::vector<HostObject> objects = HostObjects(rows);
+    if (!FillStore(objects))
+        return 1;
+    WriteExpected(objects);
 
     static HostScheduler scheduler;
     s_AgentXScheduler = &scheduler;

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # End to end over real SNMP: snmpd as the AgentX master (loopback ports only, our own config),
 # oxbsim.exe bridging its AgentX connection to the channel, and the service's AgentX side
-# (agentx_e2e_host.exe) answering from its store. net-snmp's clients must see exactly what the
-# store holds, snmptrapd must receive the service's trap, and a restarted simulator must bring
-# the session back. Every process started here is stopped here.
+# (agentx_e2e_host.exe) answering from its store. net-snmp's clients must see exactly the objects
+# the host put in (its own list, not the store's walk), snmptrapd must receive the service's trap,
+# and a restarted simulator must bring the session back. Every process started here is stopped here.
 #
 #   agentx_snmp_e2e.sh WINE_RUN WINEDIR BINDIR WORKDIR [ROWS] [--bench RESULTFILE]
 set -euo pipefail
@@ -41,9 +41,12 @@ w0=$(date +%s.%N)
 snmpwalk "${snmp[@]}" $E >"$work/walk.txt"
 w1=$(date +%s.%N)
 echo "walk of $(wc -l <"$work/walk.txt") objects: $(python3 -c "print(round($w1 - $w0, 3))") s"
-diff -u "$work/expected.txt" "$work/walk.txt" || fail "snmpwalk differs from the store"
+# The rows and the two scalars, and nothing else.
+[ "$(wc -l <"$work/expected.txt")" -eq $((rows + 2)) ] || fail "expected.txt holds $(wc -l <"$work/expected.txt") objects"
+[ "$(wc -l <"$work/walk.txt")" -eq $((rows + 2)) ] || fail "snmpwalk returned $(wc -l <"$work/walk.txt") objects, not $((rows + 2))"
+diff -u "$work/expected.txt" "$work/walk.txt" || fail "snmpwalk differs from the objects put in"
 snmpbulkwalk "${snmp[@]}" $E >"$work/bulkwalk.txt"
-diff -u "$work/expected.txt" "$work/bulkwalk.txt" || fail "snmpbulkwalk differs from the store"
+diff -u "$work/expected.txt" "$work/bulkwalk.txt" || fail "snmpbulkwalk differs from the objects put in"
 
 # The trap queued before the session opened reached the manager.
 wait_for 20 grep -q "$E.0.18013" "$work/traps.log" || fail "snmptrapd did not receive the trap"

@@ -19,6 +19,20 @@ ENTRIES = [
      b'Server Blade Enclosure Blade Manual Power On (Enclosure Serial Number ABC123, Slot 7)'),
     (9, 3, 39, 3, bytes([0xE8, 0x03]), b'Power Cap Cannot Be Reached With Current System Configuration (Power Cap 1000W)'),
     (10, 9, 12, 5, bytes([1, 2, 3]), None),
+    # A machine check: every 64-bit value printed high half first.
+    (11, 15, 5, 6, bytes([2, 3]) + struct.pack('<8I', 0x11223344, 0x55667788, 0x0A0B0C0D, 0x01020304, 0xA1A2A3A4,
+                                                0xB1B2B3B4, 0xC1C2C3C4, 0xD1D2D3D4) + bytes([7]),
+     b"Uncorrectable Machine Check Exception (Proc 7 (Lower Tray, Processor 3), APIC ID 0x11223344, "
+     b"Bank 0x55667788, Status 0x01020304'0A0B0C0D, Address 0xB1B2B3B4'A1A2A3A4, Misc 0xD1D2D3D4'C1C2C3C4)"),
+    (12, 9, 19, 17, bytes([2, 6, 0]) + b'1I' + bytes([1, 2, 1, 3, 4, 2]) + b'Rack 2\0Embedded\0',
+     b'External Storage Enclosure PHY Link Error (Detected By SATA Device, Box 1, Bay 2, '
+     b'Attached To SAS Device, Box 3, Bay 4, Port 1I, Chassis Rack 2, Embedded)'),
+    (13, 9, 37, 7, bytes([0x8A, 2, 3, 3]),
+     b'QPI Link training failure between Proc 3 (Upper Tray, Processor 3) and Proc 4 (Upper Tray, Processor 4 '
+     b'reported by upper VYR board service processor, link status 0x03'),
+    (14, 15, 42, 2, bytes([1, 3, 5, 2]) + b'ABCDEFGHIJ\0',
+     b'NVDIMM Error - Restore Error (Processor 3, Memory Module 5, Retry count 2, Serial Number ABCDEFGH). '
+     b'Persistent data restore failed and data is not available. Action: Replace the NVDIMM.'),
     # A name with a byte from 0x80, converted with the ANSI code page; the event number 2^32-1.
     (0xFFFFFFFF, 9, 2, 3, bytes([1, 4, 0, 0, 0]) + b'Caf\xe9\0',
      b'External Chassis side panel removed or improperly installed (Chassis Caf\xe9)'),

@@ -61,6 +61,7 @@ PY
 exe='C:\Program Files\Vostrel-Quinbar\TLM\Service\qzrtlm.exe'
 [ "$provider" = "NDX Velmarine Management Service|$exe|$exe|guid" ] || fail "manifest provider: $provider"
 [ -f "$drive/windows/system32/EventLogMessages.dll" ] || fail "message library not in System32"
+[ -f "$product/Service/netvarix.dll" ] || fail "the NIC library is not beside the service"
 for line in '|DepCheck|, Checking dependencies..' '|PreInstall|, TLM installer version: ' \
             '|InstallService|, NDX Tessaron Velmarine Management Service is started!' '|PostInstall|, Completed.'; do
   installer_log | grep -qF "$line" || fail "installer.log lacks: $line"

@@ -102,6 +102,10 @@ std::vector<Catalogue> Catalogues(std::vector<std::string> *errors)
                 }
                 continue;
             }
+            if (line.compare(0, tab, "otherwise") == 0 && tab != std::string::npos) {
+                catalogue.Otherwise = line.substr(tab + 1);
+                continue;
+            }
             size_t second = tab == std::string::npos ? tab : line.find('\t', tab + 1);
             CatalogueRow row;
             if (second == std::string::npos || !ParseNumber(line.substr(0, tab), &row.Class) ||

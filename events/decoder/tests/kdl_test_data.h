@@ -2,7 +2,8 @@
 // The catalogues and vectors of tests/data, built into the test programs (embed_data.cmake).
 //
 // Per class: classNN.texts, the exact texts of the class as rows "class<TAB>code<TAB>text" and a
-// line "known<TAB>codes" (ranges such as 1-18 32-65); and classNN.vectors, lines
+// line "known<TAB>codes" (ranges such as 1-18 32-65), and for a class that writes a text of its
+// own for every other code, a line "otherwise<TAB>text" (a format filled with the code); and classNN.vectors, lines
 // "class code hex => line" (the line verbatim after "=> ") or "class code hex => FALLBACK" for
 // class data the class does not decode. Lines starting with # are comments.
 
@@ -33,6 +34,7 @@ struct Catalogue {
     unsigned Class = 0;
     std::vector<std::pair<unsigned, unsigned>> Known; // inclusive ranges
     std::vector<CatalogueRow> Rows;
+    std::string Otherwise; // the text of the codes not known; empty: the decoder's fallback
 
     bool IsKnown(unsigned code) const;
 };

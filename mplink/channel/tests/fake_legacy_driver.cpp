@@ -1,16 +1,56 @@
 #include "fake_legacy_driver.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstring>
-
-using namespace legacyring;
 
 namespace {
 
 HANDLE const kControlDevice = reinterpret_cast<HANDLE>(0x1001);
 HANDLE const kChannelDevice = reinterpret_cast<HANDLE>(0x2001);
 
+// The driver's side of the shared rings in the driver's own numbers, never in the constants and
+// helpers of the code under test, so that a wrong bit or offset there cannot agree with itself.
+// R is the slot array; the 0x180-byte header lies before it.
+constexpr size_t kHeaderBytes = 0x180;
+constexpr ptrdiff_t kMaskAt = -0x178, kPutFlagsAt = -0x170, kResetAt = -0x168, kGetIndexAt = -0x100,
+                    kPutIndexAt = -0x80;
+constexpr uint64_t kReadyBit = 0x400000, kOccupiedBit = 0x800000, kEntryBits = 0x3FFFFF;
+
+uint32_t *Word32(uint8_t *R, ptrdiff_t at) { return reinterpret_cast<uint32_t *>(R + at); }
+uint64_t *Word64(uint8_t *R, ptrdiff_t at) { return reinterpret_cast<uint64_t *>(R + at); }
+uint64_t *Slot(uint8_t *R, uint64_t index) { return Word64(R, 8 * static_cast<ptrdiff_t>(index & *Word32(R, kMaskAt))); }
 uint64_t Load(uint64_t *word) { return std::atomic_ref<uint64_t>(*word).load(); }
+bool Cas(uint64_t *word, uint64_t expected, uint64_t desired)
+{
+    return std::atomic_ref<uint64_t>(*word).compare_exchange_strong(expected, desired);
+}
+// Buffer number in bits 10-21, length in 8-byte units in bits 0-9.
+uint32_t DriverEntry(uint32_t buffer, uint32_t bytes) { return (buffer << 10) | ((bytes + 7) / 8); }
+uint32_t DriverEntryBuffer(uint64_t slot) { return static_cast<uint32_t>(slot >> 10) & 0xFFF; }
+uint32_t DriverEntryBytes(uint64_t slot) { return static_cast<uint32_t>(slot & 0x3FF) * 8; }
+
+// The driver puts its entries ready and occupied, by the ring's rules: a taken slot at the put
+// index moves the index on, an occupied slot after it means full.
+bool DriverPut(uint8_t *R, uint32_t entry)
+{
+    uint64_t *putIndex = Word64(R, kPutIndexAt);
+    for (;;) {
+        uint64_t c = Load(putIndex);
+        uint64_t *slot = Slot(R, c);
+        uint64_t value = Load(slot);
+        if (value & kOccupiedBit) {
+            Cas(putIndex, c, c + 1);
+            continue;
+        }
+        if (Load(Slot(R, c + 1)) & kOccupiedBit)
+            return false;
+        if (!Cas(slot, value, value | (entry & kEntryBits) | kReadyBit | kOccupiedBit))
+            continue;
+        Cas(putIndex, c, c + 1);
+        return true;
+    }
+}
 
 } // namespace
 
@@ -30,13 +70,12 @@ FakeLegacyDriver::~FakeLegacyDriver()
 
 void FakeLegacyDriver::Layout(Memory *memory, uint32_t buffers)
 {
-    memory->ring.assign((kHeaderSize + 8 * m_Config.slots) / 8, 0);
+    memory->ring.assign((kHeaderBytes + 8 * m_Config.slots) / 8, 0);
     memory->buffers.assign(size_t{buffers} << m_Config.shift, 0);
-    uint8_t *slots = reinterpret_cast<uint8_t *>(memory->ring.data()) + kHeaderSize;
-    *reinterpret_cast<uint32_t *>(slots - kMaskOffset) = m_Config.slots - 1;
+    memory->R = reinterpret_cast<uint8_t *>(memory->ring.data()) + kHeaderBytes;
+    *Word32(memory->R, kMaskAt) = m_Config.slots - 1;
     // What this side's peer puts is not ready for it: only the driver's own entries are.
-    *reinterpret_cast<uint32_t *>(slots - kPutFlagsOffset) = 0;
-    Attach(slots, &memory->view);
+    *Word32(memory->R, kPutFlagsAt) = 0;
 }
 
 HANDLE FakeLegacyDriver::Open(const char *path)
@@ -85,9 +124,9 @@ BOOL FakeLegacyDriver::Control(HANDLE device, DWORD code, void *input, DWORD inp
                 m_Config.channelName.size() < 64 ? m_Config.channelName.size() : 64);
     Layout(&m_Send, m_Config.sendBuffers);
     Layout(&m_Receive, m_Config.receiveBuffers);
-    record->SendRing = {reinterpret_cast<uintptr_t>(m_Send.view.slots), reinterpret_cast<uintptr_t>(m_Send.buffers.data()),
+    record->SendRing = {reinterpret_cast<uintptr_t>(m_Send.R), reinterpret_cast<uintptr_t>(m_Send.buffers.data()),
                         m_Config.shift, 0};
-    record->ReceiveRing = {reinterpret_cast<uintptr_t>(m_Receive.view.slots),
+    record->ReceiveRing = {reinterpret_cast<uintptr_t>(m_Receive.R),
                            reinterpret_cast<uintptr_t>(m_Receive.buffers.data()), m_Config.shift, 0};
     record->SendDoorbell = reinterpret_cast<uintptr_t>(&m_Doorbell);
     record->ReceiveEventNumber = m_Config.eventNumber;
@@ -95,7 +134,7 @@ BOOL FakeLegacyDriver::Control(HANDLE device, DWORD code, void *input, DWORD inp
 
     uint32_t offered = m_Config.sendEntryLength != 0 ? m_Config.sendEntryLength : (1u << m_Config.shift);
     for (uint32_t buffer = 0; buffer < m_Config.sendBuffers; ++buffer)
-        PutWithFlags(m_Send.view, MakeEntry(buffer, offered), kReady);
+        DriverPut(m_Send.R, DriverEntry(buffer, offered));
     m_ReceivePool.clear();
     for (uint32_t buffer = 0; buffer < m_Config.receiveBuffers; ++buffer)
         m_ReceivePool.push_back(buffer);
@@ -109,22 +148,20 @@ BOOL FakeLegacyDriver::Control(HANDLE device, DWORD code, void *input, DWORD inp
 std::vector<std::vector<uint8_t>> FakeLegacyDriver::Pump()
 {
     std::vector<std::vector<uint8_t>> sent;
-    const Ring &ring = m_Send.view;
+    uint8_t *R = m_Send.R;
     uint32_t offered = m_Config.sendEntryLength != 0 ? m_Config.sendEntryLength : (1u << m_Config.shift);
-    for (uint64_t index = Load(GetIndex(ring)); index < Load(PutIndex(ring)); ++index) {
-        uint64_t *slot = SlotAt(ring, index);
+    for (uint64_t index = Load(Word64(R, kGetIndexAt)); index < Load(Word64(R, kPutIndexAt)); ++index) {
+        uint64_t *slot = Slot(R, index);
         uint64_t value = Load(slot);
-        if (!(value & kOccupied) || (value & kReady))
+        if (!(value & kOccupiedBit) || (value & kReadyBit))
             continue;
-        uint32_t entry = static_cast<uint32_t>(value & kEntryMask);
-        uint32_t buffer = EntryBuffer(entry);
+        uint32_t buffer = DriverEntryBuffer(value);
         // An entry given back without a packet frees its buffer and sends nothing.
-        if (EntryLength(entry) != 0) {
+        if (DriverEntryBytes(value) != 0) {
             const uint8_t *at = m_Send.buffers.data() + (size_t{buffer} << m_Config.shift);
-            sent.emplace_back(at, at + EntryLength(entry));
+            sent.emplace_back(at, at + DriverEntryBytes(value));
         }
-        uint64_t freed = (value & ~kEntryMask) | MakeEntry(buffer, offered) | kReady;
-        std::atomic_ref<uint64_t>(*slot).compare_exchange_strong(value, freed);
+        Cas(slot, value, (value & ~kEntryBits) | DriverEntry(buffer, offered) | kReadyBit);
     }
     m_Doorbell = 0;
     return sent;
@@ -133,19 +170,20 @@ std::vector<std::vector<uint8_t>> FakeLegacyDriver::Pump()
 void FakeLegacyDriver::ReclaimReceiveBuffers()
 {
     // The driver takes back, from the head of the ring, the buffers this side gave back.
-    const Ring &ring = m_Receive.view;
+    uint8_t *R = m_Receive.R;
     for (;;) {
-        uint64_t head = Load(GetIndex(ring));
-        if (head == Load(PutIndex(ring)))
+        uint64_t head = Load(Word64(R, kGetIndexAt));
+        if (head == Load(Word64(R, kPutIndexAt)))
             return;
-        uint64_t *slot = SlotAt(ring, head);
+        uint64_t *slot = Slot(R, head);
         uint64_t value = Load(slot);
-        if (!(value & kOccupied) || (value & kReady))
+        if (!(value & kOccupiedBit) || (value & kReadyBit))
             return;
-        if (!std::atomic_ref<uint64_t>(*GetIndex(ring)).compare_exchange_strong(head, head + 1))
+        if (!Cas(Word64(R, kGetIndexAt), head, head + 1))
             continue;
-        std::atomic_ref<uint64_t>(*slot).compare_exchange_strong(value, Released(value));
-        uint32_t buffer = EntryBuffer(static_cast<uint32_t>(value & kEntryMask));
+        // Released: the low 24 bits clear and the generation counts up.
+        Cas(slot, value, (value | 0xFFFFFF) + 1);
+        uint32_t buffer = DriverEntryBuffer(value);
         if (buffer < m_Config.receiveBuffers)
             m_ReceivePool.push_back(buffer);
     }
@@ -159,7 +197,7 @@ bool FakeLegacyDriver::Deliver(const std::vector<uint8_t> &packet)
     uint32_t buffer = m_ReceivePool.back();
     m_ReceivePool.pop_back();
     std::memcpy(m_Receive.buffers.data() + (size_t{buffer} << m_Config.shift), packet.data(), packet.size());
-    bool put = PutWithFlags(m_Receive.view, MakeEntry(buffer, static_cast<uint32_t>(packet.size())), kReady);
+    bool put = DriverPut(m_Receive.R, DriverEntry(buffer, static_cast<uint32_t>(packet.size())));
     if (m_ReceiveEvent != nullptr)
         SetEvent(m_ReceiveEvent);
     return put;
@@ -168,7 +206,7 @@ bool FakeLegacyDriver::Deliver(const std::vector<uint8_t> &packet)
 void FakeLegacyDriver::DeliverEntry(uint32_t entry)
 {
     ReclaimReceiveBuffers();
-    PutWithFlags(m_Receive.view, entry, kReady);
+    DriverPut(m_Receive.R, entry);
     if (m_ReceiveEvent != nullptr)
         SetEvent(m_ReceiveEvent);
 }
@@ -176,15 +214,15 @@ void FakeLegacyDriver::DeliverEntry(uint32_t entry)
 void FakeLegacyDriver::SetResetting(bool resetting)
 {
     for (Memory *memory : {&m_Send, &m_Receive})
-        *HeaderWord(memory->view, kResetOffset) = resetting ? 1 : 0;
+        *Word32(memory->R, kResetAt) = resetting ? 1 : 0;
 }
 
 uint32_t FakeLegacyDriver::FreeSendBuffers() const
 {
     uint32_t free = 0;
-    const Ring &ring = m_Send.view;
-    for (uint64_t index = Load(GetIndex(ring)); index < Load(PutIndex(ring)); ++index)
-        if (Load(SlotAt(ring, index)) & kReady)
+    uint8_t *R = m_Send.R;
+    for (uint64_t index = Load(Word64(R, kGetIndexAt)); index < Load(Word64(R, kPutIndexAt)); ++index)
+        if (Load(Slot(R, index)) & kReadyBit)
             ++free;
     return free;
 }

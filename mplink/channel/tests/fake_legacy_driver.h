@@ -4,7 +4,6 @@
 // fake_backend.cpp reaches the one that exists.
 
 #include "legacy_record.h"
-#include "legacy_ring.h"
 
 #include <windows.h>
 
@@ -38,7 +37,7 @@ public:
     std::vector<std::vector<uint8_t>> Pump();
     // One packet into the receive ring, and the receive event set; false when no buffer is free.
     bool Deliver(const std::vector<uint8_t> &packet);
-    // An entry exactly as given, as a driver gone wrong would put it.
+    // An entry exactly as given (a literal slot word's low 22 bits), as a driver gone wrong would put it.
     void DeliverEntry(uint32_t entry);
     void SetResetting(bool resetting);
     // Free send buffers waiting in the send ring.
@@ -60,7 +59,7 @@ private:
     struct Memory {
         std::vector<uint64_t> ring;
         std::vector<uint8_t> buffers;
-        legacyring::Ring view;
+        uint8_t *R = nullptr;  // the slot array; the header lies before it
     };
     void Layout(Memory *memory, uint32_t buffers);
     void ReclaimReceiveBuffers();

@@ -297,8 +297,8 @@ TEST(LegacyGeneration, EntriesThatNameNoBufferOfOursAreDropped)
         uint32_t entry;
     };
     const Case cases[] = {
-        {"a buffer number past the buffers asked for", legacyring::MakeEntry(7, 64)},
-        {"a length past the buffer's end", legacyring::MakeEntry(0, 8184)},
+        {"a buffer number past the buffers asked for", 0x1C08},  // buffer 7, 64 bytes
+        {"a length past the buffer's end", 0x03FF},              // buffer 0, 8184 bytes
     };
     for (const Case &c : cases) {
         driver.DeliverEntry(c.entry);

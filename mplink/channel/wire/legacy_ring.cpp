@@ -85,6 +85,7 @@ bool Get(const Ring &ring, uint32_t *entry)
 bool PutWithFlags(const Ring &ring, uint32_t entry, uint64_t flags)
 {
     uint64_t *putIndex = PutIndex(ring);
+    uint64_t skipped = 0;
     for (int restart = 0; restart < kMaxRestarts; ++restart) {
         uint64_t c = Load(putIndex);
         uint64_t *slot = SlotAt(ring, c);
@@ -95,6 +96,10 @@ bool PutWithFlags(const Ring &ring, uint32_t entry, uint64_t flags)
             continue;
 
         if (current & kOccupied) {
+            // Having passed every slot and found each one taken, the ring is full: going round
+            // again would only hold the caller.
+            if (++skipped > ring.mask)
+                return false;
             Cas(putIndex, c, c + 1);
             continue;
         }

@@ -57,7 +57,8 @@ bool Resetting(const Ring &ring);
 bool Get(const Ring &ring, uint32_t *entry);
 
 // Stores an entry at the put index with the header's put flags; false when the ring is full (the
-// slot after the put position is still occupied, though the one at it may be free).
+// slot after the put position is still occupied, though the one at it may be free, or every slot
+// is occupied).
 bool Put(const Ring &ring, uint32_t entry);
 bool PutWithFlags(const Ring &ring, uint32_t entry, uint64_t flags);
 

@@ -1,5 +1,6 @@
 #include "subagent.h"
 
+#include "agentx_answer.h"
 #include "agentx_pdu.h"
 #include "common_log.h"
 #include "enterprise_arc.h"
@@ -55,50 +56,6 @@ const TriggerRow kTriggers[] = {
 };
 
 uint8_t s_SubAgentOid[4 + 4 * 8];
-
-int WalkOne(const MIBOID &start, const MIBOID &end, bool exclude, uint8_t *response, bool *found, bool *tooBig)
-{
-    *found = false;
-    s_DataStore->Walk(start, end, exclude, [&](const MIBOID &oid, const MIBVALUE_REF &value) {
-        *found = true;
-        if (!AppendAgentXVarBind(response, AGENTX_PDU_BUFFER_SIZE, oid, value))
-            *tooBig = true;
-        return false;
-    });
-    return 0;
-}
-
-// Answers every search range with one value, or with the empty varbind of the given type.
-int AnswerRanges(const AGENTX_RECEIVED_PDU &request, uint8_t *response, bool next)
-{
-    SetAgentXResponseError(response, 0, 0);
-    AGENTX_READER reader(request.ranges, request.rangesLength);
-    bool tooBig = false;
-    for (uint32_t i = 0; i < request.rangeCount && !tooBig; ++i) {
-        AGENTX_SEARCH_RANGE range;
-        if (reader.SearchRange(&range) != AXRead_Ok)
-            break;
-        bool found = false;
-        if (s_DataStore != nullptr) {
-            if (next) {
-                const MIBOID &end = range.end.count == 0 ? s_NoEndOid : range.end;
-                WalkOne(range.start, end, range.include == 0, response, &found, &tooBig);
-            } else {
-                MIBOID end = range.start;
-                if (end.Append(0))
-                    WalkOne(range.start, end, false, response, &found, &tooBig);
-            }
-        }
-        if (!found && !AppendAgentXEmptyVarBind(response, AGENTX_PDU_BUFFER_SIZE,
-                                                next ? AXVarBind_EndOfMibView : AXVarBind_NoSuchObject,
-                                                range.rawStart))
-            tooBig = true;
-    }
-    // A Response that would not fit its buffer says so instead of being cut.
-    if (tooBig)
-        AnswerAgentXTooBig(response);
-    return 0;
-}
 
 } // namespace
 
@@ -162,12 +119,14 @@ void AXSESSION_TLM::OnSessionClosed() { ResetTrapSessionReady(); }
 
 int AXSESSION_TLM::OnGet(const AGENTX_RECEIVED_PDU &request, uint8_t *response)
 {
-    return AnswerRanges(request, response, false);
+    AnswerAgentXRanges(s_DataStore, request, response, false);
+    return 0;
 }
 
 int AXSESSION_TLM::OnGetNext(const AGENTX_RECEIVED_PDU &request, uint8_t *response)
 {
-    return AnswerRanges(request, response, true);
+    AnswerAgentXRanges(s_DataStore, request, response, true);
+    return 0;
 }
 
 unsigned __stdcall AgentXThread(void *record)

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -250,6 +252,81 @@ TEST_F(SubAgent, MalformedPdusFromTheMasterAreDroppedOrRefused)
     auto answers = sim.Records("axanswer");
     ASSERT_EQ(answers.size(), 1u);
     EXPECT_EQ(answers[0].Get("vb1"), "2:" + E + ".1.1.0:42");
+}
+
+// A request PDU of the given type in the master's first session (100), its payload as given: the
+// transport's framing holds (the payload length covers exactly the bytes sent), so the session
+// itself meets whatever the reader refuses inside.
+std::string RequestPduHex(uint8_t type, uint32_t packetId, const std::vector<uint8_t> &payload)
+{
+    std::vector<uint8_t> pdu(AGENTX_HEADER_SIZE + payload.size());
+    AGENTX_HEADER header;
+    header.type = type;
+    header.sessionId = 100;
+    header.transactionId = packetId;
+    header.packetId = packetId;
+    WriteAgentXHeader(pdu.data(), header);
+    std::copy(payload.begin(), payload.end(), pdu.begin() + AGENTX_HEADER_SIZE);
+    SetAgentXPayloadLength(pdu.data(), static_cast<uint32_t>(payload.size()));
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (uint8_t b : pdu) {
+        hex += digits[b >> 4];
+        hex += digits[b & 15];
+    }
+    return hex;
+}
+
+// A search range: the start OID (prefix form 0) and an empty end; cut keeps only that many bytes.
+std::vector<uint8_t> SearchRange(const std::vector<uint32_t> &ids, size_t cut = SIZE_MAX)
+{
+    std::vector<uint8_t> range(4 + 4 * ids.size() + 4);
+    WriteAgentXOid(range.data(), 0, 0, ids.data(), static_cast<uint8_t>(ids.size()));
+    if (cut < range.size())
+        range.resize(cut);
+    return range;
+}
+
+TEST_F(SubAgent, RequestsTheReaderRefusesAreAnsweredWithItsError)
+{
+    Set(E + ".1.1.0", 42);
+    std::vector<uint32_t> scalar = {1, 3, 6, 1, 4, 1, ENTERPRISE_NUMBER, 1, 1, 0};
+    std::vector<uint32_t> tooLong(MIBOID_MAX_SUBIDS + 1, 1);
+    std::vector<uint32_t> longest(MIBOID_MAX_SUBIDS, 1);
+    std::vector<uint8_t> goodThenCut = SearchRange(scalar);
+    std::vector<uint8_t> cut = SearchRange(scalar, 12);  // the OID says ten sub-identifiers, two follow
+    goodThenCut.insert(goodThenCut.end(), cut.begin(), cut.end());
+    std::vector<uint8_t> noEnd = SearchRange(scalar, 4 + 4 * scalar.size());  // the end OID is missing
+    struct Case {
+        const char *name;
+        uint8_t type;
+        std::vector<uint8_t> payload;
+        std::string error;
+        std::string vb1;
+    } cases[] = {
+        {"Get with a cut search range", AXPacketType_Get, cut, "266", ""},
+        {"GetNext whose second range is cut", AXPacketType_GetNext, goodThenCut, "266", ""},
+        {"Get without the end of its range", AXPacketType_Get, noEnd, "266", ""},
+        {"Get of an OID longer than the store holds", AXPacketType_Get, SearchRange(tooLong), "5", ""},
+        {"GetNext of an OID longer than the store holds", AXPacketType_GetNext, SearchRange(tooLong), "5", ""},
+        // The longest OID the store holds is still served: the refusal starts one past it.
+        {"GetNext of the longest OID", AXPacketType_GetNext, SearchRange(longest), "0",
+         "2:" + E + ".1.1.0:42"},
+    };
+    std::vector<std::string> directives;
+    uint32_t packetId = 1;
+    for (const Case &c : cases)
+        directives.push_back("agentx on register 2: pdu " + RequestPduHex(c.type, packetId++, c.payload));
+    ASSERT_TRUE(Start(directives));
+    auto answers = Answers(std::size(cases));
+    ASSERT_EQ(answers.size(), std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(answers[i].Number("packet"), i + 1) << cases[i].name;
+        EXPECT_EQ(answers[i].Number("session"), 100u) << cases[i].name;
+        EXPECT_EQ(answers[i].Get("error"), cases[i].error) << cases[i].name;
+        EXPECT_EQ(answers[i].Get("vbs"), cases[i].vb1.empty() ? "0" : "1") << cases[i].name;
+        EXPECT_EQ(answers[i].Get("vb1"), cases[i].vb1) << cases[i].name;
+    }
 }
 
 TEST_F(SubAgent, CloseFromTheMasterIsAnsweredAndTheSessionReturns)

@@ -385,6 +385,13 @@ TEST(WriteEventLogEntry, PassesEverythingAndNoStringsWhenCountIsZero)
     EXPECT_EQ(events[0].id, 0x8102000Au);
     EXPECT_EQ(events[0].strings, (std::vector<std::wstring>{L"a", L"b", L"c", L"d"}));
     EXPECT_TRUE(events[1].strings.empty());
+    // The event log is handed no string array at all when there are no strings.
+    auto given = eventsink::RecordedArguments();
+    ASSERT_EQ(given.size(), 2u);
+    EXPECT_EQ(given[0].count, 4);
+    EXPECT_EQ(given[0].strings, strings);
+    EXPECT_EQ(given[1].count, 0);
+    EXPECT_EQ(given[1].strings, nullptr);
 }
 
 TEST(EventFileLine, RoundTripsEscapes)

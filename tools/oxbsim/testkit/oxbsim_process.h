@@ -1,6 +1,7 @@
 #pragma once
 // Runs oxbsim.exe for a test: starts it beside the test program (so that it shares the test's Wine
-// prefix and its pipes), waits until it serves, reads its record, and stops or kills it.
+// prefix and its pipes), waits until it serves, reads its record (a record that cannot be read
+// fails the calling test), and stops or kills it.
 
 #include <windows.h>
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstddef>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -33,6 +35,104 @@ private:
     std::vector<uint64_t> m_Words;
     uint8_t *m_Slots;
 };
+
+// The layout the legacy driver shares, in its own numbers and not in this side's constants, so
+// that a constant gone wrong cannot agree with itself: the 384-byte header before the slot array
+// R holds the index mask at R - 0x178, the put flags at R - 0x170, the reset flag at R - 0x168, the
+// get index at R - 0x100 and the put index at R - 0x80; slot i lies at R + 8 * i. A slot word holds
+// the length in 8-byte units in bits 0-9, the buffer number in bits 10-21, ready (0x400000),
+// occupied (0x800000) and the generation from bit 24.
+class DriverRingBytes {
+public:
+    explicit DriverRingBytes(uint32_t slots, uint32_t putFlags) : m_Words((0x180 + 8 * slots) / 8, 0)
+    {
+        R = reinterpret_cast<uint8_t *>(m_Words.data()) + 0x180;
+        Set32(-0x178, slots - 1);
+        Set32(-0x170, putFlags);
+    }
+    void Set32(ptrdiff_t at, uint32_t value) { std::memcpy(R + at, &value, 4); }
+    void Set64(ptrdiff_t at, uint64_t value) { std::memcpy(R + at, &value, 8); }
+    uint64_t Get64(ptrdiff_t at) const
+    {
+        uint64_t value;
+        std::memcpy(&value, R + at, 8);
+        return value;
+    }
+    uint8_t *R;
+
+private:
+    std::vector<uint64_t> m_Words;
+};
+
+TEST(LegacyRing, EntryWordsAreTheDriversLayout)
+{
+    struct Case {
+        uint32_t buffer, length, word;
+    };
+    const Case cases[] = {
+        {0, 8, 0x000001},
+        {1, 8, 0x000401},
+        {9, 4096, 0x002600},
+        {1, 9, 0x000402},          // a part unit counts as a whole one
+        {4095, 8184, 0x3FFFFF},    // the widest buffer number and length
+        {3, 100000, 0x000FFF},     // a length past 1023 units is stated as 1023
+        {4096 + 2, 16, 0x000802},  // only twelve bits of buffer number
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(MakeEntry(c.buffer, c.length), c.word) << c.buffer << "/" << c.length;
+        EXPECT_EQ(EntryBuffer(c.word), c.buffer & 0xFFF) << std::hex << c.word;
+    }
+    EXPECT_EQ(EntryLength(0x002600), 4096u);
+    EXPECT_EQ(EntryLength(0x3FFFFF), 8184u);
+}
+
+TEST(LegacyRing, SlotWordsAndAddressesAreTheDriversLayout)
+{
+    // The driver's own entry: ready and occupied, buffer 9, 4096 bytes, generation 0x29, in slot 5
+    // of eight, with the get index at 13 and the put index at 14 (counters, masked to address).
+    DriverRingBytes driver(8, 0x400000);
+    driver.Set64(-0x100, 13);
+    driver.Set64(-0x80, 14);
+    driver.Set64(8 * 5, 0x29C02600);
+    Ring ring;
+    ASSERT_TRUE(Attach(driver.R, &ring));
+    EXPECT_EQ(ring.mask, 7u);
+    uint32_t entry = 0;
+    ASSERT_TRUE(Get(ring, &entry));
+    EXPECT_EQ(entry, 0x2600u);
+    EXPECT_EQ(driver.Get64(8 * 5), 0x2A000000u) << "released: low 24 bits clear, generation up";
+    EXPECT_EQ(driver.Get64(-0x100), 14u);
+    EXPECT_FALSE(Get(ring, &entry)) << "slot 6 holds nothing ready";
+
+    // A slot that is occupied but not ready is not the driver's entry for this side.
+    driver.Set64(8 * 6, 0x00800401);
+    driver.Set64(-0x80, 15);
+    EXPECT_FALSE(Get(ring, &entry));
+    driver.Set64(8 * 6, 0);
+    driver.Set64(-0x80, 14);
+
+    // This side's put: the entry with the header's put flags and occupied, at the put index.
+    driver.Set32(-0x170, 0);
+    driver.Set64(8 * 6, 0x07000000);
+    ASSERT_TRUE(Put(ring, 0x0C08));
+    EXPECT_EQ(driver.Get64(8 * 6), 0x07800C08u);
+    EXPECT_EQ(driver.Get64(-0x80), 15u);
+    driver.Set32(-0x170, 0x400000);
+    ASSERT_TRUE(Put(ring, 0x0001));
+    EXPECT_EQ(driver.Get64(8 * 7), 0x00C00001u);
+
+    // The put index is 16 (slot 0): a slot after it that is occupied (not ready) makes the ring
+    // full; a ready bit alone does not hold a slot.
+    driver.Set64(8 * 1, 0x00800401);
+    EXPECT_FALSE(Put(ring, 0x0001));
+    driver.Set64(8 * 1, 0x00400401);
+    EXPECT_TRUE(Put(ring, 0x0001));
+    EXPECT_EQ(driver.Get64(8 * 0), 0x00C00001u);
+
+    EXPECT_FALSE(Resetting(ring));
+    driver.Set32(-0x168, 1);
+    EXPECT_TRUE(Resetting(ring));
+}
 
 TEST(LegacyRing, AttachRefusesRingsThatCannotBeAddressed)
 {
@@ -93,6 +193,20 @@ TEST(LegacyRing, AFullRingRefusesAPutThoughOneSlotIsFree)
     uint32_t entry = 0;
     ASSERT_TRUE(Get(ring, &entry));
     EXPECT_TRUE(Put(ring, MakeEntry(3, 64)));
+}
+
+TEST(LegacyRing, ARingWithEverySlotOccupiedIsFullAtOnce)
+{
+    // A driver that left every slot taken: the put passes each slot once, not round and round.
+    for (uint32_t slots : {1u, 4u, 4096u}) {
+        RingMemory memory(slots);
+        Ring ring = memory.Attached();
+        for (uint32_t i = 0; i < slots; ++i)
+            *SlotAt(ring, i) = kOccupied | MakeEntry(i, 8);
+        *PutIndex(ring) = 7;
+        EXPECT_FALSE(Put(ring, MakeEntry(1, 8))) << slots;
+        EXPECT_LE(*PutIndex(ring), 7u + slots) << slots << " slots: the put index went round the ring";
+    }
 }
 
 TEST(LegacyRing, ReleasingASlotClearsItAndCountsItsGenerationUp)
