@@ -11,6 +11,8 @@ packages=(
   wine wine64
   # real peers of the tests and the demo
   snmpd snmptrapd snmp msitools wixl dmidecode libc-bin python3
+  # a network namespace of its own for the watchers test (unshare, ip)
+  util-linux iproute2
   # checks of generated files
   libxml2-utils
 )

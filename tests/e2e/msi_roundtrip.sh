@@ -2,7 +2,7 @@
 # The product's package through Wine's msiexec in a fresh prefix: install, repair, remove.
 # After the removal only what the product deliberately leaves stays: the service's own
 # configuration key (Services\ndxtlm), System\TLMLOGCFG, the message library copied into
-# System32 and the Logs folder with the installer's log.
+# System32 and the Logs folder with the installer's log and the service's own text log.
 #
 #   msi_roundtrip.sh WINE_RUN WINEDIR MSI WORKDIR
 set -euo pipefail
@@ -97,5 +97,6 @@ reg_has 'HKLM\SYSTEM\CurrentControlSet\Services\ndxtlm' || fail "Services\\ndxtl
 reg_has 'HKLM\System\TLMLOGCFG' || fail "TLMLOGCFG should stay"
 [ -f "$drive/windows/system32/EventLogMessages.dll" ] || fail "System32 library should stay"
 left=$(cd "$drive/Program Files/Vostrel-Quinbar" && find . | sort | tr '\n' ' ')
-[ "$left" = ". ./TLM ./TLM/Logs ./TLM/Logs/installer.log " ] || fail "left in the product folder: $left"
+[ "$left" = ". ./TLM ./TLM/Logs ./TLM/Logs/TLM.log ./TLM/Logs/installer.log " ] ||
+  fail "left in the product folder: $left"
 echo "PASS: install, repair and removal"

@@ -4,7 +4,8 @@
 # that has set wine_run, winedir, bindir and work, and that runs with set -euo pipefail.
 #
 #   e2e_start NAME       fresh $work, the prefix $winedir/prefix-NAME-$$, snmpd and snmptrapd
-#   start_sim N          oxbsim.exe in bridge mode, its record in $work/simN.txt; sets sim_pid
+#   start_sim N [ARG...] oxbsim.exe in bridge mode, its record in $work/simN.txt, further
+#                        arguments passed on (--do DIRECTIVE...); sets sim_pid
 #   wait_for SECONDS CMD...
 # After e2e_start: $snmp (the clients' common arguments), $E (the enterprise arc), $winwork
 # ($work as a Windows path), $sim (the channel name) and the array pids.
@@ -74,7 +75,7 @@ CONF
 
 start_sim() {
   "$wine_run" "$winedir" "$bindir/oxbsim.exe" --name "$sim" --record "$winwork\\sim$1.txt" \
-    --do "agentx bridge $ax_port" >"$work/sim$1.out" 2>&1 &
+    --do "agentx bridge $ax_port" "${@:2}" >"$work/sim$1.out" 2>&1 &
   sim_pid=$!
   pids+=($sim_pid)
   wait_for 60 grep -q '^ready' "$work/sim$1.txt" 2>/dev/null || fail "oxbsim did not start"

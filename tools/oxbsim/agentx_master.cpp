@@ -119,14 +119,16 @@ bool AgentxMaster::Configure(const std::vector<std::string> &lines, std::string 
             m_Bridge = std::make_unique<AgentxBridge>(m_Recorder, static_cast<uint16_t>(port));
         } else if (words.size() == 2 && words[0] == "refuse-open") {
             m_RefuseOpen = static_cast<uint32_t>(std::stoul(words[1]));
-        } else if (words.size() >= 5 && words[0] == "on" && words[1] == "register" && words[3] == ":") {
+        } else if (words.size() >= 5 && words[0] == "on" && (words[1] == "register" || words[1] == "passthru") &&
+                   words[3] == ":") {
             Scheduled item{std::vector<std::string>(words.begin() + 4, words.end())};
             std::vector<Packet> probe;
             if (!BuildRequest(item, &probe)) {
                 *error = "agentx: not a request: " + line;
                 return false;
             }
-            m_OnRegister.emplace(static_cast<uint32_t>(std::stoul(words[2])), item);
+            auto &schedule = words[1] == "register" ? m_OnRegister : m_OnPassthru;
+            schedule.emplace(static_cast<uint32_t>(std::stoul(words[2])), item);
         } else {
             *error = "agentx: unknown directive: " + line;
             return false;
@@ -298,6 +300,9 @@ bool AgentxMaster::Answer(uint32_t channel, uint32_t, const Packet &request, std
         WriteChanPacketFields(reply.data(), ChanPacketFields{12, fields.sequence, 0x8093, 0});
         PutU32(reply.data() + 8, status);
         replies->push_back(reply);
+        // Requests scheduled for this session open follow its answer (in bridge mode too).
+        if (wellFormed && what == 1 && status == 0)
+            SendScheduled(channel, m_OnPassthru, ++m_PassthruOpens, replies);
         return true;
     }
     if (fields.command == kAgentX || fields.command == (kAgentX | kReply)) {
@@ -339,7 +344,7 @@ void AgentxMaster::OnPdu(uint32_t channel, const Packet &request, std::vector<Pa
     }
     uint16_t error = AXError_NoError;
     uint32_t responseSession = h.sessionId;
-    std::vector<Packet> scheduled;
+    uint32_t answeredRegister = 0;
     switch (h.type) {
     case AXPacketType_Open: {
         if (m_RefuseOpen != 0) {
@@ -385,10 +390,7 @@ void AgentxMaster::OnPdu(uint32_t channel, const Packet &request, std::vector<Pa
             error = AXError_NotOpen;
             break;
         }
-        ++m_Registers;
-        auto range = m_OnRegister.equal_range(m_Registers);
-        for (auto it = range.first; it != range.second; ++it)
-            BuildRequest(it->second, &scheduled);
+        answeredRegister = ++m_Registers;
         break;
     }
     case AXPacketType_Ping:
@@ -406,11 +408,23 @@ void AgentxMaster::OnPdu(uint32_t channel, const Packet &request, std::vector<Pa
     answered.sessionId = responseSession;
     size_t size = BeginAgentXResponse(response, sizeof response, answered, 0, error);
     replies->push_back(Frame(kAgentX | kReply, fields.sequence, response, size));
-    for (Packet &packet : scheduled) {
-        ChanPacketFields sent;
-        ReadChanPacketFields(packet.data(), packet.size(), &sent);
-        m_Recorder.Line("axsent ch=%u seq=%u cmd=0x%04X len=%u", channel, sent.sequence, sent.command,
-                        static_cast<unsigned>(packet.size()));
-        replies->push_back(std::move(packet));
+    if (answeredRegister != 0)
+        SendScheduled(channel, m_OnRegister, answeredRegister, replies);
+}
+
+void AgentxMaster::SendScheduled(uint32_t channel, const std::multimap<uint32_t, Scheduled> &schedule,
+                                 uint32_t ordinal, std::vector<Packet> *replies)
+{
+    auto range = schedule.equal_range(ordinal);
+    for (auto it = range.first; it != range.second; ++it) {
+        std::vector<Packet> scheduled;
+        BuildRequest(it->second, &scheduled);
+        for (Packet &packet : scheduled) {
+            ChanPacketFields sent;
+            ReadChanPacketFields(packet.data(), packet.size(), &sent);
+            m_Recorder.Line("axsent ch=%u seq=%u cmd=0x%04X len=%u", channel, sent.sequence, sent.command,
+                            static_cast<unsigned>(packet.size()));
+            replies->push_back(std::move(packet));
+        }
     }
 }

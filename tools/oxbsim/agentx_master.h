@@ -7,6 +7,8 @@
 //   refuse-passthru N           refuse the first N passthru session opens
 //   refuse-open N               answer the first N AgentX Opens with openFailed
 //   on register K: REQUEST      send REQUEST when the K-th Register of the run has been answered
+//   on passthru K: REQUEST      send REQUEST when the K-th passthru session open of the run has been
+//                               answered (also in bridge mode, e.g. a hardware event for the demo)
 //   bridge PORT                 relay the passthru session to the AgentX master on 127.0.0.1:PORT
 //                               instead of playing one (agentx_bridge.h)
 // REQUEST:
@@ -51,6 +53,9 @@ private:
 
     void OnPdu(uint32_t channel, const Packet &request, std::vector<Packet> *replies);
     bool BuildRequest(const Scheduled &item, std::vector<Packet> *out);
+    // Builds, records and appends the requests scheduled for the ordinal-th event of a kind.
+    void SendScheduled(uint32_t channel, const std::multimap<uint32_t, Scheduled> &schedule, uint32_t ordinal,
+                       std::vector<Packet> *replies);
     Packet Frame(uint16_t command, uint16_t sequence, const uint8_t *pdu, size_t length, uint32_t status = 0);
 
     Recorder &m_Recorder;
@@ -62,5 +67,7 @@ private:
     uint32_t m_PacketId = 1;
     uint32_t m_Session = 0;  // the session the scripted requests go to
     std::multimap<uint32_t, Scheduled> m_OnRegister;
+    uint32_t m_PassthruOpens = 0;
+    std::multimap<uint32_t, Scheduled> m_OnPassthru;
     std::unique_ptr<AgentxBridge> m_Bridge;
 };

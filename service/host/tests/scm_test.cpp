@@ -1,46 +1,17 @@
 // The host under Wine's real service control manager: a probe service is registered, started
 // with a behaviour, controlled and stopped; what it observed of its own status and the events it
 // wrote (the simulation build's event file) are checked.
-#include "event_sink.h"
-#include "service_host.h"
+#include "scm_support.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <sstream>
-#include <string>
-#include <vector>
+
+using namespace scmtest;
 
 namespace {
 
 constexpr wchar_t kProbeName[] = L"tlmprobe";
-
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.find_last_of(L"\\/") + 1);
-}
-
-std::vector<std::string> ReadLines(const std::wstring &path)
-{
-    std::vector<std::string> lines;
-    std::ifstream in{std::filesystem::path(path)};
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-struct ServiceHandle {
-    SC_HANDLE handle = nullptr;
-    ~ServiceHandle()
-    {
-        if (handle)
-            CloseServiceHandle(handle);
-    }
-};
 
 class ScmTest : public ::testing::Test {
 protected:
@@ -92,22 +63,7 @@ protected:
     }
 
     // The events of one run; event 101 is written just before the process ends, so wait for it.
-    std::vector<eventsink::Event> Events()
-    {
-        std::vector<eventsink::Event> events;
-        for (int tries = 0; tries < 200; ++tries) {
-            events.clear();
-            for (const auto &line : ReadLines(events_)) {
-                eventsink::Event event;
-                if (eventsink::ParseLine(line, &event))
-                    events.push_back(event);
-            }
-            if (!events.empty() && events.back().id == kEventProcessStopped)
-                break;
-            Sleep(50);
-        }
-        return events;
-    }
+    std::vector<eventsink::Event> Events() { return ReadEventFile(events_); }
 
     static std::vector<DWORD> Ids(const std::vector<eventsink::Event> &events)
     {
