@@ -73,6 +73,10 @@ extern ZDTHOSTDataCollector s_ZDTHOSTDataCollector;
 
 unsigned __stdcall HeartbeatThreadProc(void *collector);
 
+class CRegistry;
+// A REG_DWORD of four bytes, or nothing.
+std::optional<uint32_t> ReadRegistryDword(CRegistry &key, const wchar_t *name);
+
 struct HEARTBEAT_TIMING {
     // One pass of the heartbeat thread; the trap periods count 5 seconds per pass.
     static inline std::atomic<DWORD> PassMs{5000};

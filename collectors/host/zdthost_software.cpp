@@ -68,14 +68,6 @@ bool Running(const SERVICE_INFO &service)
     return service.currentState == SERVICE_RUNNING;
 }
 
-std::optional<DWORD> ReadDword(CRegistry &key, const wchar_t *name)
-{
-    DWORD value = 0;
-    if (!key.GetDword(name, &value))
-        return std::nullopt;
-    return value;
-}
-
 void ReadServiceFile(SERVICE_INFO &service)
 {
     WIN32_FILE_ATTRIBUTE_DATA attributes = {};
@@ -210,9 +202,9 @@ void ConsultRelogRequests()
 {
     CRegistry host(HKEY_LOCAL_MACHINE, kBlackBoxHostKey);
     if (host.Create()) {
-        if (ReadDword(host, L"KWBCleared").value_or(0) != 0)
+        if (ReadRegistryDword(host, L"KWBCleared").value_or(0) != 0)
             g_DriversAndServicesLogged = false;
-        if (ReadDword(host, L"KWBDisabledThenEnabled").value_or(0) != 0)
+        if (ReadRegistryDword(host, L"KWBDisabledThenEnabled").value_or(0) != 0)
             g_DriversAndServicesLogged = false;
     }
     // Only looked at and deleted: the key stays the black box's to create volatile.
@@ -427,7 +419,7 @@ void CollectSoftwareVersions()
 {
     constexpr wchar_t kFunction[] = L"CollectSoftwareVersions";
     CRegistry parameters(HKEY_LOCAL_MACHINE, kParametersKey, kParametersAccess);
-    const bool dump = parameters.Open() && ReadDword(parameters, L"EnableHoSwVerTableDumpOnce").value_or(0) != 0;
+    const bool dump = parameters.Open() && ReadRegistryDword(parameters, L"EnableHoSwVerTableDumpOnce").value_or(0) != 0;
 
     ForEachRow([](SW_VER_ENTRY &row) { row.Reset(); });
 

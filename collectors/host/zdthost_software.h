@@ -11,8 +11,20 @@
 #include <string>
 #include <vector>
 
-// One catalogue row: seven constants and the state of the last software collection.
-struct SW_VER_ENTRY {
+// What a software collection finds of one file.
+struct SW_VER_FOUND {
+    int32_t status = 0;  // 0 never collected, 1 unresolved, 2 loaded, 3 not loaded
+    std::string path;
+    std::string version;
+    std::string fixedVersion;
+    uint8_t dateTime[7] = {};
+    std::string company;
+    std::string productName;
+    std::string fileDescription;
+};
+
+// One catalogue row: six constants and the state of the last software collection.
+struct SW_VER_ENTRY : SW_VER_FOUND {
     SW_VER_ENTRY(int32_t type_, const char *fileName_, const char *description_, const char *defaultPath_,
                  int32_t osFilter_, int32_t generation_)
         : type(type_), fileName(fileName_), description(description_), defaultPath(defaultPath_),
@@ -26,14 +38,6 @@ struct SW_VER_ENTRY {
     const char *defaultPath;  // null or empty: looked for among the services and drivers
     int32_t osFilter;
     int32_t generation;
-    int32_t status = 0;  // 0 never collected, 1 unresolved, 2 loaded, 3 not loaded
-    std::string path;
-    std::string version;
-    std::string fixedVersion;
-    uint8_t dateTime[7] = {};
-    std::string company;
-    std::string productName;
-    std::string fileDescription;
 
     // Resolves the row from its default path.
     void UpdateSoftwareBasedOnKeyFile();
@@ -41,21 +45,13 @@ struct SW_VER_ENTRY {
 };
 
 // A row made from a running service or driver of the maker that the catalogue lacks.
-struct SW_VER_EXTRA {
+struct SW_VER_EXTRA : SW_VER_FOUND {
     int32_t type = 0;
     std::string fileName;
     std::string description;
     std::string defaultPath;
     int32_t osFilter = 0;
     int32_t generation = 0;
-    int32_t status = 0;
-    std::string path;
-    std::string version;
-    std::string fixedVersion;
-    uint8_t dateTime[7] = {};
-    std::string company;
-    std::string productName;
-    std::string fileDescription;
 };
 
 // The catalogue in use; it ends with a row of type 0. Test programs point it at their own.
