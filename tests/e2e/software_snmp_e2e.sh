@@ -3,7 +3,7 @@
 # catalogue and the WMI classes Wine lacks answered from the system's own calls, under the real
 # scheduler, sub-agent and black-box thread; oxbsim.exe bridges it to snmpd and keeps the
 # black-box records. The software-version and running-software tables are walked through snmpd
-# and checked against the files themselves and a program of the maker's that runs, and
+# and checked against the files themselves and programs of the maker's that start and end, and
 # the driver, service and usage records are checked against what Wine and Linux say.
 #
 #   software_snmp_e2e.sh WINE_RUN WINEDIR BINDIR WORKDIR
@@ -90,7 +90,19 @@ for row in 0 1 2 3; do
 done
 expect "published rows" "${names[*]}" "notepad.exe kernel32.dll mountmgr.sys"
 
-# The maker's program in the running-software table, with its version resource's texts.
+# The maker's program in the running-software table, with its version resource's texts; a
+# second program started now appears at a later collection and goes once it has ended. The table
+# is looked at every few seconds: a walk at every turn would keep the sub-agent from collecting.
+cp "$bindir/e2e_maker_tool.exe" "$tool_dir/fleetagent.exe"
+( cd "$tool_dir" && WINEDEBUG=-all exec wine 'C:\Vostrel-Quinbar\Tools\fleetagent.exe' >/dev/null 2>&1 ) &
+pids+=($!)
+rows_of() { sleep 3; snmpwalk "${snmp[@]}" "$RUN.2" 2>/dev/null | grep -c '"fleet helper  suite"' || true; }
+two() { [ "$(rows_of)" = 2 ]; }
+wait_for 90 two || fail "the second program did not appear: $(snmpwalk "${snmp[@]}" "$RUN.2" 2>&1 | tr '\n' ' ')"
+WINEPREFIX=$WINEPREFIX WINEDEBUG=-all wine taskkill /f /im fleetagent.exe >/dev/null 2>&1 || true
+one() { [ "$(rows_of)" = 1 ]; }
+wait_for 90 one || fail "the ended program stayed: $(snmpwalk "${snmp[@]}" "$RUN.2" 2>&1 | tr '\n' ' ')"
+
 row=$(grep -E '"fleet helper  suite"' "$work/running.txt" | head -1 | sed -E "s/^$RUN\.2\.([0-9]+) .*/\1/")
 [ -n "$row" ] || fail "the maker's program is not in the running-software table: $(grep "$RUN.2" "$work/running.txt")"
 expect "its description" "$(value "$work/running.txt" "$RUN.3.$row")" "fleet helper tool"
