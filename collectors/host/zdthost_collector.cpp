@@ -26,9 +26,13 @@ struct HOST_REGION {
 ZDTHOSTDataCollector::ZDTHOSTDataCollector() : DATACOLLECTOR(L"ZDTHOST", 11, 1, 47, &s_ServiceParameters.EnableZDTHOST)
 {
     SetReadsRelogFlags();
+    InitializeCriticalSection(&m_UsageLock);
 }
 
-ZDTHOSTDataCollector::~ZDTHOSTDataCollector() = default;
+ZDTHOSTDataCollector::~ZDTHOSTDataCollector()
+{
+    DeleteCriticalSection(&m_UsageLock);
+}
 
 void ZDTHOSTDataCollector::Initialize()
 {
@@ -109,11 +113,3 @@ void ZDTHOSTDataCollector::Collect(int firstRun, DATASTORE *staging)
     }
     Collect_zdtHoMemory(firstRun, staging);
 }
-
-// The processor-utilisation and software groups are collected by steps of their own, which come
-// with those groups.
-void ZDTHOSTDataCollector::Collect_zdtHoUtil(int, DATASTORE *) {}
-void ZDTHOSTDataCollector::Collect_zdtHoSwVer(int, DATASTORE *) {}
-void ZDTHOSTDataCollector::Collect_zdtHoSwRunning(int, DATASTORE *) {}
-void ZDTHOSTDataCollector::Initialize_zdtHoUtil() {}
-void ZDTHOSTDataCollector::Terminate_zdtHoUtil() {}

@@ -1,6 +1,7 @@
 #pragma once
 #include "datacollector.h"
 #include "host_rules.h"
+#include "software_rules.h"
 
 #include <windows.h>
 
@@ -42,14 +43,39 @@ public:
 
     bool HeartbeatRunning() const { return m_HeartbeatThread != nullptr; }
 
+    // One usage sampling: the three usage records from the processor rows and the performance
+    // information. Samplings of the timer and of requests never write the buffer at once.
+    void ProcessorUtilizationTimerCallback();
+    // The timer's entry: a tick that comes while the timer's last sampling runs does nothing.
+    void TimerSampling();
+    bool UtilizationTimerExists() const { return m_UtilTimer != nullptr; }
+
 private:
     HANDLE m_HeartbeatThread = nullptr;
     HANDLE m_HeartbeatStop = nullptr;
+
+    PROCESSOR_SAMPLE *m_ProcessorUsage = nullptr;  // BB_TLM_ProcessorUsageData
+    PTP_TIMER m_UtilTimer = nullptr;
+    HANDLE m_UtilStop = nullptr;  // set at Terminate: a sampling waiting on WMI gives up
+    volatile LONG m_TimerEntries = 0;
+    volatile LONG m_RequestEntries = 0;
+    CRITICAL_SECTION m_UsageLock;
+};
+
+VOID CALLBACK UtilizationTimerCallback(PTP_CALLBACK_INSTANCE instance, PVOID context, PTP_TIMER timer);
+
+struct UTILIZATION_TIMING {
+    // One minute of PollInterval_CPUUtilizationInMinutes.
+    static inline std::atomic<DWORD> MinuteMs{60000};
 };
 
 extern ZDTHOSTDataCollector s_ZDTHOSTDataCollector;
 
 unsigned __stdcall HeartbeatThreadProc(void *collector);
+
+class CRegistry;
+// A REG_DWORD of four bytes, or nothing.
+std::optional<uint32_t> ReadRegistryDword(CRegistry &key, const wchar_t *name);
 
 struct HEARTBEAT_TIMING {
     // One pass of the heartbeat thread; the trap periods count 5 seconds per pass.

@@ -15,24 +15,16 @@ constexpr DWORD kTimeFormatChars = 64;   // with its NUL
 constexpr size_t kTimeFormatBytes = 32;  // the ANSI form
 constexpr size_t kComputerNameBytes = 260;
 
-std::optional<uint32_t> ReadDword(CRegistry &key, const wchar_t *name)
-{
-    DWORD value = 0;
-    if (!key.GetDword(name, &value))
-        return std::nullopt;
-    return value;
-}
-
 HEARTBEAT_VALUES ReadHeartbeatValues(CRegistry &key)
 {
     HEARTBEAT_VALUES values;
     values.keyOpened = key.Create() != 0;
     if (!values.keyOpened)
         return values;
-    values.stopTrap = ReadDword(key, L"StopTrap");
-    values.startTrap = ReadDword(key, L"StartTrap");
-    values.periodicTrapEnabled = ReadDword(key, L"PeriodicTrapEnabled");
-    values.timeout = ReadDword(key, L"Timeout");
+    values.stopTrap = ReadRegistryDword(key, L"StopTrap");
+    values.startTrap = ReadRegistryDword(key, L"StartTrap");
+    values.periodicTrapEnabled = ReadRegistryDword(key, L"PeriodicTrapEnabled");
+    values.timeout = ReadRegistryDword(key, L"Timeout");
     wchar_t format[kTimeFormatChars];
     if (key.GetStringToBuffer(L"TimeFmt", format, kTimeFormatChars)) {
         char ansi[kTimeFormatBytes];
@@ -102,4 +94,12 @@ void ZDTHOSTDataCollector::SendZdtHoTestTrap(unsigned trapNumber, std::string te
         AddTrapVarBind(trap, MakeOctetStringVarBind(varbind, oid, text.c_str()));
     }
     SendTrap(trap);
+}
+
+std::optional<uint32_t> ReadRegistryDword(CRegistry &key, const wchar_t *name)
+{
+    DWORD value = 0;
+    if (!key.GetDword(name, &value))
+        return std::nullopt;
+    return value;
 }

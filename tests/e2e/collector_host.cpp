@@ -4,6 +4,9 @@
 // oxbsim.exe. It runs until the stop file appears.
 //
 //   collector_e2e_host.exe --sim NAME --dir DIR --collectors NAME[,NAME...] [--heartbeat-ms MS]
+//                          [--software-seams] [--blackbox]
+// --software-seams answers the WMI classes Wine lacks and uses a test catalogue; --blackbox runs
+// the black-box thread, whose records go to oxbsim.exe.
 // The collectors are taken from the program's list, in its order, by their group names.
 // DIR receives "registered" (a line per registration of the collectors) and is watched for "stop".
 #include "agentx_scheduler_link.h"
@@ -12,6 +15,8 @@
 #include "pipe_backend.h"
 #include "scheduler.h"
 #include "service_parameters.h"
+#include "software_seams.h"
+#include "blackbox.h"
 #include "subagent.h"
 #include "traps.h"
 #include "wmi.h"
@@ -69,8 +74,19 @@ bool SelectCollectors(const std::wstring &names, std::vector<DATACOLLECTOR *> *s
 int wmain(int argc, wchar_t **argv)
 {
     std::wstring sim, collectors;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    bool softwareSeams = false, blackbox = false;
+    for (int i = 1; i < argc; ++i) {
         const std::wstring key = argv[i];
+        if (key == L"--software-seams") {
+            softwareSeams = true;
+            continue;
+        }
+        if (key == L"--blackbox") {
+            blackbox = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            break;
         if (key == L"--sim")
             sim = argv[i + 1];
         else if (key == L"--dir")
@@ -79,6 +95,7 @@ int wmain(int argc, wchar_t **argv)
             collectors = argv[i + 1];
         else if (key == L"--heartbeat-ms")
             HEARTBEAT_TIMING::PassMs = static_cast<DWORD>(wcstoul(argv[i + 1], nullptr, 10));
+        ++i;
     }
     static std::vector<DATACOLLECTOR *> list;
     if (sim.empty() || s_Dir.empty() || !SelectCollectors(collectors, &list)) {
@@ -93,6 +110,8 @@ int wmain(int argc, wchar_t **argv)
 
     InitCom();
     InitWMIConnection(&s_WMICimV2, kWmiCimV2Path);
+    if (softwareSeams)
+        InstallSoftwareSeams();
     if (!InitDataStores())
         return 1;
     s_DataStore = new DATASTORE(true);
@@ -102,6 +121,10 @@ int wmain(int argc, wchar_t **argv)
     s_AgentXScheduler = &link;
     PipeBackendSetName(sim.c_str());
     ZdtCiInitialize(nullptr);
+    if (blackbox && !InitBlackBox()) {
+        fprintf(stderr, "collector_e2e_host: the black box did not start\n");
+        return 1;
+    }
     if (StartDataCollection() != 1 || !StartAgentX()) {
         fprintf(stderr, "collector_e2e_host: start failed\n");
         return 1;
@@ -111,6 +134,8 @@ int wmain(int argc, wchar_t **argv)
         Sleep(100);
     StopDataCollection();
     StopAgentX();
+    if (blackbox)
+        TermBlackBox();
     TermTraps();
     ZdtCiTerminate();
     s_WMICimV2.reset();

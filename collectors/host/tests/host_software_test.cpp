@@ -1,0 +1,528 @@
+// The software inventory on the prefix's real services, drivers, files and registry, with a WMI
+// connection that answers the classes Wine lacks; and the usage sampling with its timer.
+#include "blackbox_recorder.h"
+#include "driver_info.h"
+#include "host_test_support.h"
+#include "service_parameters.h"
+#include "wmi.h"
+#include "wmi_fakes.h"
+#include "zdthost_collector.h"
+#include "zdthost_software.h"
+
+#include "blackbox.h"
+#include "host_text.h"
+#include "registry.h"
+#include "store_writers.h"
+
+#include <gtest/gtest.h>
+
+#include <psapi.h>
+
+#include <atomic>
+#include <map>
+#include <stdexcept>
+
+using namespace hosttest;
+
+namespace {
+
+// Rows of one answered class or query.
+using ROWS = std::vector<std::map<std::wstring, std::wstring>>;
+
+// Answers the classes Wine lacks with the test's rows; every other request goes to nothing.
+class FakeCimV2 : public CWMIConnection {
+public:
+    FakeCimV2() : CWMIConnection(nullptr) {}
+    std::map<std::wstring, ROWS> answers;  // by query text or class name
+    std::atomic<int> queryDelayMs{0};
+    std::atomic<bool> throwOnQuery{false};
+
+    CWMIEnumerator ExecQuery(const wchar_t *wql) override
+    {
+        if (throwOnQuery)
+            throw std::runtime_error("provider failed");
+        if (queryDelayMs > 0)
+            Sleep(queryDelayMs);
+        return Answer(wql);
+    }
+    CWMIEnumerator CreateInstanceEnum(const wchar_t *className) override { return Answer(className); }
+
+private:
+    CWMIEnumerator Answer(const std::wstring &key)
+    {
+        std::vector<ComPtr<IWbemClassObject>> objects;
+        for (const auto &row : answers[key]) {
+            auto *object = new FakeClassObject();
+            for (const auto &[name, value] : row)
+                object->SetString(name, value.c_str());
+            objects.emplace_back(object);
+        }
+        return CWMIEnumerator(new FakeEnumerator(std::move(objects)));
+    }
+};
+
+constexpr wchar_t kProcessQuery[] = L"SELECT * FROM Win32_Process";
+constexpr wchar_t kProcessorQuery[] = L"SELECT * FROM Win32_PerfFormattedData_Counters_ProcessorInformation";
+
+std::string SystemFile(const char *relative)
+{
+    char root[MAX_PATH];
+    GetWindowsDirectoryA(root, MAX_PATH);
+    return std::string(root) + "\\" + relative;
+}
+
+void WriteBytes(const std::string &path, const std::string &bytes)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+class SoftwareTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        InitCom();
+        wmi = new FakeCimV2();
+        s_WMICimV2.reset(wmi);
+        ASSERT_TRUE(InitDataStores());
+        ClearRecordedPosts();
+        g_DriversAndServicesLogged = false;
+        s_PciFunctionSource = [] { return std::vector<PCI_FUNCTION>(); };
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kBlackBoxVolatileKey);
+        CRegistry(HKEY_LOCAL_MACHINE, kBlackBoxHostKey).DeleteValue(L"KWBCleared");
+    }
+    void TearDown() override
+    {
+        g_SwVerTable = g_ShippedSwVerTable;
+        s_WMICimV2.reset();
+        TermDataStores();
+    }
+
+    std::optional<std::string> SwText(uint32_t column, uint32_t row)
+    {
+        return TextAt(&staging, EnterpriseOid({11, 2, 7, 2, 1, column, row}));
+    }
+    std::vector<std::string> Published()
+    {
+        std::vector<std::string> names;
+        for (uint32_t row = 0; SwText(4, row); ++row)
+            names.push_back(*SwText(4, row));
+        return names;
+    }
+    std::vector<std::string> Running()
+    {
+        std::vector<std::string> names;
+        for (uint32_t row = 0;; ++row) {
+            const auto name = TextAt(&staging, EnterpriseOid({11, 2, 6, 1, 1, 2, row}));
+            if (!name)
+                return names;
+            names.push_back(*name);
+        }
+    }
+    size_t RunningDrivers()
+    {
+        SERVICE_LIST services;
+        services.EnumerateServices(0x13F);
+        size_t drivers = 0;
+        for (const SERVICE_INFO &service : services)
+            drivers += service.currentState == SERVICE_RUNNING && (service.serviceType & 0xB) != 0;
+        return drivers;
+    }
+    size_t DriverPosts()
+    {
+        size_t count = 0;
+        for (const SOFTWARE_POST &post : RecordedSoftwarePosts())
+            count += post.code == kBlackboxCodeDriver;
+        return count;
+    }
+
+    FakeCimV2 *wmi = nullptr;
+    DATASTORE staging{false};
+};
+
+// Services made in the prefix, each with the ImagePath of one case; the list keeps those whose
+// file was found, with the path the rules give.
+TEST_F(SoftwareTest, ImagePathsOfServicesMadeHere)
+{
+    const std::string programFolder = "C:\\Program Files\\Vostrel Test";
+    CreateDirectoryA(programFolder.c_str(), nullptr);
+    CopyFileA(SystemFile("system32\\notepad.exe").c_str(), (programFolder + "\\tool.exe").c_str(), FALSE);
+    struct {
+        const wchar_t *name;
+        DWORD type;
+        const wchar_t *image;  // null: no ImagePath
+        const wchar_t *serviceDll;
+        std::string expected;  // empty: not listed
+    } cases[] = {
+        {L"tlmtst_nopath", SERVICE_KERNEL_DRIVER, nullptr, nullptr, ""},
+        {L"mountmgr", 0, nullptr, nullptr, SystemFile("system32\\drivers\\mountmgr.sys")},
+        {L"tlmtst_rel", SERVICE_KERNEL_DRIVER, L"system32\\drivers\\mountmgr.sys", nullptr,
+         SystemFile("system32\\drivers\\mountmgr.sys")},
+        {L"tlmtst_root", SERVICE_KERNEL_DRIVER, L"\\SystemRoot\\system32\\drivers\\http.sys", nullptr,
+         SystemFile("system32\\drivers\\http.sys")},
+        {L"tlmtst_rootcase", SERVICE_KERNEL_DRIVER, L"\\systemroot\\system32\\drivers\\http.sys", nullptr,
+         SystemFile("system32\\drivers\\http.sys")},
+        {L"tlmtst_dev", SERVICE_KERNEL_DRIVER, L"\\??\\C:\\windows\\system32\\drivers\\http.sys", nullptr,
+         "C:\\windows\\system32\\drivers\\http.sys"},
+        {L"tlmtst_abs", SERVICE_KERNEL_DRIVER, L"C:\\windows\\system32\\drivers\\http.sys", nullptr,
+         "C:\\windows\\system32\\drivers\\http.sys"},
+        {L"tlmtst_svcnone", SERVICE_WIN32_OWN_PROCESS, nullptr, nullptr, ""},
+        {L"tlmtst_quoted", SERVICE_WIN32_OWN_PROCESS, L"  \"C:\\windows\\system32\\Notepad.exe\" /a b ", nullptr,
+         "C:\\windows\\system32\\Notepad.exe"},
+        {L"tlmtst_args", SERVICE_WIN32_OWN_PROCESS, L"C:\\Windows\\System32\\Notepad.exe /a", nullptr,
+         "c:\\windows\\system32\\notepad.exe"},
+        {L"tlmtst_progargs", SERVICE_WIN32_OWN_PROCESS, L"C:\\Program Files\\Vostrel Test\\tool.exe -k run", nullptr,
+         "c:\\program files\\vostrel test\\tool.exe"},
+        {L"tlmtst_host", SERVICE_WIN32_SHARE_PROCESS, L"%SystemRoot%\\System32\\svchost.exe -k tlm",
+         L"%SystemRoot%\\system32\\kernel32.dll", SystemFile("system32\\kernel32.dll")},
+        {L"tlmtst_hostonly", SERVICE_WIN32_SHARE_PROCESS, L"%SystemRoot%\\System32\\svchost.exe", nullptr,
+         SystemFile("System32\\svchost.exe")},
+    };
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(manager, nullptr);
+    for (const auto &c : cases) {
+        if (c.type == 0)
+            continue;  // one of the prefix's own
+        SC_HANDLE service = CreateServiceW(manager, c.name, c.name, SERVICE_ALL_ACCESS, c.type, SERVICE_DEMAND_START,
+                                           SERVICE_ERROR_IGNORE, L"C:\\placeholder.exe", nullptr, nullptr, nullptr,
+                                           nullptr, nullptr);
+        if (service == nullptr)
+            service = OpenServiceW(manager, c.name, SERVICE_ALL_ACCESS);
+        ASSERT_NE(service, nullptr) << GetLastError();
+        CloseServiceHandle(service);
+        CRegistry key((std::wstring(L"CCS:Services\\") + c.name).c_str());
+        if (c.image != nullptr)
+            key.SetString(L"ImagePath", c.image, REG_EXPAND_SZ);
+        else
+            key.DeleteValue(L"ImagePath");
+        if (c.serviceDll != nullptr)
+            CRegistry((std::wstring(L"CCS:Services\\") + c.name + L"\\Parameters").c_str())
+                .SetString(L"ServiceDll", c.serviceDll, REG_EXPAND_SZ);
+    }
+    SERVICE_LIST services;
+    services.EnumerateServices(0x13F);
+    for (const auto &c : cases) {
+        const std::string name = NarrowFromWide(c.name);
+        std::string found;
+        for (const SERVICE_INFO &service : services)
+            if (EqualsNoCase(service.name, name))
+                found = service.path;
+        EXPECT_TRUE(EqualsNoCase(found, c.expected) && (found.empty() || found == c.expected || c.type == 0))
+            << name << ": " << found << " expected " << c.expected;
+    }
+    for (const auto &c : cases) {
+        if (c.type == 0)
+            continue;
+        SC_HANDLE service = OpenServiceW(manager, c.name, DELETE);
+        DeleteService(service);
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+}
+
+SW_VER_ENTRY Row(int32_t type, const char *file, const char *path, int32_t osFilter = 0, int32_t generation = 0)
+{
+    return SW_VER_ENTRY(type, file, "catalogue text", path, osFilter, generation);
+}
+
+// A small catalogue on real files: filters, running drivers, and the extra rows' order.
+TEST_F(SoftwareTest, CatalogueFiltersAndDrivers)
+{
+    CRegistry osKey(HKEY_LOCAL_MACHINE, L"SYSTEM\\ZORUROvid");
+    CRegistry bios(HKEY_LOCAL_MACHINE, L"HARDWARE\\Description\\System\\BIOS");
+    std::wstring product;
+    const bool hadProduct = bios.GetString(L"SystemProductName", &product);
+    const char *notepad = "%SystemRoot%\\system32\\notepad.exe";
+    std::vector<SW_VER_ENTRY> table = {
+        Row(5, "notepad.exe", notepad),
+        Row(5, "NOTEPAD.EXE", "%systemroot%\\System32\\Notepad.exe"),
+        Row(5, "f2008.exe", notepad, 2008),
+        Row(5, "f2012.exe", notepad, 2012),
+        Row(5, "f2016.exe", notepad, 2016),
+        Row(5, "f38.exe", notepad, 38),
+        Row(4, "g8.exe", notepad, 0, 8),
+        Row(4, "g9.exe", notepad, 0, 9),
+        Row(2, "mountmgr.sys", "%SystemRoot%\\system32\\drivers\\mountmgr.sys"),
+        Row(2, "http.sys", "%SystemRoot%\\system32\\drivers\\http.sys"),
+        Row(5, "missing.exe", "%SystemRoot%\\missing.exe"),
+        Row(0, nullptr, nullptr),
+    };
+    g_SwVerTable = table.data();
+    struct {
+        std::optional<DWORD> osType;
+        const wchar_t *product;
+        std::vector<std::string> published;
+    } cases[] = {
+        {26, L"Pelinor ZDT9 server", {"notepad.exe", "NOTEPAD.EXE", "f2012.exe", "g9.exe", "mountmgr.sys"}},
+        {38, L"Pelinor ZDT8", {"notepad.exe", "NOTEPAD.EXE", "f2012.exe", "f38.exe", "g8.exe", "mountmgr.sys"}},
+        {37, L"Pelinor ZDT10", {"notepad.exe", "NOTEPAD.EXE", "f2008.exe", "mountmgr.sys"}},
+        {57, L"", {"notepad.exe", "NOTEPAD.EXE", "f2016.exe", "mountmgr.sys"}},
+        {std::nullopt, L"Pelinor ZDT9", {"notepad.exe", "NOTEPAD.EXE", "g9.exe", "mountmgr.sys"}},
+    };
+    for (const auto &c : cases) {
+        if (c.osType)
+            osKey.SetDword(L"HostOsType", *c.osType);
+        else
+            osKey.DeleteValue(L"HostOsType");
+        ASSERT_TRUE(bios.SetString(L"SystemProductName", c.product));
+        s_ZDTHOSTDataCollector.Collect_zdtHoSwVer(0, &staging);
+        EXPECT_EQ(Published(), c.published) << (c.osType ? *c.osType : 0);
+    }
+    EXPECT_EQ(table[10].status, 3);  // missing file
+    EXPECT_EQ(table[9].status, 1);   // HTTP does not run
+    EXPECT_EQ(IntAt(&staging, EnterpriseOid({11, 2, 7, 1, 0})), -1);
+    EXPECT_EQ(TextAt(&staging, EnterpriseOid({11, 2, 7, 3, 0})), std::string("10.100.0.0"));
+    // The same file twice: two rows with consecutive indexes from 0, the path as expanded.
+    EXPECT_EQ(IntAt(&staging, EnterpriseOid({11, 2, 7, 2, 1, 1, 0})), 0);
+    EXPECT_EQ(IntAt(&staging, EnterpriseOid({11, 2, 7, 2, 1, 1, 1})), 1);
+    EXPECT_TRUE(EqualsNoCase(*SwText(7, 1), SystemFile("system32\\notepad.exe")));
+    EXPECT_EQ(SwText(6, 0)->size(), 7u);
+
+    osKey.SetDword(L"HostOsType", 59);
+    if (hadProduct)
+        bios.SetString(L"SystemProductName", product);
+    else
+        bios.DeleteValue(L"SystemProductName");
+
+    // A table that ends at once publishes nothing.
+    std::vector<SW_VER_ENTRY> empty = {Row(0, nullptr, nullptr)};
+    g_SwVerTable = empty.data();
+    s_ZDTHOSTDataCollector.Collect_zdtHoSwVer(0, &staging);
+    EXPECT_TRUE(Published().empty());
+}
+
+TEST_F(SoftwareTest, DumpOnce)
+{
+    std::vector<SW_VER_ENTRY> table = {Row(5, "notepad.exe", "%SystemRoot%\\system32\\notepad.exe"),
+                                       Row(0, nullptr, nullptr)};
+    g_SwVerTable = table.data();
+    CRegistry parameters(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\services\\ndxtlm\\Parameters");
+    ASSERT_TRUE(parameters.SetDword(L"EnableHoSwVerTableDumpOnce", 1));
+    s_ZDTHOSTDataCollector.Collect_zdtHoSwVer(0, &staging);
+    DWORD value = 1;
+    EXPECT_TRUE(parameters.GetDword(L"EnableHoSwVerTableDumpOnce", &value));
+    EXPECT_EQ(value, 0u);
+}
+
+// Drivers and services go to the black box once, again on request, with first and last marked.
+TEST_F(SoftwareTest, BlackBoxRecords)
+{
+    std::vector<SW_VER_ENTRY> table = {Row(0, nullptr, nullptr)};
+    g_SwVerTable = table.data();
+    s_PciFunctionSource = [] {
+        return std::vector<PCI_FUNCTION>{{"mountmgr", 0x3B, 0x00020000}, {"other", 1, 0}, {"mountmgr", 0x3B, 0x00020001}};
+    };
+    const size_t drivers = RunningDrivers();
+    ASSERT_GE(drivers, 2u);
+
+    s_ZDTHOSTDataCollector.Collect_zdtHoSwVer(0, &staging);
+    ASSERT_EQ(DriverPosts(), drivers);
+    const auto &posts = RecordedSoftwarePosts();
+    EXPECT_EQ(posts.front().flags, 1);
+    EXPECT_EQ(posts[drivers - 1].flags, 2);
+    bool sawMountmgr = false;
+    for (const SOFTWARE_POST &post : posts)
+        if (post.code == kBlackboxCodeDriver && post.texts[0] == "MountMgr") {
+            sawMountmgr = true;
+            EXPECT_EQ(post.texts[5], "");  // the device's service is compared with case
+        } else if (post.code == kBlackboxCodeDriver && EqualsNoCase(post.texts[0], std::string("mountmgr"))) {
+            sawMountmgr = true;
+            EXPECT_EQ(post.texts[5], "0000:3B:02.0 0000:3B:02.1");
+        }
+    EXPECT_TRUE(sawMountmgr);
+    for (const SOFTWARE_POST &post : posts)
+        EXPECT_EQ(post.texts[3].size(), 19u) << post.texts[3];
+
+    ClearRecordedPosts();
+    s_ZDTHOSTDataCollector.Collect_zdtHoSwVer(0, &staging);
+    EXPECT_TRUE(RecordedSoftwarePosts().empty());
+
+    CRegistry volatileData(kBlackBoxVolatileKey);
+    ASSERT_TRUE(volatileData.Create(REG_OPTION_VOLATILE));
+    volatileData.SetDword(L"RelogBBForServiceDriver", 1);
+    s_ZDTHOSTDataCollector.Collect_zdtHoSwVer(0, &staging);
+    EXPECT_EQ(DriverPosts(), drivers);
+    EXPECT_FALSE(volatileData.ValueExists(L"RelogBBForServiceDriver"));
+
+    ClearRecordedPosts();
+    CRegistry host(HKEY_LOCAL_MACHINE, kBlackBoxHostKey);
+    host.SetDword(L"KWBCleared", 1);
+    s_ZDTHOSTDataCollector.Collect_zdtHoSwVer(0, &staging);
+    EXPECT_EQ(DriverPosts(), drivers);
+    host.DeleteValue(L"KWBCleared");
+}
+
+// Running software: catalogue drivers minus stopped ones, then the maker's processes once each.
+TEST_F(SoftwareTest, RunningSoftware)
+{
+    const std::string folder = "C:\\vostrel-quinbar-test";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    WriteBytes(folder + "\\plain.exe", "not a program");
+    std::vector<SW_VER_ENTRY> table = {
+        Row(2, "MountMgr.sys", "%SystemRoot%\\system32\\drivers\\mountmgr.sys"),
+        Row(2, "notepad.exe", "%SystemRoot%\\system32\\notepad.exe"),
+        Row(5, "winver.exe", "%SystemRoot%\\system32\\winver.exe"),
+        Row(0, nullptr, nullptr),
+    };
+    g_SwVerTable = table.data();
+    const std::wstring notepad = std::wstring(L"C:\\windows\\system32\\notepad.exe");
+    wmi->answers[kProcessQuery] = {
+        {{L"Name", L"System"}, {L"ExecutablePath", L""}},
+        {{L"Name", L"Twice.exe"}, {L"ExecutablePath", notepad}},
+        {{L"Name", L"twice.exe"}, {L"ExecutablePath", L"C:\\vostrel-quinbar-test\\plain.exe"}},
+        {{L"Name", L"Plain.exe"}, {L"ExecutablePath", L"C:\\Vostrel-Quinbar-Test\\plain.exe"}},
+        {{L"Name", L"plain.exe"}, {L"ExecutablePath", L"C:\\Vostrel-Quinbar-Test\\plain.exe"}},
+    };
+    for (const wchar_t *state : {L"Running", L"Stopped"}) {
+        wmi->answers[L"Win32_SystemDriver"] = {{{L"Name", L"mountmgr"}, {L"State", state}, {L"DisplayName", L"Mount"}}};
+        s_ZDTHOSTDataCollector.Collect_zdtHoSwVer(0, &staging);
+        s_ZDTHOSTDataCollector.Collect_zdtHoSwRunning(0, &staging);
+        const std::vector<std::string> rows = Running();
+        ASSERT_GE(rows.size(), 2u);
+        EXPECT_EQ(rows.size(), std::wstring(state) == L"Running" ? 3u : 2u);
+        // The plain file has no version resource: its lower-case path, no version.
+        EXPECT_EQ(rows.back(), "c:\\vostrel-quinbar-test\\plain.exe");
+        const uint32_t last = static_cast<uint32_t>(rows.size() - 1);
+        EXPECT_EQ(TextAt(&staging, EnterpriseOid({11, 2, 6, 1, 1, 3, last})), rows.back());
+        EXPECT_EQ(TextAt(&staging, EnterpriseOid({11, 2, 6, 1, 1, 4, last})), std::string());
+        for (uint32_t row = 0; row <= last; ++row) {
+            EXPECT_EQ(IntAt(&staging, EnterpriseOid({11, 2, 6, 1, 1, 1, row})), static_cast<int32_t>(row));
+            EXPECT_EQ(IntAt(&staging, EnterpriseOid({11, 2, 6, 1, 1, 6, row})), 1);
+            EXPECT_EQ(IntAt(&staging, EnterpriseOid({11, 2, 6, 1, 1, 7, row})), 2);
+        }
+    }
+    // Nothing of the maker's runs and no catalogue driver is found: no rows.
+    wmi->answers[kProcessQuery].clear();
+    std::vector<SW_VER_ENTRY> none = {Row(0, nullptr, nullptr)};
+    g_SwVerTable = none.data();
+    s_ZDTHOSTDataCollector.Collect_zdtHoSwVer(0, &staging);
+    s_ZDTHOSTDataCollector.Collect_zdtHoSwRunning(0, &staging);
+    EXPECT_TRUE(Running().empty());
+}
+
+// ---- Usage ---------------------------------------------------------------------------------
+
+class UsageTest : public SoftwareTest {
+protected:
+    void SetUp() override
+    {
+        SoftwareTest::SetUp();
+        CRegistry(HKEY_LOCAL_MACHINE, kBlackBoxParametersKey).DeleteValue(L"PollInterval_CPUUtilizationInMinutes");
+        UTILIZATION_TIMING::MinuteMs = 60000;
+    }
+    void TearDown() override
+    {
+        s_ZDTHOSTDataCollector.Terminate_zdtHoUtil();
+        s_ServiceParameters.EnableUtilization = 1;
+        UTILIZATION_TIMING::MinuteMs = 60000;
+        SoftwareTest::TearDown();
+    }
+    size_t Posts(char kind)
+    {
+        size_t count = 0;
+        for (const USAGE_POST &post : RecordedUsagePosts())
+            count += post.kind == kind;
+        return count;
+    }
+    bool WaitForPosts(char kind, size_t count, DWORD ms)
+    {
+        for (DWORD waited = 0; waited < ms; waited += 10) {
+            if (Posts(kind) >= count)
+                return true;
+            Sleep(10);
+        }
+        return Posts(kind) >= count;
+    }
+};
+
+TEST_F(UsageTest, ProcessorRowsAndRecords)
+{
+    ROWS rows = {{{L"Name", L"0,0"}, {L"PercentUserTime", L"12"}, {L"PercentPrivilegedTime", L"3"}},
+                 {{L"Name", L"0,_Total"}, {L"PercentUserTime", L"90"}, {L"PercentPrivilegedTime", L"90"}},
+                 {{L"Name", L"0,1"}, {L"PercentUserTime", L"40"}},
+                 {{L"Name", L"_Total"}, {L"PercentUserTime", L"26"}, {L"PercentPrivilegedTime", L"7"}}};
+    wmi->answers[kProcessorQuery] = rows;
+    s_ZDTHOSTDataCollector.Initialize_zdtHoUtil();  // no period: once, at once
+    ASSERT_TRUE(WaitForPosts('M', 1, 5000));
+    const auto &posts = RecordedUsagePosts();
+    ASSERT_EQ(posts.size(), 3u);
+    EXPECT_EQ(posts[0].entries, (std::vector<uint8_t>{12, 3, 40, 0}));
+    EXPECT_EQ(posts[1].numbers[3], 26u);
+    EXPECT_EQ(posts[1].numbers[4], 7u);
+    EXPECT_GT(posts[1].numbers[0], 0u);
+    PERFORMANCE_INFORMATION information = {};
+    ASSERT_TRUE(K32GetPerformanceInfo(&information, sizeof information));
+    EXPECT_EQ(posts[2].numbers[0], uint64_t{information.PhysicalTotal} * information.PageSize);
+
+    // 5000 processors: 4096 entries; the two other records still go.
+    ROWS many;
+    for (int i = 0; i < 5000; ++i)
+        many.push_back({{L"Name", L"0," + std::to_wstring(i)}, {L"PercentUserTime", L"1"}});
+    wmi->answers[kProcessorQuery] = many;
+    ClearRecordedPosts();
+    CRegistry volatileData(kBlackBoxVolatileKey);
+    ASSERT_TRUE(volatileData.Create(REG_OPTION_VOLATILE));
+    volatileData.SetDword(L"RelogBBForCpuUsage", 1);
+    s_ZDTHOSTDataCollector.Collect_zdtHoUtil(0, &staging);
+    EXPECT_FALSE(volatileData.ValueExists(L"RelogBBForCpuUsage"));
+    ASSERT_EQ(RecordedUsagePosts().size(), 3u);
+    EXPECT_EQ(RecordedUsagePosts()[0].numbers[0], 4096u);
+}
+
+TEST_F(UsageTest, DisabledDeletesRequestOnly)
+{
+    s_ServiceParameters.EnableUtilization = 0;
+    s_ZDTHOSTDataCollector.Initialize_zdtHoUtil();
+    CRegistry volatileData(kBlackBoxVolatileKey);
+    ASSERT_TRUE(volatileData.Create(REG_OPTION_VOLATILE));
+    volatileData.SetDword(L"RelogBBForCpuUsage", 1);
+    s_ZDTHOSTDataCollector.Collect_zdtHoUtil(0, &staging);
+    EXPECT_FALSE(volatileData.ValueExists(L"RelogBBForCpuUsage"));
+    Sleep(100);
+    EXPECT_TRUE(RecordedUsagePosts().empty());
+    EXPECT_FALSE(s_ZDTHOSTDataCollector.UtilizationTimerExists());
+}
+
+TEST_F(UsageTest, PeriodicTimer)
+{
+    // A minute of 20 ms: a period of 5 "minutes" samples every 100 ms, the first after 100 ms.
+    UTILIZATION_TIMING::MinuteMs = 20;
+    CRegistry(HKEY_LOCAL_MACHINE, kBlackBoxParametersKey).SetDword(L"PollInterval_CPUUtilizationInMinutes", 5);
+    const DWORD start = GetTickCount();
+    s_ZDTHOSTDataCollector.Initialize_zdtHoUtil();
+    ASSERT_TRUE(WaitForPosts('P', 1, 5000));
+    EXPECT_GE(GetTickCount() - start, 90u);
+    ASSERT_TRUE(WaitForPosts('P', 3, 5000));
+    s_ZDTHOSTDataCollector.Terminate_zdtHoUtil();
+    const size_t after = Posts('P');
+    Sleep(300);
+    EXPECT_EQ(Posts('P'), after);
+}
+
+TEST_F(UsageTest, ThrowingSamplingIsContained)
+{
+    wmi->throwOnQuery = true;
+    s_ZDTHOSTDataCollector.Initialize_zdtHoUtil();
+    Sleep(300);
+    EXPECT_TRUE(RecordedUsagePosts().empty());
+    wmi->throwOnQuery = false;
+    CRegistry volatileData(kBlackBoxVolatileKey);
+    ASSERT_TRUE(volatileData.Create(REG_OPTION_VOLATILE));
+    volatileData.SetDword(L"RelogBBForCpuUsage", 1);
+    s_ZDTHOSTDataCollector.Collect_zdtHoUtil(0, &staging);
+    EXPECT_EQ(Posts('P'), 1u);
+}
+
+TEST_F(UsageTest, TerminateWaitsForRunningSampling)
+{
+    wmi->queryDelayMs = 500;
+    s_ZDTHOSTDataCollector.Initialize_zdtHoUtil();
+    Sleep(150);  // the sampling is inside its query now
+    s_ZDTHOSTDataCollector.Terminate_zdtHoUtil();
+    EXPECT_EQ(Posts('M'), 1u);
+}
+
+} // namespace
