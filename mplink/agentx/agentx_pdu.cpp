@@ -350,6 +350,19 @@ uint8_t *MakeOctetStringVarBind(uint8_t *buffer, const uint8_t *name, const char
     return buffer;
 }
 
+uint8_t *MakeCountedOctetStringVarBind(uint8_t *buffer, const uint8_t *name, uint32_t count, const void *bytes)
+{
+    InitVarBind(buffer, MIBTYPE_OCTETSTRING, name);
+    uint8_t *data = GetVarBindData(buffer);
+    const size_t length = bytes ? count : 0;
+    PutAgentXU32(data + kOctetsLength, static_cast<uint32_t>(length));
+    if (length)
+        std::memcpy(data + kOctetsBytes, bytes, length);
+    const size_t size = AgentXOctetStringSizeFor(length);
+    std::memset(data + kOctetsBytes + length, 0, size - kOctetsBytes - length);
+    return buffer;
+}
+
 void SetLastSubId(uint8_t *oid, uint32_t id)
 {
     const size_t count = oid[kOidCount];
@@ -363,6 +376,16 @@ void SetLastTwoSubIds(uint8_t *oid, uint32_t a, uint32_t b)
     if (count >= 2) {
         PutAgentXU32(oid + kOidSubIds + 4 * (count - 2), a);
         PutAgentXU32(oid + kOidSubIds + 4 * (count - 1), b);
+    }
+}
+
+void SetLastThreeSubIds(uint8_t *oid, uint32_t a, uint32_t b, uint32_t c)
+{
+    const size_t count = oid[kOidCount];
+    if (count >= 3) {
+        PutAgentXU32(oid + kOidSubIds + 4 * (count - 3), a);
+        PutAgentXU32(oid + kOidSubIds + 4 * (count - 2), b);
+        PutAgentXU32(oid + kOidSubIds + 4 * (count - 1), c);
     }
 }
 
