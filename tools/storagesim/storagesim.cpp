@@ -393,7 +393,7 @@ CONFIGRET StorageSim::LocateDevNode(DEVINST *device, const char *deviceId, ULONG
     std::lock_guard<std::mutex> hold(m_Lock);
     std::string wanted = Lower(deviceId ? deviceId : "");
     for (size_t i = 0; i < m_Pci.size(); ++i) {
-        if (Lower(m_Pci[i].DeviceId) == wanted) {
+        if (Lower(m_Pci[i].DeviceId) == wanted && m_Pci[i].Locatable) {
             *device = static_cast<DEVINST>(i + 1);
             return CR_SUCCESS;
         }
@@ -413,6 +413,22 @@ CONFIGRET StorageSim::GetDevNodeRegistryProperty(DEVINST device, ULONG property,
         return node->Location.empty() ? CR_NO_SUCH_VALUE : CopyText(node->Location, buffer, length, type);
     case CM_DRP_SERVICE:
         return node->Service.empty() ? CR_NO_SUCH_VALUE : CopyText(node->Service, buffer, length, type);
+    case CM_DRP_FRIENDLYNAME:
+        return node->FriendlyName.empty() ? CR_NO_SUCH_VALUE : CopyText(node->FriendlyName, buffer, length, type);
+    case CM_DRP_DEVICEDESC:
+        return node->Description.empty() ? CR_NO_SUCH_VALUE : CopyText(node->Description, buffer, length, type);
+    case CM_DRP_HARDWAREID: {
+        if (node->HardwareIds.empty())
+            return CR_NO_SUCH_VALUE;
+        std::string multi;
+        for (const std::string &id : node->HardwareIds)
+            multi += id + '\0';
+        // CopyText adds the list's closing NUL.
+        CONFIGRET result = CopyText(multi, buffer, length, type);
+        if (type)
+            *type = REG_MULTI_SZ;
+        return result;
+    }
     case CM_DRP_UI_NUMBER:
         if (!node->UiNumber)
             return CR_NO_SUCH_VALUE;

@@ -52,6 +52,10 @@ struct SimPciDevice {
     std::string Service;                 // CM_DRP_SERVICE
     int Parent = -1;                     // index of the parent node, -1 for the root
     bool Present = true;
+    std::string FriendlyName = {};       // CM_DRP_FRIENDLYNAME
+    std::string Description = {};        // CM_DRP_DEVICEDESC
+    std::vector<std::string> HardwareIds = {};  // CM_DRP_HARDWAREID, a multi-string
+    bool Locatable = true;               // false: CM_Locate_DevNode fails for it
 };
 
 class StorageSim final : public IStoragePlatform {
