@@ -51,8 +51,9 @@ TEST(StdeqHardwareIds, NumbersFromTheTexts)
         EXPECT_EQ(c.sub, ids.SubClass);
         EXPECT_EQ(c.progIf, ids.ProgIf);
         ASSERT_EQ(!c.classCode.empty(), ids.ClassCodeOffset.has_value());
-        if (ids.ClassCodeOffset)
+        if (ids.ClassCodeOffset) {
             EXPECT_EQ(c.classCode, std::string(c.ids.data() + *ids.ClassCodeOffset));
+        }
     }
 }
 
