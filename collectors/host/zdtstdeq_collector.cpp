@@ -53,11 +53,9 @@ void ZDTSTDEQDataCollector::Collect(int firstRun, DATASTORE *staging)
     Collect_zdtSeUSBPort(firstRun, staging);
 }
 
-// The PCIe disks and the SD/USB kit are collected by steps of their own, which come with those
-// tables.
+// The PCIe disks are collected by steps of their own, which come with their table.
 void ZDTSTDEQDataCollector::Collect_zdtSePcieDisk(int, DATASTORE *) {}
 void ZDTSTDEQDataCollector::UpdatePcieDiskData() {}
-void ZDTSTDEQDataCollector::Collect_zdtSeUSBPort(int, DATASTORE *) {}
 
 void ZDTSTDEQDataCollector::ForgetDevices()
 {

@@ -77,6 +77,12 @@ private:
 
 extern ZDTSTDEQDataCollector s_ZDTSTDEQDataCollector;
 
+struct USB_KIT_STATE;
+// The kit's state of the last kit step that found the kit.
+extern USB_KIT_STATE s_UsbKitState;
+// One kit trap: the common frame with trap flags from the kit condition and the row index 1.
+void SendUsbKitTrap(unsigned trapNumber, int card, const USB_KIT_STATE &state);
+
 // The common frame of every trap of the collector: ENTERPRISE_ARC.0.trapNumber, sysName.0 (the
 // physical DNS name, "Unknown" when it cannot be read), the trap flags, then what addOwn adds.
 // Nothing happens when traps are disabled.

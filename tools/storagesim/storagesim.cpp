@@ -213,6 +213,25 @@ HANDLE StorageSim::OpenDevice(const char *path, DWORD, DWORD, DWORD, DWORD)
     return reinterpret_cast<HANDLE>(value);
 }
 
+BOOL StorageSim::ReadDevice(HANDLE device, void *buffer, DWORD size, DWORD *read)
+{
+    std::shared_ptr<SimDevice> target;
+    {
+        std::lock_guard<std::mutex> hold(m_Lock);
+        auto found = m_Handles.find(reinterpret_cast<uintptr_t>(device));
+        if (found == m_Handles.end() || !found->second.Open || !found->second.Device) {
+            ++m_UnknownHandles;
+            *read = 0;
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        target = found->second.Device;
+    }
+    const DWORD error = target->Read(buffer, size, read);
+    SetLastError(error);
+    return error == 0;
+}
+
 DWORD StorageSim::Dispatch(HANDLE device, DWORD code, void *in, DWORD inSize, void *out, DWORD outSize,
                            DWORD *returned, bool native)
 {

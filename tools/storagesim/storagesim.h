@@ -96,6 +96,7 @@ public:
                        DWORD *returned) override;
     LONG NativeDeviceControl(HANDLE device, ULONG code, void *in, ULONG inSize, void *out, ULONG outSize,
                              ULONG_PTR *information) override;
+    BOOL ReadDevice(HANDLE device, void *buffer, DWORD size, DWORD *read) override;
     BOOL CloseDevice(HANDLE handle) override;
     LONG OpenPhysicalMemory(HANDLE *section) override;
     LONG MapPhysicalMemory(HANDLE section, uint64_t offset, SIZE_T viewSize, const void **view) override;
