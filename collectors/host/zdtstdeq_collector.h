@@ -6,8 +6,6 @@
 #include <functional>
 #include <vector>
 
-struct TRAP_BUFFER;
-
 // One PCI function as the collector found it, zeroed before it is filled. A copy's class-code
 // text points into the copy's own IDs.
 struct PCI_DEVICE_INFO {
@@ -83,7 +81,5 @@ extern USB_KIT_STATE s_UsbKitState;
 // One kit trap: the common frame with trap flags from the kit condition and the row index 1.
 void SendUsbKitTrap(unsigned trapNumber, int card, const USB_KIT_STATE &state);
 
-// The common frame of every trap of the collector: ENTERPRISE_ARC.0.trapNumber, sysName.0 (the
-// physical DNS name, "Unknown" when it cannot be read), the trap flags, then what addOwn adds.
-// Nothing happens when traps are disabled.
-void SendStdeqTrap(unsigned trapNumber, int32_t flags, const std::function<void(TRAP_BUFFER *trap)> &addOwn);
+// The collector's traps take the host collectors' common frame.
+#include "host_trap.h"

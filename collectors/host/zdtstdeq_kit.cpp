@@ -192,7 +192,7 @@ void SendUsbKitTrap(unsigned trapNumber, int card, const USB_KIT_STATE &state)
     // The row's index is always 1, also when the data disk was not found.
     constexpr uint32_t kIndex = 1;
     const int counterCard = card >= 0 && card < static_cast<int>(kUsbKitCards) ? card : 0;
-    SendStdeqTrap(trapNumber, UsbKitTrapFlags(state.Condition), [&](TRAP_BUFFER *trap) {
+    SendHostTrap(trapNumber, UsbKitTrapFlags(state.Condition), [&](TRAP_BUFFER *trap) {
         uint8_t oid[AGENTX_PDU_BUFFER_SIZE / 8];
         uint8_t varbind[AGENTX_PDU_BUFFER_SIZE / 2];
         auto name = [&](uint32_t column) {

@@ -301,7 +301,7 @@ size_t ZDTSTDEQDataCollector::SavePciList(const std::vector<PCI_DEVICE_INFO> &cu
 void ZDTSTDEQDataCollector::SendPciTrap(unsigned trapNumber, const PCI_DEVICE_INFO &device)
 {
     LOG_INFO(L"ZDTSTDEQDataCollector::SendPciTrap", L"PCI device = %hs", device.Name);
-    SendStdeqTrap(trapNumber, kPciTrapFlags, [&](TRAP_BUFFER *trap) {
+    SendHostTrap(trapNumber, kPciTrapFlags, [&](TRAP_BUFFER *trap) {
         uint8_t oid[AGENTX_PDU_BUFFER_SIZE / 8];
         uint8_t varbind[AGENTX_PDU_BUFFER_SIZE / 4];
         const int32_t values[] = {device.Bus, device.Device, device.Function};

@@ -198,15 +198,24 @@ size_t WriteAgentXOid(uint8_t *destination, uint8_t prefix, uint8_t include, con
     return kOidSubIds + 4 * size_t(count);
 }
 
-size_t MakeAgentXOctetString(uint8_t *destination, const char *text)
+namespace {
+
+// The length, the bytes and zeroed padding; returns the bytes written.
+size_t WriteAgentXOctets(uint8_t *destination, const void *bytes, size_t length)
 {
-    const size_t length = text ? std::strlen(text) : 0;
     PutAgentXU32(destination + kOctetsLength, static_cast<uint32_t>(length));
     if (length)
-        std::memcpy(destination + kOctetsBytes, text, length);
+        std::memcpy(destination + kOctetsBytes, bytes, length);
     const size_t size = AgentXOctetStringSizeFor(length);
     std::memset(destination + kOctetsBytes + length, 0, size - kOctetsBytes - length);
     return size;
+}
+
+} // namespace
+
+size_t MakeAgentXOctetString(uint8_t *destination, const char *text)
+{
+    return WriteAgentXOctets(destination, text, text ? std::strlen(text) : 0);
 }
 
 size_t CopyVarBinds(uint8_t *destination, uint32_t count, const uint8_t *varbinds)
@@ -353,13 +362,7 @@ uint8_t *MakeOctetStringVarBind(uint8_t *buffer, const uint8_t *name, const char
 uint8_t *MakeCountedOctetStringVarBind(uint8_t *buffer, const uint8_t *name, uint32_t count, const void *bytes)
 {
     InitVarBind(buffer, MIBTYPE_OCTETSTRING, name);
-    uint8_t *data = GetVarBindData(buffer);
-    const size_t length = bytes ? count : 0;
-    PutAgentXU32(data + kOctetsLength, static_cast<uint32_t>(length));
-    if (length)
-        std::memcpy(data + kOctetsBytes, bytes, length);
-    const size_t size = AgentXOctetStringSizeFor(length);
-    std::memset(data + kOctetsBytes + length, 0, size - kOctetsBytes - length);
+    WriteAgentXOctets(GetVarBindData(buffer), bytes, bytes ? count : 0);
     return buffer;
 }
 
