@@ -286,4 +286,23 @@ TEST_F(StdeqKitTest, TrapsDisabledStillMoveTheStamp)
     EXPECT_EQ(std::optional<std::string>("2026:12:10:18:30:07:"), Stamp());
 }
 
+// One collection runs every step: the PCI tables and change list, then the kit.
+TEST_F(StdeqKitTest, OneCollectionRunsEveryStep)
+{
+    s_ZDTSTDEQDataCollector.ForgetDevices();
+    SimPciDevice nic;
+    nic.DeviceId = "PCI\\VEN_14E4&DEV_1657\\0";
+    nic.Location = "PCI bus 3, device 0, function 0";
+    nic.HardwareIds = {"PCI\\VEN_14E4&DEV_1657&CC_020000"};
+    sim.AddPciDevice(nic);
+    disk->SetRecords(kHealthyLog);
+    DATASTORE staging(false);
+    s_ZDTSTDEQDataCollector.Collect(1, &staging);
+    EXPECT_EQ(std::optional<int32_t>(3), IntAt(&staging, EnterpriseOid({1, 2, 13, 2, 1, 1, 3, 0, 0})));
+    EXPECT_EQ(1u, s_ZDTSTDEQDataCollector.PreviousPciList().size());
+    EXPECT_EQ(std::optional<int32_t>(1), Col(staging, 1));
+    SentTraps();
+    s_ZDTSTDEQDataCollector.ForgetDevices();
+}
+
 } // namespace
