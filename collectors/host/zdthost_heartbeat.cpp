@@ -6,6 +6,7 @@
 #include "common_log.h"
 #include "enterprise_arc.h"
 #include "host_text.h"
+#include "host_trap.h"
 #include "registry.h"
 #include "traps.h"
 
@@ -13,7 +14,6 @@ namespace {
 
 constexpr DWORD kTimeFormatChars = 64;   // with its NUL
 constexpr size_t kTimeFormatBytes = 32;  // the ANSI form
-constexpr size_t kComputerNameBytes = 260;
 
 HEARTBEAT_VALUES ReadHeartbeatValues(CRegistry &key)
 {
@@ -68,32 +68,16 @@ void ZDTHOSTDataCollector::SendZdtHoTestTrap(unsigned trapNumber, std::string te
 {
     LOG_VERBOSE(L"ZDTHOSTDataCollector::SendZdtHoTestTrap", L"ZDTHOSTDataCollector::SendZdtHoTestTrap(%d)\n",
                 static_cast<int>(trapNumber));
-    uint8_t trapOid[AGENTX_PDU_BUFFER_SIZE / 8];
-    EncodeAgentXOid(EnterpriseOid({0, 0}), trapOid);
-    SetLastSubId(trapOid, trapNumber);
-
-    char name[kComputerNameBytes] = {};
-    DWORD size = sizeof name;
-    if (!GetComputerNameExA(ComputerNamePhysicalDnsFullyQualified, name, &size))
-        strcpy(name, "Unknown");
-    name[sizeof name - 1] = '\0';
-
-    TRAP_BUFFER *trap = CreateTrap(trapOid);
-    if (trap == nullptr)
-        return;
-    uint8_t oid[AGENTX_PDU_BUFFER_SIZE / 8];
-    uint8_t varbind[AGENTX_PDU_BUFFER_SIZE / 2];
-    EncodeAgentXOid(MIBOID{1, 3, 6, 1, 2, 1, 1, 5, 0}, oid);
-    AddTrapVarBind(trap, MakeOctetStringVarBind(varbind, oid, name));
-    EncodeAgentXOid(EnterpriseOid({11, 2, 11, 1, 0}), oid);
-    AddTrapVarBind(trap, MakeIntegerVarBind(varbind, oid, 0));
-    if (trapNumber == kHeartbeatTrapNumber) {
+    SendHostTrap(trapNumber, 0, [&](TRAP_BUFFER *trap) {
+        if (trapNumber != kHeartbeatTrapNumber)
+            return;
         if (text.size() > kTrapTextBytes)
             text.resize(kTrapTextBytes);
+        uint8_t oid[AGENTX_PDU_BUFFER_SIZE / 8];
+        uint8_t varbind[AGENTX_PDU_BUFFER_SIZE / 2];
         EncodeAgentXOid(EnterpriseOid({11, 2, 8, 1, 0}), oid);
         AddTrapVarBind(trap, MakeOctetStringVarBind(varbind, oid, text.c_str()));
-    }
-    SendTrap(trap);
+    });
 }
 
 std::optional<uint32_t> ReadRegistryDword(CRegistry &key, const wchar_t *name)

@@ -18,7 +18,7 @@
 SW_VER_ENTRY *g_SwVerTable = g_ShippedSwVerTable;
 std::vector<SW_VER_EXTRA> g_SwVerExtra;
 bool g_DriversAndServicesLogged = false;
-std::function<std::vector<PCI_FUNCTION>()> s_PciFunctionSource = [] { return std::vector<PCI_FUNCTION>(); };
+std::function<std::vector<PCI_FUNCTION>()> s_PciFunctionSource = PresentPciFunctions;
 
 namespace {
 

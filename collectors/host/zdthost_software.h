@@ -93,8 +93,9 @@ int GetBiosServerGeneration();
 void CollectSoftwareVersions();
 void LogDriversAndServicesToBlackBox(const SERVICE_LIST &services);
 
-// The PCI functions present, with the driver service of each. The standard-equipment devices
-// feed it where they are read; without them it is empty.
+// The PCI functions present with the driver service of each, read from the configuration manager
+// through the device seam the standard-equipment collector uses. Tests may put another source.
+std::vector<PCI_FUNCTION> PresentPciFunctions();
 extern std::function<std::vector<PCI_FUNCTION>()> s_PciFunctionSource;
 
 FILE_DATE FileDateOf(const SYSTEMTIME &time);

@@ -198,15 +198,24 @@ size_t WriteAgentXOid(uint8_t *destination, uint8_t prefix, uint8_t include, con
     return kOidSubIds + 4 * size_t(count);
 }
 
-size_t MakeAgentXOctetString(uint8_t *destination, const char *text)
+namespace {
+
+// The length, the bytes and zeroed padding; returns the bytes written.
+size_t WriteAgentXOctets(uint8_t *destination, const void *bytes, size_t length)
 {
-    const size_t length = text ? std::strlen(text) : 0;
     PutAgentXU32(destination + kOctetsLength, static_cast<uint32_t>(length));
     if (length)
-        std::memcpy(destination + kOctetsBytes, text, length);
+        std::memcpy(destination + kOctetsBytes, bytes, length);
     const size_t size = AgentXOctetStringSizeFor(length);
     std::memset(destination + kOctetsBytes + length, 0, size - kOctetsBytes - length);
     return size;
+}
+
+} // namespace
+
+size_t MakeAgentXOctetString(uint8_t *destination, const char *text)
+{
+    return WriteAgentXOctets(destination, text, text ? std::strlen(text) : 0);
 }
 
 size_t CopyVarBinds(uint8_t *destination, uint32_t count, const uint8_t *varbinds)
@@ -350,6 +359,13 @@ uint8_t *MakeOctetStringVarBind(uint8_t *buffer, const uint8_t *name, const char
     return buffer;
 }
 
+uint8_t *MakeCountedOctetStringVarBind(uint8_t *buffer, const uint8_t *name, uint32_t count, const void *bytes)
+{
+    InitVarBind(buffer, MIBTYPE_OCTETSTRING, name);
+    WriteAgentXOctets(GetVarBindData(buffer), bytes, bytes ? count : 0);
+    return buffer;
+}
+
 void SetLastSubId(uint8_t *oid, uint32_t id)
 {
     const size_t count = oid[kOidCount];
@@ -363,6 +379,16 @@ void SetLastTwoSubIds(uint8_t *oid, uint32_t a, uint32_t b)
     if (count >= 2) {
         PutAgentXU32(oid + kOidSubIds + 4 * (count - 2), a);
         PutAgentXU32(oid + kOidSubIds + 4 * (count - 1), b);
+    }
+}
+
+void SetLastThreeSubIds(uint8_t *oid, uint32_t a, uint32_t b, uint32_t c)
+{
+    const size_t count = oid[kOidCount];
+    if (count >= 3) {
+        PutAgentXU32(oid + kOidSubIds + 4 * (count - 3), a);
+        PutAgentXU32(oid + kOidSubIds + 4 * (count - 2), b);
+        PutAgentXU32(oid + kOidSubIds + 4 * (count - 1), c);
     }
 }
 

@@ -211,10 +211,13 @@ size_t AgentXEncodedValueSize(const MIBVALUE_REF &value);
 uint8_t *InitVarBind(uint8_t *buffer, uint16_t type, const uint8_t *name);
 uint8_t *MakeIntegerVarBind(uint8_t *buffer, const uint8_t *name, int32_t value);
 uint8_t *MakeOctetStringVarBind(uint8_t *buffer, const uint8_t *name, const char *text);
-// Overwrite the last (two) sub-identifiers of an OID template with a row index. An OID with too
+// Bytes that may hold NULs: a count of 0 or null bytes gives an empty value.
+uint8_t *MakeCountedOctetStringVarBind(uint8_t *buffer, const uint8_t *name, uint32_t count, const void *bytes);
+// Overwrite the last (two, three) sub-identifiers of an OID template with a row index. An OID with too
 // few sub-identifiers is left alone.
 void SetLastSubId(uint8_t *oid, uint32_t id);
 void SetLastTwoSubIds(uint8_t *oid, uint32_t a, uint32_t b);
+void SetLastThreeSubIds(uint8_t *oid, uint32_t a, uint32_t b, uint32_t c);
 
 // ---- Bounded writer and the PDUs of the session --------------------------------------------------
 

@@ -15,6 +15,14 @@ public:
     // 0 with *returned set, or the Win32 error the driver would give. in and out may be the same
     // buffer (METHOD_BUFFERED requests are sent that way).
     virtual DWORD Control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize, DWORD *returned) = 0;
+    // A read from the device's start (every open reads from byte 0): 0 with *read set, or the
+    // Win32 error. Devices without data refuse it.
+    virtual DWORD Read(void *out, DWORD size, DWORD *read)
+    {
+        (void)out, (void)size;
+        *read = 0;
+        return ERROR_INVALID_FUNCTION;
+    }
 };
 
 // Something on the SAS fabric behind a CSMI controller that answers pass-through requests. The

@@ -213,6 +213,25 @@ HANDLE StorageSim::OpenDevice(const char *path, DWORD, DWORD, DWORD, DWORD)
     return reinterpret_cast<HANDLE>(value);
 }
 
+BOOL StorageSim::ReadDevice(HANDLE device, void *buffer, DWORD size, DWORD *read)
+{
+    std::shared_ptr<SimDevice> target;
+    {
+        std::lock_guard<std::mutex> hold(m_Lock);
+        auto found = m_Handles.find(reinterpret_cast<uintptr_t>(device));
+        if (found == m_Handles.end() || !found->second.Open || !found->second.Device) {
+            ++m_UnknownHandles;
+            *read = 0;
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        target = found->second.Device;
+    }
+    const DWORD error = target->Read(buffer, size, read);
+    SetLastError(error);
+    return error == 0;
+}
+
 DWORD StorageSim::Dispatch(HANDLE device, DWORD code, void *in, DWORD inSize, void *out, DWORD outSize,
                            DWORD *returned, bool native)
 {
@@ -393,13 +412,33 @@ CONFIGRET StorageSim::LocateDevNode(DEVINST *device, const char *deviceId, ULONG
     std::lock_guard<std::mutex> hold(m_Lock);
     std::string wanted = Lower(deviceId ? deviceId : "");
     for (size_t i = 0; i < m_Pci.size(); ++i) {
-        if (Lower(m_Pci[i].DeviceId) == wanted) {
+        if (Lower(m_Pci[i].DeviceId) == wanted && m_Pci[i].Locatable) {
             *device = static_cast<DEVINST>(i + 1);
             return CR_SUCCESS;
         }
     }
     return CR_NO_SUCH_DEVNODE;
 }
+
+namespace {
+
+// A REG_DWORD property as the configuration manager answers it.
+CONFIGRET CopyNumber(const std::optional<uint32_t> &value, void *buffer, ULONG *length, ULONG *type)
+{
+    if (!value)
+        return CR_NO_SUCH_VALUE;
+    if (type)
+        *type = REG_DWORD;
+    if (buffer == nullptr || *length < 4) {
+        *length = 4;
+        return CR_BUFFER_SMALL;
+    }
+    std::memcpy(buffer, &*value, 4);
+    *length = 4;
+    return CR_SUCCESS;
+}
+
+}  // namespace
 
 CONFIGRET StorageSim::GetDevNodeRegistryProperty(DEVINST device, ULONG property, ULONG *type, void *buffer,
                                                  ULONG *length, ULONG)
@@ -413,18 +452,28 @@ CONFIGRET StorageSim::GetDevNodeRegistryProperty(DEVINST device, ULONG property,
         return node->Location.empty() ? CR_NO_SUCH_VALUE : CopyText(node->Location, buffer, length, type);
     case CM_DRP_SERVICE:
         return node->Service.empty() ? CR_NO_SUCH_VALUE : CopyText(node->Service, buffer, length, type);
-    case CM_DRP_UI_NUMBER:
-        if (!node->UiNumber)
+    case CM_DRP_FRIENDLYNAME:
+        return node->FriendlyName.empty() ? CR_NO_SUCH_VALUE : CopyText(node->FriendlyName, buffer, length, type);
+    case CM_DRP_DEVICEDESC:
+        return node->Description.empty() ? CR_NO_SUCH_VALUE : CopyText(node->Description, buffer, length, type);
+    case CM_DRP_HARDWAREID: {
+        if (node->HardwareIds.empty())
             return CR_NO_SUCH_VALUE;
+        std::string multi;
+        for (const std::string &id : node->HardwareIds)
+            multi += id + '\0';
+        // CopyText adds the list's closing NUL.
+        CONFIGRET result = CopyText(multi, buffer, length, type);
         if (type)
-            *type = REG_DWORD;
-        if (buffer == nullptr || *length < 4) {
-            *length = 4;
-            return CR_BUFFER_SMALL;
-        }
-        std::memcpy(buffer, &*node->UiNumber, 4);
-        *length = 4;
-        return CR_SUCCESS;
+            *type = REG_MULTI_SZ;
+        return result;
+    }
+    case CM_DRP_UI_NUMBER:
+        return CopyNumber(node->UiNumber, buffer, length, type);
+    case CM_DRP_BUSNUMBER:
+        return CopyNumber(node->BusNumber, buffer, length, type);
+    case CM_DRP_ADDRESS:
+        return CopyNumber(node->Address, buffer, length, type);
     default:
         return CR_NO_SUCH_VALUE;
     }

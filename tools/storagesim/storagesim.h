@@ -52,6 +52,12 @@ struct SimPciDevice {
     std::string Service;                 // CM_DRP_SERVICE
     int Parent = -1;                     // index of the parent node, -1 for the root
     bool Present = true;
+    std::string FriendlyName = {};       // CM_DRP_FRIENDLYNAME
+    std::string Description = {};        // CM_DRP_DEVICEDESC
+    std::vector<std::string> HardwareIds = {};  // CM_DRP_HARDWAREID, a multi-string
+    bool Locatable = true;               // false: CM_Locate_DevNode fails for it
+    std::optional<uint32_t> BusNumber = {};  // CM_DRP_BUSNUMBER
+    std::optional<uint32_t> Address = {};    // CM_DRP_ADDRESS: device in the high 16 bits, function low
 };
 
 class StorageSim final : public IStoragePlatform {
@@ -92,6 +98,7 @@ public:
                        DWORD *returned) override;
     LONG NativeDeviceControl(HANDLE device, ULONG code, void *in, ULONG inSize, void *out, ULONG outSize,
                              ULONG_PTR *information) override;
+    BOOL ReadDevice(HANDLE device, void *buffer, DWORD size, DWORD *read) override;
     BOOL CloseDevice(HANDLE handle) override;
     LONG OpenPhysicalMemory(HANDLE *section) override;
     LONG MapPhysicalMemory(HANDLE section, uint64_t offset, SIZE_T viewSize, const void **view) override;

@@ -29,6 +29,16 @@ public:
     // block's Information in *information.
     virtual LONG NativeDeviceControl(HANDLE device, ULONG code, void *in, ULONG inSize, void *out, ULONG outSize,
                                      ULONG_PTR *information) = 0;
+    // ReadFile without overlapped I/O from a handle OpenDevice gave. A device opened with
+    // FILE_FLAG_NO_BUFFERING takes only sector-aligned buffers and sizes. FALSE with the thread's
+    // last error set on failure; platforms that read no devices refuse with ERROR_NOT_SUPPORTED.
+    virtual BOOL ReadDevice(HANDLE device, void *buffer, DWORD size, DWORD *read)
+    {
+        (void)device, (void)buffer, (void)size;
+        *read = 0;
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
     // CloseHandle, for device handles and the physical-memory section alike.
     virtual BOOL CloseDevice(HANDLE handle) = 0;
 

@@ -51,6 +51,10 @@ public:
             *information = status.Information;
         return result;
     }
+    BOOL ReadDevice(HANDLE device, void *buffer, DWORD size, DWORD *read) override
+    {
+        return ReadFile(device, buffer, size, read, nullptr);
+    }
     BOOL CloseDevice(HANDLE handle) override { return CloseHandle(handle); }
 
     LONG OpenPhysicalMemory(HANDLE *section) override

@@ -152,6 +152,34 @@ TEST(AgentXVarBind, OctetStringAndRowIndexTemplates)
     EXPECT_EQ(one, Bytes().oid(0, 0, {6}).b);
 }
 
+TEST(AgentXVarBind, ThreePartIndexAndCountedBytes)
+{
+    // bus . device . function on a column template; the count of sub-identifiers stays.
+    std::vector<uint8_t> name = Bytes().oid(0, 0, {1, 3, 6, 1, 4, 1, kArc, 1, 2, 13, 2, 1, 1, 0, 0, 0}).b;
+    SetLastThreeSubIds(name.data(), 3, 0, 1);
+    EXPECT_EQ(name, Bytes().oid(0, 0, {1, 3, 6, 1, 4, 1, kArc, 1, 2, 13, 2, 1, 1, 3, 0, 1}).b);
+    std::vector<uint8_t> two = Bytes().oid(0, 0, {7, 8}).b;
+    const std::vector<uint8_t> twoBefore = two;
+    SetLastThreeSubIds(two.data(), 1, 2, 3);
+    EXPECT_EQ(two, twoBefore);
+
+    // Bytes with a NUL inside keep their count; padding is zeroed over a dirty buffer.
+    const uint8_t bytes[] = {'a', 0, 'b', 0xFF, 'c'};
+    std::vector<uint8_t> varbind(160, 0xAA);
+    MakeCountedOctetStringVarBind(varbind.data(), name.data(), sizeof bytes, bytes);
+    Bytes expected = Bytes().u16(4).u16(0).oid(0, 0, {1, 3, 6, 1, 4, 1, kArc, 1, 2, 13, 2, 1, 1, 3, 0, 1});
+    const size_t head = expected.b.size();
+    expected.u32(5);
+    expected.b.insert(expected.b.end(), {'a', 0, 'b', 0xFF, 'c', 0, 0, 0});
+    EXPECT_EQ(std::vector<uint8_t>(varbind.begin(), varbind.begin() + VarBindSize(varbind.data())), expected.b);
+    for (const auto &[count, pointer] : {std::pair<uint32_t, const void *>{0, bytes}, {5, nullptr}}) {
+        std::fill(varbind.begin(), varbind.end(), 0xAA);
+        MakeCountedOctetStringVarBind(varbind.data(), name.data(), count, pointer);
+        EXPECT_EQ(VarBindSize(varbind.data()), head + 4);
+        EXPECT_EQ(std::vector<uint8_t>(varbind.begin() + head, varbind.begin() + head + 4), Bytes().u32(0).b);
+    }
+}
+
 // Each store value as the varbind the sub-agent sends for it.
 TEST(AgentXValue, EncodesEveryStoreType)
 {
