@@ -1,6 +1,8 @@
 // The iSCSI WMI layer and readers over a fake root\WMI, and the record keys they write.
 #include "iscsi_fixture.h"
 
+#include "datacollector.h"
+
 #include <cstring>
 
 using namespace iscsitest;
@@ -276,6 +278,35 @@ TEST_F(IscsiFixture, AFailedConnectKeepsTheLastRecords)
     UpdateIscsiData(&context);
     EXPECT_EQ(1u, Values(STORAGE_ROW_ISCSI_SESSION).size());
     EXPECT_EQ(1u, Values(STORAGE_ROW_ISCSI_INSTANCE).size());
+}
+
+} // namespace
+
+namespace {
+
+TEST(IscsiNextInstance, SlowProviderIsWaitedForUntilTheCollectorStops)
+{
+    ComPtr<IWbemClassObject> only = Object();
+    for (bool stopping : {false, true}) {
+        auto *enumerator = new FakeEnumerator({only});
+        enumerator->SetTimeouts(3);
+        HANDLE stop = CreateEventW(nullptr, TRUE, stopping ? TRUE : FALSE, nullptr);
+        DATACOLLECTOR::SetStopEvent(stop);
+        IWbemClassObject *object = nullptr;
+        HRESULT result = CoWMIGetNextClassInstance(enumerator, &object, true);
+        DATACOLLECTOR::SetStopEvent(nullptr);
+        CloseHandle(stop);
+        if (stopping) {
+            EXPECT_EQ(-1, result);
+            EXPECT_EQ(nullptr, object);
+        } else {
+            EXPECT_EQ(0, result);
+            EXPECT_EQ(only.Get(), object);
+            CoWMIRelease(object);
+        }
+        enumerator->Release();
+    }
+    EXPECT_EQ(1u, Fake(only)->References());
 }
 
 } // namespace
