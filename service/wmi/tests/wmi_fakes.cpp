@@ -1,5 +1,24 @@
 #include "wmi_fakes.h"
 
+namespace {
+
+// The one interface a fake answers besides IUnknown.
+template <class Interface> HRESULT QueryFake(Interface *self, REFIID riid, REFIID own, void **object)
+{
+    if (object == nullptr)
+        return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, own)) {
+        *object = self;
+        self->AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+} // namespace
+
+
 FakeClassObject::~FakeClassObject()
 {
     for (auto &[name, value] : m_Properties)
@@ -142,15 +161,7 @@ CIMTYPE CimTypeOf(VARTYPE type)
 
 HRESULT FakeClassObject::QueryInterface(REFIID riid, void **object)
 {
-    if (object == nullptr)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IWbemClassObject)) {
-        *object = static_cast<IWbemClassObject *>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    return QueryFake(static_cast<IWbemClassObject *>(this), riid, IID_IWbemClassObject, object);
 }
 
 ULONG FakeClassObject::AddRef()
@@ -184,15 +195,7 @@ HRESULT FakeClassObject::Get(LPCWSTR name, LONG, VARIANT *value, CIMTYPE *type, 
 
 HRESULT FakeEnumerator::QueryInterface(REFIID riid, void **object)
 {
-    if (object == nullptr)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumWbemClassObject)) {
-        *object = static_cast<IEnumWbemClassObject *>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    return QueryFake(static_cast<IEnumWbemClassObject *>(this), riid, IID_IEnumWbemClassObject, object);
 }
 
 ULONG FakeEnumerator::AddRef()
@@ -243,15 +246,7 @@ int FakeServices::EnumerationsOf(const std::wstring &name) const
 
 HRESULT FakeServices::QueryInterface(REFIID riid, void **object)
 {
-    if (object == nullptr)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IWbemServices)) {
-        *object = static_cast<IWbemServices *>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    return QueryFake(static_cast<IWbemServices *>(this), riid, IID_IWbemServices, object);
 }
 
 ULONG FakeServices::Release()
@@ -277,15 +272,7 @@ HRESULT FakeServices::CreateInstanceEnum(const BSTR className, LONG, IWbemContex
 
 HRESULT FakeLocator::QueryInterface(REFIID riid, void **object)
 {
-    if (object == nullptr)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IWbemLocator)) {
-        *object = static_cast<IWbemLocator *>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    return QueryFake(static_cast<IWbemLocator *>(this), riid, IID_IWbemLocator, object);
 }
 
 ULONG FakeLocator::Release()
