@@ -158,6 +158,32 @@ TEST_F(IscsiCollectorTest, RecordsReadByNumberAndWrongSizesSkipped)
     EXPECT_EQ(std::optional<std::string>("400001370080"), TextAt(&staging, EnterpriseOid({169, 2, 11, 1, 1, 8, 1})));
 }
 
+TEST_F(IscsiCollectorTest, TwelveInstancesTakenInNumberOrder)
+{
+    // Wine enumerates Instance10 before Instance2: the last instance is still the twelfth.
+    auto collect = [&](uint32_t lastSessions) {
+        std::vector<ComPtr<IWbemClassObject>> hbas, infos;
+        for (int i = 0; i < 12; ++i) {
+            std::wstring name = L"ROOT\\ISCSIPRT\\" + std::to_wstring(i);
+            std::wstring model = L"model-" + std::to_wstring(i);
+            hbas.push_back(Hba(name.c_str(), model.c_str()));
+            std::vector<ComPtr<IWbemClassObject>> sessions;
+            for (uint32_t s = 0; i == 11 && s < lastSessions; ++s)
+                sessions.push_back(Session(L"t", {1, 2, 3, 4, 5, static_cast<uint8_t>(s)}, 1, {}));
+            infos.push_back(Holder(name.c_str(), L"SessionCount", L"SessionsList", sessions));
+        }
+        services->SetClass(L"MSiSCSI_HBAInformation", hbas);
+        services->SetClass(L"MSiSCSI_InitiatorSessionInfo", infos);
+        services->SetClass(L"MSiSCSI_PortalInfoClass", {});
+        return Collect();
+    };
+    EXPECT_TRUE(collect(1).empty());
+    std::vector<RECORDED_PDU> pdus = collect(2);
+    ASSERT_EQ(1u, pdus.size());
+    EXPECT_EQ(OidText(EnterpriseOid({169, 2, 2, 1, 1, 2, 11})), OidText(pdus[0].varbinds[3].name));
+    EXPECT_EQ("model-11", pdus[0].varbinds[3].text);
+}
+
 TEST(IscsiRegisterTest, SixRegionsAndTheLastFailure)
 {
     RecordingSession session;
