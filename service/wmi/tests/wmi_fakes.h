@@ -20,6 +20,9 @@ public:
     void SetString(const std::wstring &name, const wchar_t *text);
     void SetInt(const std::wstring &name, VARTYPE type, long long value);
     void SetBytes(const std::wstring &name, const std::vector<uint8_t> &bytes);
+    // An embedded object (CIM_OBJECT), and an array of them (CIM_OBJECT | CIM_FLAG_ARRAY).
+    void SetObject(const std::wstring &name, IWbemClassObject *object);
+    void SetObjectArray(const std::wstring &name, const std::vector<IWbemClassObject *> &objects);
     ULONG References() const { return m_References; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override;
@@ -94,4 +97,67 @@ private:
     std::vector<ComPtr<IWbemClassObject>> m_Objects;
     size_t m_Position = 0;
     int m_Timeouts = 0;
+};
+
+// A namespace whose classes are lists of fake objects. A class it does not hold is answered as
+// Windows does (WBEM_E_INVALID_CLASS) or, with SetAbsentAsEmpty, as Wine does (an empty result).
+class FakeServices : public IWbemServices {
+public:
+    void SetClass(const std::wstring &name, std::vector<ComPtr<IWbemClassObject>> objects);
+    void SetAbsentAsEmpty(bool empty) { m_AbsentAsEmpty = empty; }
+    ULONG References() const { return m_References; }
+    int EnumerationsOf(const std::wstring &name) const;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_References; }
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    HRESULT STDMETHODCALLTYPE CreateInstanceEnum(const BSTR className, LONG flags, IWbemContext *context,
+                                                 IEnumWbemClassObject **enumerator) override;
+    HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR, LONG, IWbemContext *, IWbemServices **, IWbemCallResult **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryObjectSink(LONG, IWbemObjectSink **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetObject(const BSTR, LONG, IWbemContext *, IWbemClassObject **, IWbemCallResult **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetObjectAsync(const BSTR, LONG, IWbemContext *, IWbemObjectSink *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE PutClass(IWbemClassObject *, LONG, IWbemContext *, IWbemCallResult **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE PutClassAsync(IWbemClassObject *, LONG, IWbemContext *, IWbemObjectSink *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DeleteClass(const BSTR, LONG, IWbemContext *, IWbemCallResult **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DeleteClassAsync(const BSTR, LONG, IWbemContext *, IWbemObjectSink *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CreateClassEnum(const BSTR, LONG, IWbemContext *, IEnumWbemClassObject **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CreateClassEnumAsync(const BSTR, LONG, IWbemContext *, IWbemObjectSink *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE PutInstance(IWbemClassObject *, LONG, IWbemContext *, IWbemCallResult **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE PutInstanceAsync(IWbemClassObject *, LONG, IWbemContext *, IWbemObjectSink *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DeleteInstance(const BSTR, LONG, IWbemContext *, IWbemCallResult **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DeleteInstanceAsync(const BSTR, LONG, IWbemContext *, IWbemObjectSink *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext *, IWbemObjectSink *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR, const BSTR, LONG, IWbemContext *, IEnumWbemClassObject **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext *, IWbemObjectSink *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext *, IEnumWbemClassObject **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR, const BSTR, LONG, IWbemContext *, IWbemObjectSink *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR, const BSTR, LONG, IWbemContext *, IWbemClassObject *, IWbemClassObject **, IWbemCallResult **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext *, IWbemClassObject *, IWbemObjectSink *) override { return E_NOTIMPL; }
+
+private:
+    ULONG m_References = 1;
+    bool m_AbsentAsEmpty = false;
+    std::map<std::wstring, std::vector<ComPtr<IWbemClassObject>>> m_Classes;
+    std::map<std::wstring, int> m_Enumerations;
+};
+
+// A locator whose every connection is the one fake namespace (or fails with connectResult).
+class FakeLocator : public IWbemLocator {
+public:
+    explicit FakeLocator(FakeServices *services) : m_Services(ComPtr<FakeServices>::Share(services)) {}
+    HRESULT connectResult = S_OK;
+    std::wstring lastNamespace;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_References; }
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR nameSpace, const BSTR, const BSTR, const BSTR, LONG, const BSTR,
+                                            IWbemContext *, IWbemServices **services) override;
+
+private:
+    ULONG m_References = 1;
+    ComPtr<FakeServices> m_Services;
 };
