@@ -11,6 +11,8 @@ packages=(
   wine wine64
   # real peers of the tests and the demo
   snmpd snmptrapd snmp msitools wixl dmidecode libc-bin python3
+  # a real option ROM for the IDE RAID BIOS scan
+  seabios
 )
 
 missing=()
