@@ -200,7 +200,10 @@ template <class Record, class Collect> LONG GetRecords(Record *destination, int 
 
 } // namespace
 
-LONG IdeInit()
+namespace {
+LONG s_LastInitResult = -1;
+
+LONG Init()
 {
     IdeLayerState &state = State();
     state.AnsweredDisks = 0;
@@ -232,6 +235,15 @@ LONG IdeInit()
             state.AnsweredDisks += disk->Answered ? 1 : 0;
     return IdeRefresh(true);
 }
+} // namespace
+
+LONG IdeInit()
+{
+    s_LastInitResult = Init();
+    return s_LastInitResult;
+}
+
+LONG IdeInitResultForTest() { return s_LastInitResult; }
 
 LONG IdeGetControllers(IDE_CONTROLLER_RECORD *destination, int *count)
 {

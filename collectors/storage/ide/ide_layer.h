@@ -21,5 +21,7 @@ LONG IdeGetDisks(IDE_DISK_RECORD *destination, int *count);
 // restart resets and starts again, returning IdeInit's result.
 void IdeResetForTest();
 LONG IdeRestartForTest();
+// Tests only: the result of the last start (-1 before any).
+LONG IdeInitResultForTest();
 // Tests only: the overall condition of the last refresh.
 uint8_t IdeOverallConditionForTest();
