@@ -285,7 +285,9 @@ int IdeOpenPhysicalDrive(unsigned driveNumber, IDE_DEVICE_RECORD **out)
     return result;
 }
 
-int IdeOpenScsiPortDevice(unsigned portNumber, uint8_t phy, IDE_DEVICE_RECORD **out)
+namespace {
+// A new record on "\\.\Scsi%u:" with its address fields set by fill, typed by the port.
+template <class Fill> int OpenPortRecord(unsigned portNumber, IDE_DEVICE_RECORD **out, Fill fill)
 {
     IDE_DEVICE_RECORD *record = NewRecord();
     if (record == nullptr)
@@ -296,25 +298,23 @@ int IdeOpenScsiPortDevice(unsigned portNumber, uint8_t phy, IDE_DEVICE_RECORD **
         return result;
     }
     record->PortNumber = static_cast<uint8_t>(portNumber);
-    record->PhyId = phy;
+    fill(*record);
     return TypeOrClose(record, out);
+}
+} // namespace
+
+int IdeOpenScsiPortDevice(unsigned portNumber, uint8_t phy, IDE_DEVICE_RECORD **out)
+{
+    return OpenPortRecord(portNumber, out, [&](IDE_DEVICE_RECORD &record) { record.PhyId = phy; });
 }
 
 int IdeOpenScsiAddress(unsigned portNumber, uint8_t path, uint8_t target, uint8_t lun, IDE_DEVICE_RECORD **out)
 {
-    IDE_DEVICE_RECORD *record = NewRecord();
-    if (record == nullptr)
-        return LastError();
-    int result = OpenScsiPort(portNumber, &record->Port);
-    if (result != 0) {
-        IdeCloseDevice(record);
-        return result;
-    }
-    record->PortNumber = static_cast<uint8_t>(portNumber);
-    record->PathId = path;
-    record->TargetId = target;
-    record->Lun = lun;
-    return TypeOrClose(record, out);
+    return OpenPortRecord(portNumber, out, [&](IDE_DEVICE_RECORD &record) {
+        record.PathId = path;
+        record.TargetId = target;
+        record.Lun = lun;
+    });
 }
 
 int IdeCloseDevice(IDE_DEVICE_RECORD *record)

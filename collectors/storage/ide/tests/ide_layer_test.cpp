@@ -2,6 +2,7 @@
 #include "ide_layer.h"
 #include "sim_ata_disk.h"
 #include "sim_xide_raid.h"
+#include "ide_test_keys.h"
 #include "storage_keys.h"
 #include "storage_records.h"
 #include "storagesim.h"
@@ -54,18 +55,7 @@ TEST_F(IdeLayerTest, NoControllerLeavesEmptyKeysAndTheRevisions)
     EXPECT_EQ(count, 0);
     EXPECT_EQ(IdeGetDisks(nullptr, &count), 0);
     EXPECT_EQ(count, 0);
-    for (int row : {STORAGE_ROW_IDE_DEVICE, STORAGE_ROW_IDE_CONTROLLER, STORAGE_ROW_IDE_ATADISK,
-                    STORAGE_ROW_IDE_ATAPIDEVICE, STORAGE_ROW_IDE_LOGICALDRIVE}) {
-        char path[160];
-        std::snprintf(path, sizeof path, "SYSTEM\\%s", StorageKeyPath(row));
-        HKEY key = nullptr;
-        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key), ERROR_SUCCESS) << path;
-        DWORD values = 99;
-        RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
-                         nullptr);
-        EXPECT_EQ(values, 0u) << path;
-        RegCloseKey(key);
-    }
+    ExpectEmptyIdeKeys();
     BYTE revisions[8] = {};
     DWORD size = sizeof revisions;
     ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, "SYSTEM\\QZTLMStorage\\Ide", "SoftwareRevisions", RRF_RT_REG_BINARY,

@@ -1,6 +1,7 @@
 // The layer starts with the IDE collector's static instance, on the real system calls of the
 // Windows under the test: no simulator is installed before static initialisation.
 #include "ide_layer.h"
+#include "ide_test_keys.h"
 #include "storage_keys.h"
 #include "zdtide_collector.h"
 
@@ -25,18 +26,7 @@ TEST(IdeStartup, StaticStartOnTheRealSystem)
     EXPECT_EQ(IdeGetDisks(nullptr, &count), 0);
     EXPECT_EQ(count, 0);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
-    for (int row : {STORAGE_ROW_IDE_DEVICE, STORAGE_ROW_IDE_CONTROLLER, STORAGE_ROW_IDE_ATADISK,
-                    STORAGE_ROW_IDE_ATAPIDEVICE, STORAGE_ROW_IDE_LOGICALDRIVE}) {
-        char path[160];
-        std::snprintf(path, sizeof path, "SYSTEM\\%s", StorageKeyPath(row));
-        HKEY key = nullptr;
-        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key), ERROR_SUCCESS) << path;
-        DWORD values = 99;
-        RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
-                         nullptr);
-        EXPECT_EQ(values, 0u) << path;
-        RegCloseKey(key);
-    }
+    ExpectEmptyIdeKeys();
     DWORD size = 0;
     EXPECT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, "SYSTEM\\QZTLMStorage\\Ide", "SoftwareRevisions", RRF_RT_REG_BINARY,
                            nullptr, nullptr, &size),
