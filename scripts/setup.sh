@@ -15,6 +15,8 @@ packages=(
   util-linux iproute2
   # checks of generated files
   libxml2-utils
+  # a real option ROM for the IDE RAID BIOS scan
+  seabios
 )
 
 missing=()

@@ -134,11 +134,19 @@ DWORD SimCsmiController::Request(uint8_t *buffer, DWORD size, DWORD *returned)
         }
     } else {
         auto found = Payloads.find(code);
-        if (found == Payloads.end()) {
+        const std::vector<uint8_t> *answer = found == Payloads.end() ? nullptr : &found->second;
+        uint32_t set = 0;
+        if (code == 11 && size >= SIM_CSMI_HEADER + 4) {
+            std::memcpy(&set, payload, 4);
+            auto config = RaidConfigs.find(set);
+            if (config != RaidConfigs.end())
+                answer = &config->second;
+        }
+        if (answer == nullptr) {
             returnCode = kCsmiStatusFailed;
         } else {
-            size_t count = found->second.size() < room ? found->second.size() : room;
-            std::memcpy(payload, found->second.data(), count);
+            size_t count = answer->size() < room ? answer->size() : room;
+            std::memcpy(payload, answer->data(), count);
         }
     }
     std::memcpy(buffer + 20, &returnCode, 4);

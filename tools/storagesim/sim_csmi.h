@@ -18,6 +18,9 @@ public:
     // Payloads (the bytes after the 28-byte header) by control code; a code without a payload
     // answers ReturnCode 1 (CSMI_SAS_STATUS_FAILED).
     std::map<uint32_t, std::vector<uint8_t>> Payloads;
+    // RAID configuration payloads (code 11) by the request's set index; a set without one takes
+    // Payloads[11] when there is one.
+    std::map<uint32_t, std::vector<uint8_t>> RaidConfigs;
 
     void SetConfig(uint32_t boardId, uint8_t ioBusType, uint8_t bus, uint8_t device, uint8_t function,
                    const char *serial, std::array<uint16_t, 4> revision, std::array<uint16_t, 4> biosRevision);

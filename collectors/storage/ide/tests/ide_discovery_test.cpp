@@ -1,0 +1,267 @@
+#include "ide_discovery.h"
+#include "sim_ata_disk.h"
+#include "sim_xide_raid.h"
+#include "storagesim.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+std::shared_ptr<SimAtaDisk> AtaDisk(const char *serial, bool sata = false)
+{
+    auto disk = std::make_shared<SimAtaDisk>();
+    disk->SetIdentity("QZ DISK", serial, "F1", 1953525168);
+    if (sata)
+        disk->SetWord(76, 0x0006);
+    return disk;
+}
+
+class IdeDiscoveryTest : public testing::Test {
+protected:
+    void TearDown() override
+    {
+        m_State.Controllers.clear();
+        EXPECT_TRUE(m_Sim.OpenHandles().empty()) << m_Sim.OpenHandles().front();
+        EXPECT_EQ(m_Sim.DoubleCloses(), 0u);
+        EXPECT_EQ(m_Sim.UnknownHandleUses(), 0u);
+    }
+    IDE_CONTROLLER_NODE &Controller(size_t i) { return *m_State.Controllers.at(i); }
+
+    StorageSim m_Sim;
+    StorageSimScope m_Scope{m_Sim};
+    IDE_STATE m_State;
+    IDE_IDENTIFICATION_SLOTS m_Slots;
+};
+
+TEST_F(IdeDiscoveryTest, AtapiPortsPairIntoControllers)
+{
+    m_Sim.AddScsiPort(0, "atapi");
+    m_Sim.AddScsiPort(1, "ATAPI");
+    m_Sim.AddScsiPort(2, "Atapi");
+    m_Sim.AddScsiPort(3, "csa64xx");
+    m_Sim.AddScsiPort(5, "iaStorB")->BusType = 11;   // SATA bus type wins over the table
+    ASSERT_EQ(IdeScanControllers(&m_State), 0);
+    ASSERT_EQ(m_State.Controllers.size(), 4u);
+    struct Expect {
+        int32_t type;
+        uint8_t primary, secondary;
+        const char *name;
+    } expected[] = {
+        {IDE_TYPE_ATAPI, 0, 1, "Standard IDE Controller"},
+        {IDE_TYPE_ATAPI, 2, 255, "Standard IDE Controller"},
+        {IDE_TYPE_MIRTOL, 3, 255, "Mirtol ATA/100 IDE Controller"},
+        {IDE_TYPE_BUS, 5, 255, "Standard IDE Controller"},
+    };
+    for (size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(Controller(i).Type, expected[i].type);
+        EXPECT_EQ(Controller(i).PrimaryPort, expected[i].primary);
+        EXPECT_EQ(Controller(i).SecondaryPort, expected[i].secondary);
+        EXPECT_STREQ(Controller(i).Record.Name, expected[i].name);
+        EXPECT_EQ(Controller(i).Record.ControllerIndex, i);
+        EXPECT_EQ(Controller(i).Record.Condition, 1);
+        EXPECT_EQ(Controller(i).Record.ControllerStatus, 2);
+    }
+    // No PCI function behind the port's driver: 255 each.
+    EXPECT_STREQ(Controller(3).Record.PciLocation, "0000:FF:FF.FF");
+}
+
+TEST_F(IdeDiscoveryTest, BusPortGetsItsPciLocation)
+{
+    m_Sim.AddScsiPort(0, "storahci")->BusType = 11;
+    m_Sim.AddPciDevice({"PCI\\VEN_8086&DEV_2922\\3&1", "PCI bus 0, device 31, function 2", 0, "storahci", -1});
+    ASSERT_EQ(IdeScanControllers(&m_State), 0);
+    ASSERT_EQ(m_State.Controllers.size(), 1u);
+    EXPECT_STREQ(Controller(0).Record.PciLocation, "0000:00:1F.2");
+}
+
+TEST_F(IdeDiscoveryTest, DisksOnPrimaryAndSecondaryPorts)
+{
+    m_Sim.AddScsiPort(0, "atapi");
+    m_Sim.AddScsiPort(1, "atapi");
+    m_Sim.AddPhysicalDrive(0, 0, 0, 0, 0)->Disk = AtaDisk("A");
+    m_Sim.AddPhysicalDrive(1, 1, 0, 1, 0)->Disk = AtaDisk("B");
+    m_Sim.AddPhysicalDrive(2, 7, 0, 0, 0)->Disk = AtaDisk("C");   // a port that is no controller
+    ASSERT_EQ(IdeScanControllers(&m_State), 0);
+    ASSERT_EQ(IdeScanDisks(&m_State), 0);
+    ASSERT_EQ(Controller(0).Disks.size(), 2u);
+    const IDE_DISK_RECORD &a = Controller(0).Disks[0]->Record;
+    const IDE_DISK_RECORD &b = Controller(0).Disks[1]->Record;
+    EXPECT_STREQ(a.Serial, "A");
+    EXPECT_EQ(a.Channel, 2);
+    EXPECT_EQ(a.ChannelPosition, 2);
+    EXPECT_STREQ(b.Serial, "B");
+    EXPECT_EQ(b.Channel, 3);
+    EXPECT_EQ(b.ChannelPosition, 3);
+    EXPECT_STREQ(b.DiskName, "Disk 1");
+    EXPECT_EQ(b.DiskIndex, 1);
+}
+
+TEST_F(IdeDiscoveryTest, AtapiDevicesAndIdentificationSlots)
+{
+    auto primary = m_Sim.AddScsiPort(0, "atapi");
+    auto secondary = m_Sim.AddScsiPort(1, "atapi");
+    primary->Devices.push_back({0, 0, 0, 0, 1, MakeInquiry(0, false, "QZ", "HARD DISK", "1.0")});      // a disk: skipped
+    primary->Devices.push_back({0, 0, 1, 0, 1, MakeInquiry(0, true, "QZ", "ZIP 250", "4.1")});         // removable
+    secondary->Devices.push_back({0, 0, 1, 0, 1, MakeInquiry(5, true, "QZ", "DVD-ROM A", "1.00")});
+    secondary->Devices.push_back({0, 0, 1, 0, 1, MakeInquiry(5, true, "QZ", "DVD-ROM B", "2.00")});    // same position
+    secondary->Devices.push_back({0, 0, 0, 0, 1, MakeInquiry(5, true, "QZ", "CD-RW", "3.00")});
+    secondary->Devices.push_back({0, 0, 0, 1, 1, MakeInquiry(7, true, "QZ", "CD-RW", "3.00")});         // LUN 1 optical
+    ASSERT_EQ(IdeScanControllers(&m_State), 0);
+    ASSERT_EQ(IdeScanAtapi(&m_State, &m_Slots), 0);
+    auto &atapi = Controller(0).Atapi;
+    ASSERT_EQ(atapi.size(), 4u);
+    EXPECT_STREQ(atapi[0]->Record.Product, "QZ ZIP 250         ");
+    EXPECT_EQ(atapi[0]->Record.Kind, 3);
+    EXPECT_EQ(atapi[0]->Record.DeviceType, 2);
+    EXPECT_EQ(atapi[0]->Record.Channel, 2);
+    EXPECT_EQ(atapi[0]->Record.Position, 3);
+    EXPECT_EQ(atapi[1]->Record.DeviceType, 7);
+    EXPECT_EQ(atapi[1]->Record.Channel, 3);
+    EXPECT_STREQ(atapi[1]->Record.Revision, "1.00");
+    EXPECT_EQ(atapi[3]->Record.Kind, 2);   // the CD-RW with an optical LUN 1
+    EXPECT_EQ(atapi[3]->Record.DeviceIndex, 3);
+    // Secondary target 1 fills slot 3, the later drive's; the kind-2 drive fills none.
+    EXPECT_TRUE(m_Slots.Present[3]);
+    EXPECT_EQ(std::string(m_Slots.Records[3].Product).substr(0, 12), "QZ DVD-ROM B");
+    EXPECT_EQ(m_Slots.Records[3].Position, 3u);
+    EXPECT_FALSE(m_Slots.Present[0] || m_Slots.Present[1] || m_Slots.Present[2]);
+}
+
+TEST_F(IdeDiscoveryTest, CsmiControllerAndItsDisks)
+{
+    auto port = m_Sim.AddScsiPort(2, "iaStorE");
+    port->Csmi = std::make_shared<SimCsmiController>();
+    port->Csmi->SetConfig(IDE_BOARD_EMBEDDED_SATA_2, 3, 0, 31, 2, "SN-42", {1, 2, 3, 4}, {0, 0, 0, 0});
+    m_Sim.AddPciDevice({"PCI\\VEN_8086&DEV_2822\\3&1", "PCI bus 0, device 31, function 2", 9, "iaStorE", -1});
+    SimCsmiController::Phy phy;
+    std::vector<SimCsmiController::Phy> phys(3, phy);
+    const uint8_t address[8] = {0x50, 1, 2, 3, 4, 5, 6, 7};
+    phys[1].AttachedDeviceType = 0x10;
+    std::memcpy(phys[1].AttachedSasAddress, address, 8);
+    port->Csmi->SetPhys(phys);
+    auto disk = AtaDisk("SATA1", true);
+    port->Csmi->Attach(1, address, disk->StpTarget());
+    m_Sim.AddPhysicalDrive(0, 2, 0, 0, 0);
+    ASSERT_EQ(IdeScanControllers(&m_State), 0);
+    ASSERT_EQ(IdeScanDisks(&m_State), 0);
+    IDE_CONTROLLER_NODE &controller = Controller(0);
+    EXPECT_STREQ(controller.Record.Name, "Embedded SATA Controller #2");
+    EXPECT_STREQ(controller.Record.Version, "1.2.3.4");
+    EXPECT_STREQ(controller.Record.SerialNumber, "SN-42");
+    EXPECT_STREQ(controller.Record.PciLocation, "0000:00:1F.2");
+    EXPECT_EQ(controller.Record.SlotNumber, 9);
+    ASSERT_EQ(controller.Disks.size(), 1u);
+    EXPECT_STREQ(controller.Disks[0]->Record.Serial, "SATA1");
+    EXPECT_EQ(controller.Disks[0]->Record.ChannelPosition, 5);
+    ASSERT_EQ(IdeScanAtapi(&m_State, &m_Slots), 0);   // CSMI controllers are not scanned for ATAPI
+    EXPECT_TRUE(controller.Atapi.empty());
+}
+
+TEST_F(IdeDiscoveryTest, RaidControllerAndItsDisks)
+{
+    m_Sim.AddScsiPort(4, "MegaIDE");
+    auto raid = std::make_shared<SimXideRaid>();
+    raid->BoardId = IDE_BOARD_IDE_RAID_CSB6;
+    raid->Bus = 2, raid->Device = 3, raid->Function = 0;
+    raid->Disks[0] = AtaDisk("R0");
+    raid->Disks[3] = AtaDisk("R3");
+    raid->Disks[3]->Exceeded = true;
+    m_Sim.AddPhysicalDrive(0, 4, 0, 0, 0)->Disk = raid;
+    m_Sim.AddPhysicalDrive(1, 4, 0, 1, 0)->Disk = raid;   // the same controller: scanned once
+    ASSERT_EQ(IdeScanControllers(&m_State), 0);
+    ASSERT_EQ(IdeScanDisks(&m_State), 0);
+    IDE_CONTROLLER_NODE &controller = Controller(0);
+    EXPECT_STREQ(controller.Record.Name, "CSB-6 Ultra ATA-100 IDE RAID Controller");
+    EXPECT_STREQ(controller.Record.PciLocation, "0000:02:03.0");
+    EXPECT_EQ(controller.Record.SlotNumber, -1);   // no PCI device there
+    ASSERT_EQ(controller.Disks.size(), 2u);
+    EXPECT_STREQ(controller.Disks[0]->Record.Serial, "R0");
+    EXPECT_EQ(controller.Disks[0]->Record.Channel, 2);
+    EXPECT_EQ(controller.Disks[0]->Record.Status, IDE_DISK_OK);
+    EXPECT_STREQ(controller.Disks[1]->Record.Serial, "R3");
+    EXPECT_EQ(controller.Disks[1]->Record.Channel, 3);         // position 3 / 2 + 2
+    EXPECT_EQ(controller.Disks[1]->Record.ChannelPosition, 3);
+    EXPECT_EQ(controller.Disks[1]->Record.Status, IDE_DISK_THRESHOLD);
+    EXPECT_EQ(std::count(raid->Codes.begin(), raid->Codes.end(), 17u), 1);
+}
+
+std::vector<uint8_t> RaidRom(const char *signature, const char *text)
+{
+    std::vector<uint8_t> rom(0x8000, 0);
+    rom[0] = 0x55, rom[1] = 0xAA, rom[2] = 0x40;   // 32 KB
+    std::memcpy(&rom[6], signature, std::strlen(signature));
+    std::memcpy(&rom[0x1234], text, std::strlen(text));
+    return rom;
+}
+
+TEST_F(IdeDiscoveryTest, RaidBiosVersionFromTheOptionRom)
+{
+    // A real option ROM first: it carries no RAID signature and is passed over.
+    std::ifstream file("Z:\\usr\\share\\seabios\\vgabios-cirrus.bin", std::ios::binary);
+    ASSERT_TRUE(file) << "the seabios package provides the option ROM";
+    std::vector<uint8_t> vga((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_GE(vga.size(), 512u);
+    ASSERT_EQ(vga[0], 0x55);
+    ASSERT_EQ(vga[1], 0xAA);
+    m_Sim.SetPhysicalMemory(true);
+    m_Sim.AddMemoryWindow(0xC0000, vga);
+    char version[17] = {};
+    EXPECT_NE(IdeFindRaidBiosVersion(sizeof version, version, IDE_BOARD_IDE_RAID_INTEGRATED), 0);
+    EXPECT_STREQ(version, "");
+
+    m_Sim.AddMemoryWindow(0xCC800, RaidRom("megaraid", "ide raid bios version 2.10.0517 built"));
+    ASSERT_EQ(IdeFindRaidBiosVersion(sizeof version, version, IDE_BOARD_IDE_RAID_INTEGRATED), 0);
+    EXPECT_STREQ(version, "2.10.0517 bui");   // 13 characters
+    // The other boards look for another signature.
+    char other[17] = {};
+    EXPECT_NE(IdeFindRaidBiosVersion(sizeof other, other, 0x1234), 0);
+    m_Sim.AddMemoryWindow(0xD0000, RaidRom("HyperDisk", "Integrated Ultra ATA-100 Dual Channel IDE Controller\n\r"
+                                                        "(C)AMI, USA Version 1.02"));
+    ASSERT_EQ(IdeFindRaidBiosVersion(sizeof other, other, 0x1234), 0);
+    EXPECT_STREQ(other, "1.02");
+}
+
+TEST_F(IdeDiscoveryTest, RaidBiosTextOnlyInsideTheRomSize)
+{
+    m_Sim.SetPhysicalMemory(true);
+    std::vector<uint8_t> rom = RaidRom("MegaRAID", "IDE RAID BIOS Version 9.9");
+    rom[2] = 8;   // 4 KB: the text at 0x1234 lies beyond
+    m_Sim.AddMemoryWindow(0xC8000, rom);
+    char version[17] = {};
+    EXPECT_NE(IdeFindRaidBiosVersion(sizeof version, version, IDE_BOARD_IDE_RAID_CSB6), 0);
+}
+
+TEST_F(IdeDiscoveryTest, HotPlugOnABusController)
+{
+    m_Sim.AddScsiPort(0, "storahci")->BusType = 11;
+    auto first = m_Sim.AddPhysicalDrive(0, 0, 0, 0, 0);
+    first->Disk = AtaDisk("ONE", true);
+    ASSERT_EQ(IdeScanControllers(&m_State), 0);
+    ASSERT_EQ(IdeScanDisks(&m_State), 0);
+    ASSERT_EQ(Controller(0).Disks.size(), 1u);
+
+    m_Sim.AddPhysicalDrive(3, 0, 0, 1, 0)->Disk = AtaDisk("TWO", true);
+    ASSERT_EQ(IdeRescanDisks(&m_State), 0);
+    ASSERT_EQ(Controller(0).Disks.size(), 2u);
+    EXPECT_STREQ(Controller(0).Disks[1]->Record.Serial, "TWO");
+    EXPECT_EQ(Controller(0).Disks[1]->Record.DiskIndex, 1);
+    EXPECT_STREQ(Controller(0).Disks[1]->Record.DiskName, "Disk 3");
+
+    // The first disk goes: it keeps its record, with valid 0.
+    m_Sim.AddFault({.What = SimFault::Kind::Win32Error, .Path = "\\\\.\\PhysicalDrive0", .Code = 0x7C088,
+                    .Times = -1, .Error = 55});
+    m_Sim.AddFault({.What = SimFault::Kind::OpenError, .Path = "\\\\.\\PhysicalDrive0", .Times = -1,
+                    .Error = ERROR_FILE_NOT_FOUND});
+    ASSERT_EQ(IdeRescanDisks(&m_State), 0);
+    ASSERT_EQ(Controller(0).Disks.size(), 2u);
+    EXPECT_EQ(Controller(0).Disks[0]->Record.Valid, 0);
+    EXPECT_EQ(Controller(0).Disks[1]->Record.Valid, 1);
+}
+
+} // namespace
