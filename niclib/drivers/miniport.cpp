@@ -122,7 +122,6 @@ CMiniport &CMiniport::operator=(const CMiniport &source)
 
 DWORD CMiniport::Init(const wchar_t *path, const wchar_t *deviceName, uint64_t deviceNameSize, CMiniportList *list)
 {
-    (void)list;
     LOG_INFO(L"CMiniport::Init", L"DeviceName: %s size: %d", deviceName != nullptr ? deviceName : L"",
              static_cast<int>(deviceNameSize));
     if (path != nullptr) {
@@ -167,8 +166,12 @@ DWORD CMiniport::Init(const wchar_t *path, const wchar_t *deviceName, uint64_t d
         LOG_VERBOSE(L"CMiniport::Init", L"Can't validate media type. Return code: %d", static_cast<int>(result));
         return result;
     }
+    SetVlanId();
+    SetVlanName();
+    SetVlanIPv6AddressAndLacNumber();
     SetCurrentPhysAddr();
     SetPermPhysAddr();
+    GetTeamInfo(list);
     return 0;
 }
 

@@ -4,11 +4,20 @@
 // Every driver query of the library is a method of this class. Data-collection thread only.
 
 #include "nic_common.h"
+#include "nic_decode.h"
 #include "nic_platform.h"
 
 #include <cstdint>
+#include <string>
 
 class CMiniportList;
+
+// The library-wide team number: -1 at the start of every list build; the first team gets 0.
+extern int32_t g_NextTeamId;
+struct TEAMDATA;
+
+// The library-wide team number: -1 at the start of every list build; the first team gets 0.
+extern int32_t g_NextTeamId;
 
 // NDIS query device control and the OIDs the miniport layer asks.
 constexpr DWORD kIoctlNdisQueryGlobalStats = 0x00170002;
@@ -29,6 +38,8 @@ constexpr uint32_t kOidMandatoryBit = 0x100;
 constexpr DWORD kIntelFirmwareAnswerBytes = 72;
 
 constexpr uint32_t kMediumNotRead = 20;
+constexpr size_t kVlanNameChars = 257;
+constexpr size_t kVlanTextChars = 257;
 constexpr DWORD kMacBytes = 6;
 
 // Conditions: 1 other, 2 ok, 3 degraded, 4 failed.
@@ -68,6 +79,15 @@ public:
     DWORD UpdateEthernetXmitStats(const OIDSTATENTRY *rows, unsigned count);
     DWORD GetGenericCondition(MINIPORTDYNAMICDATA *data);
 
+    // Team and VLAN data from the driver or LBFO.
+    DWORD GetTeamInfo(CMiniportList *list);
+    int AddMSLBFOTeamMemberToMPList(const TEAMDATA &team, int index, CMiniportList *list);
+    int AddTeamMemberToMPList(const TEAMDATA &team, int index, CMiniportList *list);
+    DWORD SetVlanId();
+    DWORD SetVlanName();
+    int SetVlanIPv6AddressAndLacNumber();
+    int32_t GetTeamMemberStatus();
+
     uint8_t GetAdapterType() const { return m_AdapterType; }
     uint32_t GetPCIDeviceID() const { return m_PciId; }
     void SetPCIDeviceID(uint32_t id) { m_PciId = id; }
@@ -101,6 +121,11 @@ public:
 
 private:
     DWORD SetPhysAddr(bool current);
+    // The vendor-description query; *returned is the answer's byte count.
+    DWORD QueryDescription(uint8_t answer[128], DWORD *returned);
+    // The team GUID text as 8-bit text, or empty when there is none.
+    std::string TeamGuidAnsi() const;
+    int RegisterMember(const TEAMDATA &team, int index, const std::wstring &name, CMiniportList *list);
     void LogFailure(const wchar_t *function, uint32_t oid, DWORD error, bool warning);
 
     wchar_t *m_DeviceName = nullptr;

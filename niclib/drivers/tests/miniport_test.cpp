@@ -145,10 +145,15 @@ TEST_F(MiniportTest, OnlyTheFirstFailureOfAMiniportIsLogged)
         uint32_t oid;
         size_t lines;
     };
-    const Case cases[] = {{kOidGenMediaConnectStatus, 2}, {kOidTeamVlanId, 1}};
+    const Case cases[] = {{kOidGenMediaConnectStatus, 2}, {0xFF020295, 1}};
     for (const Case &c : cases) {
         NicFixture local;
+        // A plain NIC whose driver answers everything Init asks.
         local.Host().ndis.push_back({kDevice, kIoctlNdisQueryGlobalStats, kOidGenMediaInUse, 0, Word(1, 8)});
+        local.Host().ndis.push_back({kDevice, kIoctlNdisQueryGlobalStats, kOidGenVendorDescription, 0,
+                                     {'I', 'n', 't', 'e', 'l', 0}});
+        local.Host().ndis.push_back({kDevice, kIoctlNdisQueryGlobalStats, kOidTeamVlanId, 0, Word(0)});
+        local.Host().ndis.push_back({kDevice, kIoctlNdisQueryGlobalStats, kOidTeamVlanName, 0, {}});
         local.Host().ndis.push_back({kDevice, kIoctlNdisQueryGlobalStats, c.oid, 50, {}});
         local.Install();
         ConfigureVerboseLog(L"nic-miniport-log");
