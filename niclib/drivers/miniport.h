@@ -175,6 +175,13 @@ public:
     void Append(MINIPORTNODE *node);
     static MINIPORTNODE *AllocateMiniportNode();
 
+    // One miniport per admitted network-class interface, plus the team members found on the way:
+    // 0 when at least one interface reached CMiniport::Init, 8 when none did.
+    DWORD Init();
+    // The miniport behind an interface row, or none; it is marked assigned to the row's index.
+    CMiniport *AssignMiniport(const MIB_IFROW *row, const MIB_IPADDRTABLE *table);
+    CMiniport *FindMiniportByPhysAddr(DWORD index, const uint8_t *address, DWORD length) const;
+
     MINIPORTNODE *GetFirst() const { return m_First; }
     uint32_t GetCount() const { return m_Count; }
 
@@ -183,6 +190,11 @@ private:
     MINIPORTNODE *m_Last = nullptr;
     uint32_t m_Count = 0;
 };
+
+// 0 when the interface has an IPv4 address other than 0.0.0.0 in the table, else 2. The list
+// receives the interface's addresses (room for one per table row).
+DWORD GetIPbyIfIndex(DWORD index, DWORD *addresses, const MIB_IPADDRTABLE *table);
+const char *MyStrStr(const char *text, const char *pattern);
 
 // A copy of the text on the heap (none when out of memory).
 wchar_t *DuplicateText(const wchar_t *text);
