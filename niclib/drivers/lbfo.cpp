@@ -14,7 +14,6 @@ uint32_t g_LbfoTeamFound = 0;
 namespace {
 
 constexpr wchar_t kImplatPath[] = L"\\\\?\\compositebus#ms_implat_mp";
-const GUID kNdisLanClass = {0xad498944, 0x762f, 0x11d0, {0x8d, 0xcb, 0x00, 0xc0, 0x4f, 0xc3, 0x35, 0x8c}};
 
 std::wstring Widen(const char *text)
 {

@@ -11,7 +11,6 @@
 
 namespace {
 
-const GUID kNdisLanClass = {0xad498944, 0x762f, 0x11d0, {0x8d, 0xcb, 0x00, 0xc0, 0x4f, 0xc3, 0x35, 0x8c}};
 constexpr wchar_t kNetworkClass[] = L"{4d36e972-e325-11ce-bfc1-08002be10318}";
 
 const std::wstring &UsbPattern()
