@@ -322,4 +322,40 @@ TEST_F(TeamTest, LbfoTeamFromWmiRows)
     EXPECT_EQ(0, port->GetTeamPrimaryIndex()); // the administratively active member
 }
 
+TEST_F(TeamTest, LbfoParentGuidAndMemberRole)
+{
+    const std::wstring team = L"{CCCCCCCC-0000-0000-0000-000000000002}";
+    Row(L"SELECT * FROM MSFT_NetLbfoTeamNic WHERE InstanceID = \"" + team + L"\"",
+        {{L"Primary", B(false)}, {L"Team", S(L"T2")}, {L"Name", S(L"T2 - VLAN 5")}, {L"VlanID", U(5)}});
+    const std::wstring members = L"SELECT * FROM MSFT_NetLbfoTeamMember WHERE Team = \"T2\"";
+    Row(members, {{L"InstanceID", S(L"{eeeeeeee-0000-0000-0000-000000000000}")}, {L"OperationalMode", U(0)}});
+    Row(members, {{L"InstanceID", S(L"{eeeeeeee-0000-0000-0000-000000000002}")}, {L"OperationalMode", U(1)}});
+    Row(L"SELECT * FROM MSFT_NetLbfoTeamNic WHERE Team = \"T2\" AND Primary = True",
+        {{L"InstanceID", S(L"{INST-9}")}});
+    Row(L"SELECT * FROM MSFT_NetLbfoTeamMember WHERE InstanceID = \"{eeeeeeee-0000-0000-0000-000000000002}\"",
+        {{L"AdministrativeMode", U(1)}, {L"OperationalMode", U(4096)}});
+    NicHostDevice device;
+    device.id = L"COMPOSITEBUS\\MS_IMPLAT_MP\\9";
+    device.lanInterfaces = {L"\\\\?\\compositebus#ms_implat_mp#{inst-9}#{ad498944-762f-11d0-8dcb-00c04fc3358c}\\"
+                            L"{00000007-0000-0000-0000-00000000000a}"};
+    fixture.Host().devices.push_back(device);
+    ASSERT_EQ(S_OK, StartWmi());
+
+    const std::string guid(team.begin(), team.end());
+    TEAMDATA record;
+    uint32_t vlan = 0;
+    wchar_t parent[40] = {};
+    const uint64_t start = fixture.Ticks();
+    ASSERT_EQ(0, getTeamData(guid.c_str(), &record, nullptr, nullptr, &vlan, nullptr, parent, L"{PRIMARY}"));
+    EXPECT_EQ(4 * kLbfoQueryWaitMs, fixture.Ticks() - start); // the parent lookup is the fourth query
+    EXPECT_EQ(5u, vlan);
+    EXPECT_STREQ(L"{00000007-0000-0000-0000-00000000000A}", parent); // upper-cased
+    EXPECT_EQ(L"{EEEEEEEE-0000-0000-0000-000000000000}", TeamMemberName(record.members[0]));
+
+    EXPECT_EQ(4096, getMemberRole("{eeeeeeee-0000-0000-0000-000000000002}"));
+    EXPECT_EQ(-1, getMemberRole("{eeeeeeee-0000-0000-0000-000000000009}"));
+    // A GUID that would not fit the member query's 128 bytes is not asked about.
+    EXPECT_EQ(-1, getMemberRole(std::string(100, 'x').c_str()));
+}
+
 } // namespace
