@@ -63,6 +63,9 @@ struct NicPlatform {
     decltype(&::GetTickCount64) GetTickCount64;
 };
 
+// GUID_NDIS_LAN_CLASS: the device interfaces of the NICs' NDIS miniports.
+inline constexpr GUID kNdisLanClass = {0xad498944, 0x762f, 0x11d0, {0x8d, 0xcb, 0x00, 0xc0, 0x4f, 0xc3, 0x35, 0x8c}};
+
 // The functions of the system.
 const NicPlatform &RealNicPlatform();
 
