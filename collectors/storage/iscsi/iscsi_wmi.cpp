@@ -587,7 +587,8 @@ HRESULT wmiGetAllInstances(ISCSI_LISTS *context)
         status = wmiGet_EmbeddedClass1(context, indexSessionClass_MS);
     if (status == 0)
         status = wmiGet_MSiSCSI_InitiatorLoginStatistics(context);
-    if (status == WBEM_E_NOT_SUPPORTED || status == WBEM_E_INVALID_CLASS || status == E_INVALIDARG)
+    if (status == static_cast<HRESULT>(WBEM_E_NOT_SUPPORTED) || status == static_cast<HRESULT>(WBEM_E_INVALID_CLASS) ||
+        status == E_INVALIDARG)
         status = 0;
     CountInstancePortals(context);
     return status;

@@ -103,6 +103,7 @@ private:
 // Windows does (WBEM_E_INVALID_CLASS) or, with SetAbsentAsEmpty, as Wine does (an empty result).
 class FakeServices : public IWbemServices {
 public:
+    virtual ~FakeServices() = default;
     void SetClass(const std::wstring &name, std::vector<ComPtr<IWbemClassObject>> objects);
     void SetAbsentAsEmpty(bool empty) { m_AbsentAsEmpty = empty; }
     ULONG References() const { return m_References; }
@@ -147,6 +148,7 @@ private:
 // A locator whose every connection is the one fake namespace (or fails with connectResult).
 class FakeLocator : public IWbemLocator {
 public:
+    virtual ~FakeLocator() = default;
     explicit FakeLocator(FakeServices *services) : m_Services(ComPtr<FakeServices>::Share(services)) {}
     HRESULT connectResult = S_OK;
     std::wstring lastNamespace;
