@@ -35,7 +35,7 @@ cmake -S . -B build/bench-native -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_C
   -DCMAKE_CXX_COMPILER=clang++ -DTLM_BENCHMARKS=ON >/dev/null
 cmake --build build/bench-native -j4 --target store_bench
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j4 --target qzrtlm_sim oxbsim
+cmake --build --preset windows -j4 --target qzrtlm_sim oxbsim floor_bench
 
 median() { python3 -c 'import statistics,sys; print(f"{statistics.median(float(x) for x in sys.argv[1:]):.1f}")' "$@"; }
 
@@ -69,18 +69,20 @@ walk_part() {
   python3 - "$port" <<'PY' &
 import socket, sys
 s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(1)
-c, _ = s.accept(); c.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(4)
 while True:
-    data = c.recv(4096)
-    if not data:
-        break
-    c.sendall(data)
+    c, _ = s.accept(); c.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    while True:
+        data = c.recv(4096)
+        if not data:
+            break
+        c.sendall(data)
+    c.close()
 PY
   echo_pid=$!
+  pids+=($echo_pid)
   wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" 2>/dev/null || true
   "$wine_run" "$winedir" "$bindir/floor_bench.exe" tcp "$port" 3000 >>"$work/floor.txt"
-  wait "$echo_pid" 2>/dev/null || true
   tr -d '\r' <"$work/floor.txt" >"$work/floor.clean" && mv "$work/floor.clean" "$work/floor.txt"
 }
 
@@ -112,23 +114,34 @@ idle_part() {
   run sc start ndxtlm >/dev/null
   wait_for 60 grep -q 'axforward .*type=1$' "$work/sim1.txt" || fail "the service opened no AgentX session"
   sleep 5   # start-up work done
-  # The prefix's processes, by their environment: the service and the wineserver.
-  service_pid="" server_pid=""
-  for p in /proc/[0-9]*; do
-    tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
-    case "$(tr '\0' ' ' <"$p/cmdline" 2>/dev/null)" in
-      *qzrtlm_sim.exe*) service_pid=${p#/proc/} ;;
-      *wineserver*) server_pid=${p#/proc/} ;;
-    esac
-  done
-  [ -n "$service_pid" ] || fail "the service's process was not found"
+  # The prefix's processes, by their environment and command line (not the wrapper scripts).
+  prefix_pid() {
+    local p
+    for p in /proc/[0-9]*; do
+      tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
+      case "$(tr '\0' ' ' 2>/dev/null <"$p/cmdline")" in
+        *wine-run.sh*) ;;
+        *$1*) echo "${p#/proc/}"; return 0 ;;
+      esac
+    done
+    return 1
+  }
+  service_pid=$(prefix_pid qzrtlm_sim.exe) || fail "the service's process was not found"
+  server_pid=$(prefix_pid wineserver) || server_pid=""
+  rss() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
+  # For scale: what any Wine program holds resident (one that only waits).
+  run "$bindir/floor_bench.exe" wait 6 >/dev/null 2>&1 &
+  pids+=($!)
+  wait_for 20 prefix_pid "floor_bench.exe wait" >/dev/null || true
+  sleep 3
+  bare_pid=$(prefix_pid "floor_bench.exe wait") && bare=$(rss "$bare_pid") || bare=0
+  sleep 4   # gone before the idle period
   ticks() { [ -n "$1" ] && awk '{print $14 + $15}' "/proc/$1/stat" || echo 0; }
   s0=$(ticks "$service_pid") w0=$(ticks "$server_pid")
   sleep "$idle_seconds"
   s1=$(ticks "$service_pid") w1=$(ticks "$server_pid")
   hz=$(getconf CLK_TCK)
-  rss() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
-  echo "$idle_seconds $(( s1 - s0 )) $(( w1 - w0 )) $hz $(rss "$service_pid") $(rss "$(cat "$work/snmpd.pid")")" \
+  echo "$idle_seconds $(( s1 - s0 )) $(( w1 - w0 )) $hz $(rss "$service_pid") $(rss "$(cat "$work/snmpd.pid")") $bare" \
     >"$work/idle.txt"
 }
 
@@ -137,7 +150,7 @@ echo "== walk benchmark, hop trace and floor ($rounds rounds, $rows rows)"
 scripts/wine-stop.sh build/bench-windows/wine >/dev/null 2>&1 || true
 echo "== store benchmark"
 store_bench=$(find build/bench-native -name store_bench -type f | head -1)
-"$store_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true 2>/dev/null \
+"$store_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true 2>/dev/null \
   | grep '_median' >"$out/store.txt"
 echo "== idle service under the service control manager (${idle_seconds} s)"
 ( idle_part )
@@ -174,13 +187,14 @@ lines += ["# make bench: medians (us) and ratios; absolute times on this shared 
 traces = sorted(glob.glob(f"{out}/walk/trace.*"))
 table = subprocess.run([sys.executable, "tests/e2e/hop_table.py", *traces],
                        capture_output=True, text=True).stdout
-lines += table.rstrip().splitlines() + ["", "## store benchmark (store_bench, optimised native build, medians of 5)"]
+lines += table.rstrip().splitlines() + ["", "## store benchmark (store_bench, optimised native build, medians of 3)"]
 lines += [l.rstrip() for l in open(f"{out}/store.txt")]
-seconds, svc_ticks, srv_ticks, hz, svc_rss, snmpd_rss = (int(x) for x in open(f"{out}/idle/idle.txt").split())
+seconds, svc_ticks, srv_ticks, hz, svc_rss, snmpd_rss, bare_rss = (int(x) for x in open(f"{out}/idle/idle.txt").read().split())
 lines += ["", f"## idle service under the service control manager, AgentX session open, default settings ({seconds} s)",
           f"service CPU: {svc_ticks / hz:.2f} s = {100 * svc_ticks / hz / seconds:.3f} % of one core",
           f"its wineserver's CPU: {srv_ticks / hz:.2f} s = {100 * srv_ticks / hz / seconds:.3f} % of one core",
-          f"service resident set: {svc_rss} KiB; snmpd's: {snmpd_rss} KiB; ratio {svc_rss / snmpd_rss:.2f}"]
+          f"service resident set: {svc_rss} KiB; snmpd's: {snmpd_rss} KiB; ratio {svc_rss / snmpd_rss:.2f}",
+          f"for scale, a Wine program that only waits: {bare_rss} KiB; the service above it: {svc_rss - bare_rss} KiB"]
 open(results, "w").write("\n".join(lines) + "\n")
 print("\n".join(lines))
 PY

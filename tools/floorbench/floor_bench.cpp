@@ -4,6 +4,7 @@
 //   floor_bench.exe pipe N          message round trips through a named pipe to a child process
 //   floor_bench.exe tcp PORT N      round trips to a TCP echo server on 127.0.0.1:PORT
 //   floor_bench.exe event N         hand-offs between two threads through auto-reset events
+//   floor_bench.exe wait SECONDS    does nothing (the resident set of any Wine program)
 //   floor_bench.exe pipe-echo NAME  (the child of "pipe")
 //
 // Each prints "<what> <median us>" for one round trip (one hand-off for "event").
@@ -168,6 +169,10 @@ int wmain(int argc, wchar_t **argv)
         return Tcp(_wtoi(argv[2]), _wtoi(argv[3]));
     if (what == L"event" && argc > 2)
         return Event(_wtoi(argv[2]));
-    fprintf(stderr, "usage: floor_bench.exe pipe N | tcp PORT N | event N\n");
+    if (what == L"wait" && argc > 2) {
+        Sleep(static_cast<DWORD>(_wtoi(argv[2])) * 1000);
+        return 0;
+    }
+    fprintf(stderr, "usage: floor_bench.exe pipe N | tcp PORT N | event N | wait SECONDS\n");
     return 2;
 }

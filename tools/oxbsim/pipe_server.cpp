@@ -55,7 +55,7 @@ private:
 
 bool SimChannel::StartRead(HANDLE pipe, HANDLE event, OVERLAPPED *overlapped, std::vector<uint8_t> &buffer)
 {
-    ResetEvent(event);
+    // ReadFile resets the event itself.
     *overlapped = OVERLAPPED{};
     overlapped->hEvent = event;
     if (ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr, overlapped))
