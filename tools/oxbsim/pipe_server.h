@@ -1,6 +1,6 @@
 #pragma once
 // The pipe server: the simulated channel driver. It serves the control pipe, makes one channel per
-// control connection (its data pipe, its busy semaphore, its driver state), answers the control
+// control connection (its data pipe, its busy counter, its driver state), answers the control
 // exchange, reads the channel's packets, hands them to the responders and writes the replies as
 // the fault injector shaped them.
 

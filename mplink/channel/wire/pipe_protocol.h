@@ -10,7 +10,7 @@
 // Control request: u32 magic "CTRL", u32 id, u32 code, u32 input size, input bytes.
 // Control reply:   u32 magic "RPLY", u32 id, u32 Win32 error, u32 output size, output bytes.
 // The first exchange of a control pipe attaches it (code 0); its reply carries the u32 channel
-// number that names the data pipe and the busy semaphore of the channel.
+// number that names the data pipe and the busy counter of the channel.
 
 #include <cstddef>
 #include <cstdint>
