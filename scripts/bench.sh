@@ -88,7 +88,9 @@ PY
 
 # ---- 5: the idle service under the service control manager --------------------------------------
 idle_part() {
-  winedir=$root/build/windows/wine
+  # The shipped build's binaries, in a prefix of the benchmark's tree: tests running in
+  # build/windows meanwhile end that tree's wineservers when they finish.
+  winedir=$root/build/bench-windows/wine
   bindir=$root/build/windows/bin
   work=$out/idle
   # shellcheck source=../tests/e2e/snmp_e2e_lib.sh
@@ -154,7 +156,7 @@ store_bench=$(find build/bench-native -name store_bench -type f | head -1)
   | grep '_median' >"$out/store.txt"
 echo "== idle service under the service control manager (${idle_seconds} s)"
 ( idle_part )
-scripts/wine-stop.sh build/windows/wine >/dev/null 2>&1 || true
+scripts/wine-stop.sh build/bench-windows/wine >/dev/null 2>&1 || true
 
 # ---- the results file ---------------------------------------------------------------------------
 python3 - "$out" "$results" "$rows" "$rounds" <<'PY'
