@@ -1,8 +1,9 @@
 # The two commands of the project. Both install what is missing first.
 #   make test   build both flavours and run every test (native sanitizers, fuzz targets, Wine)
 #   make demo   run the service under Wine and show what a user would look at
+#   make bench  the benchmark: walk, per-hop table, floor, store, idle service (scripts/bench_results.txt)
 
-.PHONY: all setup build test demo clean
+.PHONY: all setup build test demo bench clean
 
 all: build
 
@@ -19,6 +20,9 @@ test: setup
 demo: setup
 	cmake --preset windows >/dev/null && cmake --build --preset windows
 	scripts/demo.sh
+
+bench: setup
+	scripts/bench.sh
 
 clean:
 	-scripts/wine-stop.sh build/windows/wine

@@ -147,37 +147,27 @@ private:
     ULONGLONG m_Start;
 };
 
-// Holds the slot of one kind for the duration of an operation.
+// Holds the slot of one kind for the duration of an operation. The flag and the waiter count are
+// sequentially consistent: a releaser that clears Busy before a waiter counts itself is seen by
+// the waiter's next try, and one that clears it after sees the count and signals Free.
 class SlotHold {
 public:
     SlotHold(CI_DEVICE *device, CI_IO_SLOT &slot, const Deadline &deadline) : m_Slot(slot)
     {
-        HANDLE abort = device->AbortEvent.load();
-        HANDLE waits[3] = {slot.Free.Get(), device->Closing.Get(), abort};
-        DWORD count = abort != nullptr ? 3 : 2;
-        // The slot comes first: a free slot is taken even when the abort event is already set,
-        // as an operation that completes at once would still complete.
-        switch (WaitForMultipleObjects(count, waits, FALSE, deadline.Remaining())) {
-        case WAIT_OBJECT_0:
+        if (TryTake()) {
             m_Error = ERROR_SUCCESS;
-            break;
-        case WAIT_OBJECT_0 + 1:
-            m_Error = ERROR_FILE_INVALID;
-            break;
-        case WAIT_OBJECT_0 + 2:
-            m_Error = ERROR_OPERATION_ABORTED;
-            break;
-        case WAIT_TIMEOUT:
-            m_Error = ERROR_SEM_TIMEOUT;
-            break;
-        default:
-            m_Error = GetLastError();
-            break;
+            return;
         }
+        ++m_Slot.Waiters;
+        m_Error = WaitForSlot(device, deadline);
+        --m_Slot.Waiters;
     }
     ~SlotHold()
     {
-        if (m_Error == ERROR_SUCCESS)
+        if (m_Error != ERROR_SUCCESS)
+            return;
+        m_Slot.Busy = false;
+        if (m_Slot.Waiters.load() != 0)
             SetEvent(m_Slot.Free.Get());
     }
     SlotHold(const SlotHold &) = delete;
@@ -185,6 +175,35 @@ public:
     DWORD Error() const { return m_Error; }
 
 private:
+    bool TryTake() { return !m_Slot.Busy.exchange(true); }
+
+    DWORD WaitForSlot(CI_DEVICE *device, const Deadline &deadline)
+    {
+        HANDLE abort = device->AbortEvent.load();
+        HANDLE waits[3] = {m_Slot.Free.Get(), device->Closing.Get(), abort};
+        DWORD count = abort != nullptr ? 3 : 2;
+        for (;;) {
+            // The slot comes first: a free slot is taken even when the abort event is already
+            // set, as an operation that completes at once would still complete.
+            if (TryTake())
+                return ERROR_SUCCESS;
+            // Free may carry a signal meant for a waiter that already took the slot: then the
+            // try above fails again and the wait goes on.
+            switch (WaitForMultipleObjects(count, waits, FALSE, deadline.Remaining())) {
+            case WAIT_OBJECT_0:
+                continue;
+            case WAIT_OBJECT_0 + 1:
+                return ERROR_FILE_INVALID;
+            case WAIT_OBJECT_0 + 2:
+                return ERROR_OPERATION_ABORTED;
+            case WAIT_TIMEOUT:
+                return TryTake() ? ERROR_SUCCESS : ERROR_SEM_TIMEOUT;
+            default:
+                return GetLastError();
+            }
+        }
+    }
+
     CI_IO_SLOT &m_Slot;
     DWORD m_Error = ERROR_GEN_FAILURE;
 };
@@ -206,7 +225,7 @@ DWORD RunOperation(CI_DEVICE *device, CI_IO_SLOT CI_DEVICE::*slotOfKind, const C
     if (hold.Error() != ERROR_SUCCESS)
         return hold.Error();
 
-    ResetEvent(slot.Completion.Get());
+    // The backend's ReadFile, WriteFile or DeviceIoControl resets the OVERLAPPED's event itself.
     slot.Overlapped = OVERLAPPED{};
     slot.Overlapped.hEvent = slot.Completion.Get();
 
@@ -325,7 +344,7 @@ DWORD CiDeviceCreate(const GUID *interfaceClass, DWORD reopenAllowed, CI_DEVICE 
         if (!created)
             break;
         slot->Completion.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        slot->Free.Reset(CreateEventW(nullptr, FALSE, TRUE, nullptr));
+        slot->Free.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
         created = slot->Completion && slot->Free;
         slot->Overlapped.hEvent = slot->Completion.Get();
     }

@@ -21,12 +21,16 @@ struct CI_DEVICE_CLASS {
 };
 
 // One completion slot per kind of operation. Only one operation of a kind is in flight on a
-// record at a time: the next one waits for Free (with its own time-out and abort event), so two
-// threads writing to one channel never share an OVERLAPPED.
+// record at a time, so two threads writing to one channel never share an OVERLAPPED. The slot is
+// taken with an atomic flag, which costs no system call; only a thread that finds it taken
+// counts itself in Waiters and waits for Free (with its own time-out and abort event), and only
+// then does the holder signal Free on release.
 struct CI_IO_SLOT {
     OVERLAPPED Overlapped{};
     UniqueHandle Completion;      // manual-reset, the OVERLAPPED's event
-    UniqueHandle Free;            // auto-reset, signalled while no operation of the kind runs
+    UniqueHandle Free;            // auto-reset, signalled on release while a thread waits
+    std::atomic<bool> Busy{false};
+    std::atomic<LONG> Waiters{0};
 };
 
 struct CI_DEVICE {

@@ -1,9 +1,11 @@
 #include "ax_transport.h"
 
 #include "channel_status.h"
+#include "hop_trace.h"
 #include "common_log.h"
 #include "kdl_intake.h"
 #include "registry.h"
+#include "unique_handle.h"
 
 #include <cstring>
 #include <stdexcept>
@@ -392,8 +394,10 @@ int AXTRANSPORT_SMIF::Send(const uint8_t *pdu)
     auto packet = std::make_unique<uint8_t[]>(SMIF_MAX_PACKET);
     if (BuildSmifPassthruPacket(pdu, SMIF_MAX_PDU, packet.get()) == 0)
         return AXResult_GenErr;
+    TLM_HOP("ax.send");
     if (m_Channel->Send(packet.get()) != kCiSuccess)
         return m_Channel->IsUsable() ? AXResult_NotOpen : AXResult_GenErr;
+    TLM_HOP("ax.sent");
     return AXResult_Ok;
 }
 
@@ -440,13 +444,13 @@ void PENDING_RESPONSE::Fail()
 
 void PENDING_LIST::Add(const std::shared_ptr<PENDING_RESPONSE> &record)
 {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    SrwExclusive hold(&m_Lock);
     m_Records.push_back(record);
 }
 
 void PENDING_LIST::Remove(const PENDING_RESPONSE *record)
 {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    SrwExclusive hold(&m_Lock);
     m_Records.remove_if([record](const auto &r) { return r.get() == record; });
 }
 
@@ -455,7 +459,7 @@ std::shared_ptr<PENDING_RESPONSE> PENDING_LIST::Match(const uint8_t *packet, siz
     uint32_t key = 0;
     if (!ByteReader(packet, received).U32(smiflayout::kSequence, &key))
         return nullptr;
-    std::lock_guard<std::mutex> hold(m_Lock);
+    SrwExclusive hold(&m_Lock);
     for (auto it = m_Records.begin(); it != m_Records.end(); ++it) {
         if ((*it)->Key() == key) {
             std::shared_ptr<PENDING_RESPONSE> found = *it;
@@ -468,7 +472,7 @@ std::shared_ptr<PENDING_RESPONSE> PENDING_LIST::Match(const uint8_t *packet, siz
 
 void PENDING_LIST::FailAll()
 {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    SrwExclusive hold(&m_Lock);
     for (const auto &record : m_Records)
         record->Fail();
     m_Records.clear();
@@ -476,11 +480,11 @@ void PENDING_LIST::FailAll()
 
 size_t PENDING_LIST::Size()
 {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    SrwExclusive hold(&m_Lock);
     return m_Records.size();
 }
 
-PDU_QUEUE::PDU_QUEUE() : m_Event(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+PDU_QUEUE::PDU_QUEUE() : m_Event(CreateEventW(nullptr, FALSE, FALSE, nullptr))
 {
     if (m_Event == nullptr)
         throw std::runtime_error("Can't create notification event");
@@ -501,44 +505,60 @@ void PDU_QUEUE::Push(const uint8_t *pdu, size_t length)
         return;
     std::memset(block.get(), 0, SMIF_MAX_PDU);
     std::memcpy(block.get(), pdu, length);
-    std::lock_guard<std::mutex> hold(m_Lock);
-    m_Blocks.push_back(std::move(block));
+    {
+        SrwExclusive hold(&m_Lock);
+        m_Blocks.push_back(std::move(block));
+    }
+    // Set after the lock is released, so the woken thread does not find it still held.
+    TLM_HOP("ax.push");
     SetEvent(m_Event);
 }
 
-int PDU_QUEUE::Pop(uint8_t *pdu, HANDLE abortEvent, DWORD timeoutMs)
+bool PDU_QUEUE::TryTake(uint8_t *pdu)
 {
-    HANDLE waits[2] = {m_Event, abortEvent};
-    if (WaitForMultipleObjects(abortEvent != nullptr ? 2 : 1, waits, FALSE, timeoutMs) != WAIT_OBJECT_0)
-        return AXResult_Timeout;
     std::unique_ptr<uint8_t[]> block;
     {
-        std::lock_guard<std::mutex> hold(m_Lock);
-        if (m_Blocks.empty()) {
-            ResetEvent(m_Event);
-            return AXResult_Timeout;
-        }
+        SrwExclusive hold(&m_Lock);
+        if (m_Blocks.empty())
+            return false;
         block = std::move(m_Blocks.front());
         m_Blocks.pop_front();
-        if (m_Blocks.empty())
-            ResetEvent(m_Event);
     }
     // Only whole PDUs were queued: their own length fits the block.
     size_t length = SmifPduLength(block.get(), SMIF_MAX_PDU);
     std::memcpy(pdu, block.get(), length);
-    return AXResult_Ok;
+    return true;
+}
+
+int PDU_QUEUE::Pop(uint8_t *pdu, HANDLE abortEvent, DWORD timeoutMs)
+{
+    // The queue is looked at before the event: one signal may stand for several pushes, and a
+    // signal may be left over from a PDU taken without waiting; neither loses or delays a PDU.
+    HANDLE waits[2] = {m_Event, abortEvent};
+    ULONGLONG start = GetTickCount64();
+    for (;;) {
+        if (TryTake(pdu)) {
+            TLM_HOP("ax.pop");
+            return AXResult_Ok;
+        }
+        ULONGLONG elapsed = GetTickCount64() - start;
+        DWORD remaining = timeoutMs == INFINITE ? INFINITE
+                          : elapsed >= timeoutMs ? 0
+                                                 : static_cast<DWORD>(timeoutMs - elapsed);
+        if (WaitForMultipleObjects(abortEvent != nullptr ? 2 : 1, waits, FALSE, remaining) != WAIT_OBJECT_0)
+            return AXResult_Timeout;
+    }
 }
 
 void PDU_QUEUE::Flush()
 {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    SrwExclusive hold(&m_Lock);
     m_Blocks.clear();
-    ResetEvent(m_Event);
 }
 
 size_t PDU_QUEUE::Size()
 {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    SrwExclusive hold(&m_Lock);
     return m_Blocks.size();
 }
 
@@ -623,6 +643,7 @@ void AXTRANSPORT_TLM::ReceiveLoop(CWorkerThread &worker)
         }
         DWORD received = 0;
         DWORD status = m_Channel->Receive(packet.get(), SMIF_MAX_PACKET, AxTransportTimeouts::ThreadReadWaitMs, &received);
+        TLM_HOP("ax.received");
         if (worker.StopRequested())
             break;
         if (status != kCiSuccess)

@@ -24,7 +24,6 @@
 #include <deque>
 #include <list>
 #include <memory>
-#include <mutex>
 
 #include "datastore.h"  // RWLOCK
 
@@ -165,7 +164,9 @@ public:
     size_t Size();
 
 private:
-    std::mutex m_Lock;
+    // A slim lock: contended, it spins and parks without an event of its own, where std::mutex
+    // of this toolchain would go through a kernel event and the wine server every time.
+    SRWLOCK m_Lock = SRWLOCK_INIT;
     std::list<std::shared_ptr<PENDING_RESPONSE>> m_Records;
 };
 
@@ -185,9 +186,11 @@ public:
     size_t Size();
 
 private:
-    std::mutex m_Lock;
+    bool TryTake(uint8_t *pdu);
+
+    SRWLOCK m_Lock = SRWLOCK_INIT;
     std::deque<std::unique_ptr<uint8_t[]>> m_Blocks;
-    HANDLE m_Event;
+    HANDLE m_Event; // auto-reset; set after each push, outside the lock
 };
 
 class AXTRANSPORT_TLM : public AXTRANSPORT_SMIF {

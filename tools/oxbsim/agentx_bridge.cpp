@@ -2,6 +2,7 @@
 
 #include "byte_reader.h"
 #include "chan_packet.h"
+#include "hop_trace.h"
 #include "recorder.h"
 
 #include <ws2tcpip.h>
@@ -13,18 +14,6 @@ namespace {
 
 constexpr size_t kHeader = 20;
 constexpr size_t kMaxPdu = 4080;
-
-bool ReceiveAll(SOCKET socket, uint8_t *buffer, size_t size)
-{
-    while (size != 0) {
-        int got = recv(socket, reinterpret_cast<char *>(buffer), static_cast<int>(size), 0);
-        if (got <= 0)
-            return false;
-        buffer += got;
-        size -= static_cast<size_t>(got);
-    }
-    return true;
-}
 
 uint32_t PduU32(const uint8_t *pdu, size_t offset)
 {
@@ -89,36 +78,59 @@ void AgentxBridge::Forward(uint32_t channel, const uint8_t *pdu, size_t length)
     if (m_Socket == INVALID_SOCKET || channel != m_Channel)
         return;
     send(m_Socket, reinterpret_cast<const char *>(pdu), static_cast<int>(length), 0);
+    TLM_HOP("sim.bridge.out");
 }
 
 void AgentxBridge::Read(SOCKET socket, uint32_t channel)
 {
-    std::vector<uint8_t> pdu(kMaxPdu);
+    // As many bytes as the socket holds are taken with one recv, and every whole PDU among them is
+    // passed on; a walk's PDU arrives whole, so that is one recv per PDU.
+    std::vector<uint8_t> buffer(2 * kMaxPdu);
+    size_t held = 0;
     for (;;) {
-        if (!ReceiveAll(socket, pdu.data(), kHeader))
+        int got = recv(socket, reinterpret_cast<char *>(buffer.data() + held), static_cast<int>(buffer.size() - held), 0);
+        if (got <= 0)
             break;
-        uint32_t payload = PduU32(pdu.data(), 16);
-        if (payload > kMaxPdu - kHeader) {
-            m_Recorder.Line("bridge ch=%u oversized payload=%u", channel, payload);
-            break;
+        held += static_cast<size_t>(got);
+        size_t used = 0;
+        bool oversized = false;
+        while (held - used >= kHeader) {
+            const uint8_t *pdu = buffer.data() + used;
+            uint32_t payload = PduU32(pdu, 16);
+            if (payload > kMaxPdu - kHeader) {
+                m_Recorder.Line("bridge ch=%u oversized payload=%u", channel, payload);
+                oversized = true;
+                break;
+            }
+            size_t length = kHeader + payload;
+            if (held - used < length)
+                break;
+            TLM_HOP("sim.bridge.in");
+            Pass(channel, pdu, length);
+            used += length;
         }
-        if (!ReceiveAll(socket, pdu.data() + kHeader, payload))
+        if (oversized)
             break;
-        size_t length = kHeader + payload;
-        uint8_t type = pdu[1];
-        uint32_t packetId = PduU32(pdu.data(), 12);
-        // Answers to the sub-agent's requests come back as the requests' replies; the master's
-        // own requests go as AgentX passthru packets.
-        uint16_t command = type == 18 ? 0x8094 : 148;
-        Packet packet(16 + length);
-        WriteChanPacketFields(packet.data(), ChanPacketFields{static_cast<uint16_t>(packet.size()),
-                                                              static_cast<uint16_t>((packetId & 0xFFFF) | 0x8000),
-                                                              command, 0});
-        PutU32(packet.data() + 8, 0);
-        PutU32(packet.data() + 12, static_cast<uint32_t>(length));
-        std::memcpy(packet.data() + 16, pdu.data(), length);
-        if (m_Post)
-            m_Post(channel, std::move(packet));
+        std::memmove(buffer.data(), buffer.data() + used, held - used);
+        held -= used;
     }
     m_Recorder.Line("bridge ch=%u master-closed", channel);
+}
+
+void AgentxBridge::Pass(uint32_t channel, const uint8_t *pdu, size_t length)
+{
+    uint8_t type = pdu[1];
+    uint32_t packetId = PduU32(pdu, 12);
+    // Answers to the sub-agent's requests come back as the requests' replies; the master's own
+    // requests go as AgentX passthru packets.
+    uint16_t command = type == 18 ? 0x8094 : 148;
+    Packet packet(16 + length);
+    WriteChanPacketFields(packet.data(), ChanPacketFields{static_cast<uint16_t>(packet.size()),
+                                                          static_cast<uint16_t>((packetId & 0xFFFF) | 0x8000),
+                                                          command, 0});
+    PutU32(packet.data() + 8, 0);
+    PutU32(packet.data() + 12, static_cast<uint32_t>(length));
+    std::memcpy(packet.data() + 16, pdu, length);
+    if (m_Post)
+        m_Post(channel, std::move(packet));
 }

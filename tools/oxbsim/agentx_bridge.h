@@ -31,6 +31,8 @@ public:
 
 private:
     void Read(SOCKET socket, uint32_t channel);
+    // One PDU of the master, framed as a channel packet and posted to the channel.
+    void Pass(uint32_t channel, const uint8_t *pdu, size_t length);
 
     Recorder &m_Recorder;
     uint16_t m_Port;

@@ -1,6 +1,8 @@
 #include "pipe_server.h"
 
+#include "busy_counter.h"
 #include "chan_packet.h"
+#include "hop_trace.h"
 #include "record_format.h"
 
 namespace {
@@ -14,7 +16,8 @@ public:
     SimChannel(Simulator &sim, UniqueHandle control, uint32_t number)
         : m_Sim(sim), m_Number(number), m_Control(std::move(control)),
           m_ControlEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
-          m_DataEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_ControlBuffer(pipeproto::kMaxMessage),
+          m_DataEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          m_WriteEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_ControlBuffer(pipeproto::kMaxMessage),
           m_DataBuffer(kPipeBufferBytes)
     {
     }
@@ -24,6 +27,7 @@ public:
 private:
     bool StartRead(HANDLE pipe, HANDLE event, OVERLAPPED *overlapped, std::vector<uint8_t> &buffer);
     bool Write(HANDLE pipe, const void *data, size_t size);
+    void Push(const Packet &packet);
     void OnControl(DWORD size);
     void OnPacket(DWORD size);
     DWORD Attach();
@@ -34,9 +38,12 @@ private:
     uint32_t m_Number;
     UniqueHandle m_Control;
     UniqueHandle m_Data;
-    UniqueHandle m_Busy;
+    BusyCounter m_Busy;
     UniqueHandle m_ControlEvent;
     UniqueHandle m_DataEvent;
+    // Writes come from this channel's thread and from the bridge's: one at a time, one event.
+    SRWLOCK m_WriteLock = SRWLOCK_INIT;
+    UniqueHandle m_WriteEvent;
     OVERLAPPED m_ControlOverlapped{};
     OVERLAPPED m_DataOverlapped{};
     bool m_DataConnecting = false;
@@ -48,7 +55,7 @@ private:
 
 bool SimChannel::StartRead(HANDLE pipe, HANDLE event, OVERLAPPED *overlapped, std::vector<uint8_t> &buffer)
 {
-    ResetEvent(event);
+    // ReadFile resets the event itself.
     *overlapped = OVERLAPPED{};
     overlapped->hEvent = event;
     if (ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr, overlapped))
@@ -59,18 +66,30 @@ bool SimChannel::StartRead(HANDLE pipe, HANDLE event, OVERLAPPED *overlapped, st
 
 bool SimChannel::Write(HANDLE pipe, const void *data, size_t size)
 {
-    UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    SrwExclusive hold(&m_WriteLock);
+    // WriteFile resets the event itself.
     OVERLAPPED overlapped{};
-    overlapped.hEvent = event.Get();
+    overlapped.hEvent = m_WriteEvent.Get();
     if (!WriteFile(pipe, data, static_cast<DWORD>(size), nullptr, &overlapped)) {
         if (GetLastError() != ERROR_IO_PENDING)
             return false;
-        HANDLE waits[2] = {event.Get(), m_Sim.StopEvent()};
+        HANDLE waits[2] = {m_WriteEvent.Get(), m_Sim.StopEvent()};
         if (WaitForMultipleObjects(2, waits, FALSE, kWriteWaitMs) != WAIT_OBJECT_0)
             CancelIoEx(pipe, &overlapped);
     }
     DWORD written = 0;
-    return GetOverlappedResult(pipe, &overlapped, &written, TRUE) && written == size;
+    bool ok = GetOverlappedResult(pipe, &overlapped, &written, TRUE) && written == size;
+    TLM_HOP("sim.written");
+    return ok;
+}
+
+void SimChannel::Push(const Packet &packet)
+{
+    ChanPacketFields sent;
+    ReadChanPacketFields(packet.data(), packet.size(), &sent);
+    bool written = Write(m_Data.Get(), packet.data(), packet.size());
+    m_Sim.Record().Line("push ch=%u len=%u seq=%u cmd=0x%04X written=%d", m_Number, static_cast<unsigned>(packet.size()),
+                        sent.sequence, sent.command, written ? 1 : 0);
 }
 
 void SimChannel::Close(const char *by)
@@ -82,9 +101,10 @@ void SimChannel::Close(const char *by)
     CancelIoEx(m_Control.Get(), nullptr);
     if (m_Data)
         CancelIoEx(m_Data.Get(), nullptr);
+    // Waits for a write of another thread in the pipe and keeps further ones out of it.
+    m_Sim.CloseOutbox(m_Number);
     m_Control.Reset();
     m_Data.Reset();
-    m_Sim.CloseOutbox(m_Number);
     if (m_State.opened)
         m_Sim.Pool().Give();
     m_State.opened = false;
@@ -101,8 +121,7 @@ DWORD SimChannel::Attach()
                                   kPipeBufferBytes, 0, nullptr));
     if (!m_Data)
         return GetLastError();
-    m_Busy.Reset(CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF,
-                                  pipeproto::BusySemaphoreName(m_Sim.ControlPath(), m_Number).c_str()));
+    m_Busy.Create(pipeproto::BusyCounterName(m_Sim.ControlPath(), m_Number));
     m_DataOverlapped = OVERLAPPED{};
     m_DataOverlapped.hEvent = m_DataEvent.Get();
     m_DataConnecting = true;
@@ -130,7 +149,7 @@ void SimChannel::ApplyOpenFaults()
     if (outcome.stalePackets != 0)
         m_Sim.Record().Line("stale ch=%u count=%u", m_Number, outcome.stalePackets);
     if (outcome.busy != 0)
-        ReleaseSemaphore(m_Busy.Get(), static_cast<LONG>(outcome.busy), nullptr);
+        m_Busy.Add(static_cast<LONG>(outcome.busy));
     if (outcome.unhealthy)
         m_State.healthy = false;
 }
@@ -166,6 +185,7 @@ void SimChannel::OnControl(DWORD size)
 
 void SimChannel::OnPacket(DWORD size)
 {
+    TLM_HOP("sim.read");
     Packet request(m_DataBuffer.begin(), m_DataBuffer.begin() + size);
     uint32_t ordinal = m_Sim.NextRequestOrdinal();
     ChanPacketFields fields;
@@ -185,7 +205,7 @@ void SimChannel::OnPacket(DWORD size)
     }
     // What the fault does to the channel holds before the client can act on the reply.
     if (outcome.busy != 0)
-        ReleaseSemaphore(m_Busy.Get(), static_cast<LONG>(outcome.busy), nullptr);
+        m_Busy.Add(static_cast<LONG>(outcome.busy));
     if (outcome.unhealthy)
         m_State.healthy = false;
     for (const Packet &reply : replies) {
@@ -211,14 +231,8 @@ void SimChannel::Run()
         if (wait == WAIT_OBJECT_0 + 2) {
             // Written only once the client is connected to the data pipe; until then they wait.
             if (m_Data && !m_DataConnecting) {
-                for (const Packet &packet : m_Sim.TakeOutbox(m_Number)) {
-                    ChanPacketFields sent;
-                    ReadChanPacketFields(packet.data(), packet.size(), &sent);
-                    bool written = Write(m_Data.Get(), packet.data(), packet.size());
-                    m_Sim.Record().Line("push ch=%u len=%u seq=%u cmd=0x%04X written=%d", m_Number,
-                                        static_cast<unsigned>(packet.size()), sent.sequence, sent.command,
-                                        written ? 1 : 0);
-                }
+                for (const Packet &packet : m_Sim.TakeOutbox(m_Number))
+                    Push(packet);
             }
         } else if (wait == WAIT_OBJECT_0 + 1) {
             DWORD size = 0;
@@ -239,7 +253,8 @@ void SimChannel::Run()
                     Close("client");
                     break;
                 }
-                SetEvent(outbox);  // what was posted before the client connected
+                // What was posted before the client connected goes first.
+                m_Sim.ConnectOutbox(m_Number, GetCurrentThreadId(), [this](const Packet &packet) { Push(packet); });
             } else if (error == ERROR_SUCCESS) {
                 OnPacket(size);
             } else if (error == ERROR_MORE_DATA) {
@@ -344,12 +359,24 @@ void Simulator::AnswerPacket(uint32_t channel, uint32_t ordinal, const Packet &r
 
 void Simulator::Post(uint32_t channel, Packet packet)
 {
-    std::lock_guard<std::mutex> hold(m_OutboxLock);
-    auto it = m_Outboxes.find(channel);
-    if (it == m_Outboxes.end())
-        return;
-    it->second.packets.push_back(std::move(packet));
-    SetEvent(it->second.event.Get());
+    HANDLE event = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(m_OutboxLock);
+        auto it = m_Outboxes.find(channel);
+        if (it == m_Outboxes.end())
+            return;
+        Outbox &outbox = it->second;
+        if (outbox.writer && outbox.packets.empty() && outbox.owner != GetCurrentThreadId()) {
+            // Under the lock: the channel's close waits for the write to leave its pipe.
+            outbox.writer(packet);
+            return;
+        }
+        outbox.packets.push_back(std::move(packet));
+        event = outbox.event.Get();
+    }
+    // Outside the lock: the woken channel thread takes it at once. Outbox events live as long
+    // as the simulator.
+    SetEvent(event);
 }
 
 HANDLE Simulator::OpenOutbox(uint32_t channel)
@@ -365,8 +392,22 @@ void Simulator::CloseOutbox(uint32_t channel)
 {
     std::lock_guard<std::mutex> hold(m_OutboxLock);
     auto it = m_Outboxes.find(channel);
-    if (it != m_Outboxes.end())
+    if (it != m_Outboxes.end()) {
         it->second.packets.clear();
+        it->second.writer = nullptr;
+        it->second.owner = 0;
+    }
+}
+
+void Simulator::ConnectOutbox(uint32_t channel, DWORD owner, Writer writer)
+{
+    std::lock_guard<std::mutex> hold(m_OutboxLock);
+    Outbox &outbox = m_Outboxes[channel];
+    for (const Packet &packet : outbox.packets)
+        writer(packet);
+    outbox.packets.clear();
+    outbox.writer = std::move(writer);
+    outbox.owner = owner;
 }
 
 std::vector<Packet> Simulator::TakeOutbox(uint32_t channel)

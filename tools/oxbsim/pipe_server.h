@@ -1,6 +1,6 @@
 #pragma once
 // The pipe server: the simulated channel driver. It serves the control pipe, makes one channel per
-// control connection (its data pipe, its busy semaphore, its driver state), answers the control
+// control connection (its data pipe, its busy counter, its driver state), answers the control
 // exchange, reads the channel's packets, hands them to the responders and writes the replies as
 // the fault injector shaped them.
 
@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -47,13 +48,19 @@ public:
     uint32_t NextRequestOrdinal() { return ++m_Requests; }
     uint32_t NextOpenOrdinal() { return ++m_Opens; }
     void AnswerPacket(uint32_t channel, uint32_t ordinal, const Packet &request, std::vector<Packet> *replies);
-    // Packets the processor sends on its own (requests of a master, hardware events): queued for
-    // the channel and written by its thread. Dropped when the channel is gone.
+    // Packets the processor sends on its own (requests of a master, hardware events). Posted from
+    // another thread to a connected channel, they are written into its pipe at once (a hand-off
+    // to the channel's thread would cost a wake-up per packet); otherwise they are queued for the
+    // channel's thread. Dropped when the channel is gone.
     void Post(uint32_t channel, Packet packet);
+    using Writer = std::function<void(const Packet &)>;
     // For the channels: the event that says their outbox holds packets, and taking them.
     HANDLE OpenOutbox(uint32_t channel);
     void CloseOutbox(uint32_t channel);
     std::vector<Packet> TakeOutbox(uint32_t channel);
+    // Writes what was queued, then lets other threads write through writer (the channel's thread,
+    // owner, still queues: its posts follow the replies it is writing).
+    void ConnectOutbox(uint32_t channel, DWORD owner, Writer writer);
     // The far end vanishes: nothing is closed in order, as when the processor resets.
     [[noreturn]] void Vanish();
 
@@ -77,6 +84,8 @@ private:
     struct Outbox {
         UniqueHandle event;
         std::vector<Packet> packets;
+        Writer writer;
+        DWORD owner = 0;
     };
     std::mutex m_OutboxLock;
     std::map<uint32_t, Outbox> m_Outboxes;

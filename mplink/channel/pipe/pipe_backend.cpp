@@ -1,5 +1,6 @@
 #include "pipe_backend.h"
 
+#include "busy_counter.h"
 #include "channel_backend.h"
 #include "byte_reader.h"
 #include "channel_status.h"
@@ -14,7 +15,7 @@
 struct CI_BACKEND_DEVICE {
     UniqueHandle control; // answers the device controls
     UniqueHandle data;    // the channel's packets
-    UniqueHandle busy;    // the simulator's busy verdicts; may be absent
+    BusyCounter busy;     // the simulator's busy verdicts; may be absent
     uint32_t lastId = 0;
     // The control in flight (one at a time per device: the device layer holds its slot).
     uint8_t request[pipeproto::kMaxMessage] = {};
@@ -176,8 +177,7 @@ DWORD CiBackendOpen(const wchar_t *path, CI_BACKEND_DEVICE **device)
         delete opened;
         return error;
     }
-    opened->busy.Reset(OpenSemaphoreW(SYNCHRONIZE | SEMAPHORE_MODIFY_STATE, FALSE,
-                                      pipeproto::BusySemaphoreName(path, channel).c_str()));
+    opened->busy.Open(pipeproto::BusyCounterName(path, channel));
     *device = opened;
     return ERROR_SUCCESS;
 }
@@ -194,7 +194,7 @@ BOOL CiBackendIssue(CI_BACKEND_DEVICE *device, const CI_IO_REQUEST &request, OVE
         return ReadFile(device->data.Get(), request.Output, request.OutputSize, nullptr, overlapped);
     case CiIoKind::Write:
         // The simulator holds a token for every send it wants answered busy.
-        if (device->busy && WaitForSingleObject(device->busy.Get(), 0) == WAIT_OBJECT_0) {
+        if (device->busy.Take()) {
             SetLastError(ERROR_BUSY);
             return FALSE;
         }

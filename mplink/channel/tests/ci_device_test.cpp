@@ -156,6 +156,72 @@ TEST_F(DeviceLayer, TwoThreadsWritingToOneHandleDeliverEveryPacketWhole)
     CiDeviceDestroy(device);
 }
 
+// The slot is a flag taken without a system call; the threads that find it taken wait for the
+// holder's signal. A signal lost between the two would leave a writer waiting out its time-out.
+TEST_F(DeviceLayer, WritersRacingForTheSlotAreEachWokenWhenItIsFree)
+{
+    ASSERT_TRUE(StartSim(sim));
+    CI_DEVICE *device = Create();
+    ASSERT_EQ(OpenChannel(device), static_cast<DWORD>(ERROR_SUCCESS));
+
+    constexpr int kThreads = 4;
+    constexpr int kPerThread = 150;
+    std::atomic<int> failures{0};
+    std::atomic<DWORD> lastError{0};
+    auto writer = [&](int thread) {
+        for (int i = 0; i < kPerThread; ++i) {
+            std::vector<uint8_t> packet = NumberedPacket(static_cast<uint16_t>(thread * 1000 + i), 7, 32);
+            DWORD written = 0;
+            // Far longer than a write takes: only a missed wake-up reaches it.
+            DWORD error = CiDeviceWrite(device, packet.data(), static_cast<DWORD>(packet.size()), &written, 3000);
+            if (error != ERROR_SUCCESS || written != packet.size()) {
+                ++failures;
+                lastError = error;
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < kThreads; ++thread)
+        threads.emplace_back(writer, thread);
+    for (std::thread &thread : threads)
+        thread.join();
+    EXPECT_EQ(failures.load(), 0) << "last error " << lastError.load();
+    EXPECT_TRUE(sim.WaitForRecords("packet", kThreads * kPerThread));
+    CiDeviceDestroy(device);
+}
+
+// A read waiting behind one in flight ends at its own time-out and leaves the slot to its holder;
+// once the holder is done, the slot is free again at once.
+TEST_F(DeviceLayer, AReadWaitingForTheSlotEndsAtItsTimeOutAndTheSlotIsFreedAfterTheHolder)
+{
+    ASSERT_TRUE(StartSim(sim, {"echo on"}));
+    CI_DEVICE *device = Create();
+    ASSERT_EQ(OpenChannel(device), static_cast<DWORD>(ERROR_SUCCESS));
+
+    auto holder = std::async(std::launch::async, [device] {
+        uint8_t buffer[64];
+        DWORD bytes = 0;
+        DWORD error = CiDeviceRead(device, buffer, sizeof(buffer), &bytes, 20000);
+        return error == ERROR_SUCCESS ? bytes : 0;
+    });
+    ASSERT_EQ(holder.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+    uint8_t buffer[64];
+    DWORD bytes = 0;
+    ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(CiDeviceRead(device, buffer, sizeof(buffer), &bytes, 200), static_cast<DWORD>(ERROR_SEM_TIMEOUT));
+    EXPECT_GE(GetTickCount64() - start, 150u);
+
+    std::vector<uint8_t> packet = NumberedPacket(9, 1, 40);
+    ASSERT_EQ(CiDeviceWrite(device, packet.data(), 40, &bytes, 5000), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_EQ(holder.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(holder.get(), 40u);
+
+    ASSERT_EQ(CiDeviceWrite(device, packet.data(), 40, &bytes, 5000), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(CiDeviceRead(device, buffer, sizeof(buffer), &bytes, 5000), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(bytes, 40u);
+    CiDeviceDestroy(device);
+}
+
 TEST_F(DeviceLayer, DestroyWaitsForTheOperationsInFlight)
 {
     ASSERT_TRUE(StartSim(sim));

@@ -67,7 +67,7 @@ std::wstring DataPipePath(const std::wstring &controlPath, uint32_t channel)
     return controlPath + L"." + std::to_wstring(channel);
 }
 
-std::wstring BusySemaphoreName(const std::wstring &controlPath, uint32_t channel)
+std::wstring BusyCounterName(const std::wstring &controlPath, uint32_t channel)
 {
     size_t slash = controlPath.find_last_of(L'\\');
     std::wstring last = slash == std::wstring::npos ? controlPath : controlPath.substr(slash + 1);

@@ -10,7 +10,7 @@
 // Control request: u32 magic "CTRL", u32 id, u32 code, u32 input size, input bytes.
 // Control reply:   u32 magic "RPLY", u32 id, u32 Win32 error, u32 output size, output bytes.
 // The first exchange of a control pipe attaches it (code 0); its reply carries the u32 channel
-// number that names the data pipe and the busy semaphore of the channel.
+// number that names the data pipe and the busy counter of the channel.
 
 #include <cstddef>
 #include <cstdint>
@@ -45,8 +45,11 @@ bool DecodeReply(const uint8_t *data, size_t size, ControlMessage *message);
 std::wstring ControlPipePath(const std::wstring &name);
 // The data pipe of channel n: the control pipe's path followed by ".n".
 std::wstring DataPipePath(const std::wstring &controlPath, uint32_t channel);
-// "Local\<last component of the control path>.n.busy": while it holds tokens, every send on the
-// channel takes one and is answered busy, as a driver without a free send buffer answers.
-std::wstring BusySemaphoreName(const std::wstring &controlPath, uint32_t channel);
+// "Local\<last component of the control path>.n.busy": a shared section whose first LONG counts
+// tokens; while it holds some, every send on the channel takes one and is answered busy, as a
+// driver without a free send buffer answers. A counter in shared memory rather than a semaphore:
+// looking at it on every send costs no system call.
+std::wstring BusyCounterName(const std::wstring &controlPath, uint32_t channel);
+constexpr uint32_t kBusyCounterBytes = 4096;
 
 } // namespace pipeproto
