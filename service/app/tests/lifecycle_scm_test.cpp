@@ -35,10 +35,19 @@ protected:
         std::wstring command = L"\"" + ProgramFolder() + program + L".exe\"";
         if (!arguments.empty())
             command += L" " + arguments;
-        service_.handle = CreateServiceW(manager_.handle, kServiceName, L"NDX Velmarine Management Service",
-                                         SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                         SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr, nullptr,
-                                         nullptr);
+        // The service removed just before is deleted only once its process has gone: until then the
+        // name is marked for deletion and cannot be made again.
+        const DWORD begin = GetTickCount();
+        for (;;) {
+            service_.handle = CreateServiceW(manager_.handle, kServiceName, L"NDX Velmarine Management Service",
+                                             SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                             SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr,
+                                             nullptr, nullptr);
+            if (service_.handle != nullptr || GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE ||
+                GetTickCount() - begin > 20000)
+                break;
+            Sleep(100);
+        }
         ASSERT_NE(service_.handle, nullptr) << GetLastError();
     }
     void Remove()
