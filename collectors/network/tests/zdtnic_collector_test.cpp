@@ -94,9 +94,9 @@ TEST_F(NicBindingTest, MissingLibraryStillSignalsTrapsDoneEveryCollection)
     HANDLE trapsDone = CreateEventW(nullptr, FALSE, FALSE, L"ZdtNICSendTrapDone");
     HANDLE done = CreateEventW(nullptr, FALSE, FALSE, kNicInitDoneEvent);
     for (int round = 0; round < 2; ++round) {
-        const DWORD start = GetTickCount();
+        // Whether the wait runs out or a library of a test running beside this one answers (the
+        // events are named per wine server), the traps' end is signalled every time.
         s_ZDTNICDataCollector.Collect(0, nullptr);
-        EXPECT_GE(GetTickCount() - start, 150u) << "no library answers: the Done wait runs out";
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(trapsDone, 0));
     }
     // A Done that a pass sets while the collection waits ends the wait early.
