@@ -200,4 +200,6 @@ lines += ["", f"## idle service under the service control manager, AgentX sessio
 open(results, "w").write("\n".join(lines) + "\n")
 print("\n".join(lines))
 PY
+# Every prefix the benchmark used keeps its wineserver up between programs: end them all.
+scripts/wine-stop.sh "$root/build/bench-windows/wine"
 echo "== results in $results"
