@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace hosttest {
@@ -118,6 +119,19 @@ inline std::string OidText(const MIBOID &oid)
     for (int32_t i = 0; i < oid.count; ++i)
         text += "." + std::to_string(oid.subIds[i]);
     return text;
+}
+
+// An answer that refuses the PDU of each listed subtree (written below ENTERPRISE_ARC, for example
+// ".11.2.4") with its code and accepts the rest.
+inline std::function<int(const RECORDED_PDU &)> RefuseSubtrees(std::vector<std::pair<std::string, int>> refusals)
+{
+    return [refusals = std::move(refusals)](const RECORDED_PDU &pdu) {
+        const std::string arc = OidText(EnterpriseOid({}));
+        for (const auto &[subtree, code] : refusals)
+            if (OidText(pdu.subtree) == arc + subtree)
+                return code;
+        return 0;
+    };
 }
 
 } // namespace hosttest

@@ -31,12 +31,7 @@ TEST(ZdtHostRegisterTest, EveryRegionIsTriedAndTheLastFailureReturned)
         SCOPED_TRACE(c.what);
         RecordingSession session;
         const std::string arc = OidText(EnterpriseOid({}));
-        session.answer = [&](const RECORDED_PDU &pdu) {
-            for (const auto &[region, code] : c.refusals)
-                if (OidText(pdu.subtree) == arc + region)
-                    return code;
-            return 0;
-        };
+        session.answer = RefuseSubtrees(c.refusals);
         EXPECT_EQ(c.result, s_ZDTHOSTDataCollector.Register(&session));
         ASSERT_EQ(regions.size(), session.pdus.size());
         for (size_t i = 0; i < regions.size(); ++i) {

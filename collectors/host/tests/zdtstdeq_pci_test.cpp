@@ -7,6 +7,7 @@
 #include "service_parameters.h"
 #include "smbios_samples.h"
 #include "smbios_table.h"
+#include "refusing_platform.h"
 #include "storagesim.h"
 #include "traps.h"
 
@@ -33,12 +34,7 @@ TEST(ZdtStdeqRegisterTest, EverySubtreeIsTriedAndTheLastFailureReturned)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         RecordingSession session;
-        session.answer = [&](const RECORDED_PDU &pdu) {
-            for (const auto &[subtree, code] : c.refusals)
-                if (OidText(pdu.subtree) == arc + subtree)
-                    return code;
-            return 0;
-        };
+        session.answer = RefuseSubtrees(c.refusals);
         EXPECT_EQ(c.result, s_ZDTSTDEQDataCollector.Register(&session));
         ASSERT_EQ(subtrees.size(), session.pdus.size());
         for (size_t i = 0; i < subtrees.size(); ++i) {
@@ -233,27 +229,6 @@ TEST_F(StdeqPciTest, RowsOfPresentDevicesAndSlots)
     EXPECT_EQ(std::optional<int32_t>(2), Fn(staging, 8, 0x5E, 0, 0));
 }
 
-// The configuration manager refuses the device list; nothing else is asked.
-class NoDeviceList final : public IStoragePlatform {
-public:
-    HANDLE OpenDevice(const char *, DWORD, DWORD, DWORD, DWORD) override { return INVALID_HANDLE_VALUE; }
-    BOOL DeviceControl(HANDLE, DWORD, void *, DWORD, void *, DWORD, DWORD *) override { return FALSE; }
-    LONG NativeDeviceControl(HANDLE, ULONG, void *, ULONG, void *, ULONG, ULONG_PTR *) override { return -1; }
-    BOOL CloseDevice(HANDLE) override { return FALSE; }
-    LONG OpenPhysicalMemory(HANDLE *) override { return -1; }
-    LONG MapPhysicalMemory(HANDLE, uint64_t, SIZE_T, const void **) override { return -1; }
-    LONG UnmapPhysicalMemory(const void *) override { return -1; }
-    CONFIGRET GetDeviceIdListSize(ULONG *, const char *, ULONG) override { return CR_REGISTRY_ERROR; }
-    CONFIGRET GetDeviceIdList(const char *, char *, ULONG, ULONG) override { return CR_REGISTRY_ERROR; }
-    CONFIGRET LocateDevNode(DEVINST *, const char *, ULONG) override { return CR_NO_SUCH_DEVNODE; }
-    CONFIGRET GetDevNodeRegistryProperty(DEVINST, ULONG, ULONG *, void *, ULONG *, ULONG) override
-    {
-        return CR_NO_SUCH_DEVNODE;
-    }
-    CONFIGRET GetParent(DEVINST *, DEVINST, ULONG) override { return CR_NO_SUCH_DEVNODE; }
-    CONFIGRET GetDeviceId(DEVINST, char *, ULONG, ULONG) override { return CR_NO_SUCH_DEVNODE; }
-};
-
 SimPciDevice Nic(int bus) { return Function("PCI\\VEN_14E4&DEV_1657\\" + std::to_string(bus), bus, 0, 0, kNic, "NIC"); }
 
 TEST_F(StdeqPciTest, ChangeTrapsOverCycles)
@@ -279,7 +254,8 @@ TEST_F(StdeqPciTest, ChangeTrapsOverCycles)
         SCOPED_TRACE(step.what);
         s_ServiceParameters.EnableTraps = step.trapsEnabled;
         StorageSim sim;
-        NoDeviceList broken;
+        // The configuration manager refuses the device list; nothing else is asked.
+        RefusingStoragePlatform broken(CR_REGISTRY_ERROR);
         IStoragePlatform *previous = SetStoragePlatformForTest(step.listFails ? static_cast<IStoragePlatform *>(&broken)
                                                                               : &sim);
         for (int bus : step.buses)

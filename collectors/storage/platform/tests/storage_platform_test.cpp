@@ -1,6 +1,7 @@
 // What the Windows side of the seam answers here, under Wine: no SCSI ports, a physical drive
 // without a SCSI address, no physical-memory section, no PCI devices. When Wine learns one of
 // these, this test says so before a storage test starts to depend on it.
+#include "refusing_platform.h"
 #include "storage_platform.h"
 
 #include <gtest/gtest.h>
@@ -20,26 +21,6 @@ struct StaticUser {
 };
 StaticUser s_StaticUser;
 
-class NullPlatform final : public IStoragePlatform {
-public:
-    HANDLE OpenDevice(const char *, DWORD, DWORD, DWORD, DWORD) override { return INVALID_HANDLE_VALUE; }
-    BOOL DeviceControl(HANDLE, DWORD, void *, DWORD, void *, DWORD, DWORD *) override { return FALSE; }
-    LONG NativeDeviceControl(HANDLE, ULONG, void *, ULONG, void *, ULONG, ULONG_PTR *) override { return -1; }
-    BOOL CloseDevice(HANDLE) override { return FALSE; }
-    LONG OpenPhysicalMemory(HANDLE *) override { return -1; }
-    LONG MapPhysicalMemory(HANDLE, uint64_t, SIZE_T, const void **) override { return -1; }
-    LONG UnmapPhysicalMemory(const void *) override { return -1; }
-    CONFIGRET GetDeviceIdListSize(ULONG *, const char *, ULONG) override { return CR_FAILURE; }
-    CONFIGRET GetDeviceIdList(const char *, char *, ULONG, ULONG) override { return CR_FAILURE; }
-    CONFIGRET LocateDevNode(DEVINST *, const char *, ULONG) override { return CR_FAILURE; }
-    CONFIGRET GetDevNodeRegistryProperty(DEVINST, ULONG, ULONG *, void *, ULONG *, ULONG) override
-    {
-        return CR_FAILURE;
-    }
-    CONFIGRET GetParent(DEVINST *, DEVINST, ULONG) override { return CR_FAILURE; }
-    CONFIGRET GetDeviceId(DEVINST, char *, ULONG, ULONG) override { return CR_FAILURE; }
-};
-
 TEST(StoragePlatform, TheWindowsImplementationServesStaticInitialisation)
 {
     EXPECT_EQ(s_StaticUser.seen, &Win32StoragePlatform());
@@ -48,7 +29,7 @@ TEST(StoragePlatform, TheWindowsImplementationServesStaticInitialisation)
 
 TEST(StoragePlatform, ATestReplacementIsInstalledAndRemoved)
 {
-    NullPlatform replacement;
+    RefusingStoragePlatform replacement;
     EXPECT_EQ(SetStoragePlatformForTest(&replacement), nullptr);
     EXPECT_EQ(&StoragePlatform(), &replacement);
     EXPECT_EQ(SetStoragePlatformForTest(nullptr), &replacement);
