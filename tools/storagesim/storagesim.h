@@ -80,6 +80,7 @@ public:
     void SetPhysicalMemory(bool available) { m_PhysicalMemory = available; }
     void AddMemoryWindow(uint64_t address, std::vector<uint8_t> bytes);
     void AddFault(SimFault fault);
+    void ClearFaults() { m_Faults.clear(); }
 
     // ---- What happened ----
     std::vector<SimRequest> Requests() const;
