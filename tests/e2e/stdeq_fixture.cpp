@@ -8,7 +8,7 @@
 
 #include <windows.h>
 
-#include <fstream>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -101,13 +101,17 @@ public:
     // Reads the file again when it changed; the server is rebuilt then. The current server.
     StorageSim *Refresh()
     {
-        std::ifstream file(m_Path, std::ios::binary);
-        std::stringstream text;
-        text << file.rdbuf();
+        std::string text;
+        if (FILE *file = _wfopen(m_Path.c_str(), L"rb")) {
+            char chunk[4096];
+            for (size_t read; (read = fread(chunk, 1, sizeof chunk, file)) > 0;)
+                text.append(chunk, read);
+            fclose(file);
+        }
         std::lock_guard<std::mutex> hold(m_Lock);
-        if (m_Sim && text.str() == m_Text)
+        if (m_Sim && text == m_Text)
             return m_Sim.get();
-        m_Text = text.str();
+        m_Text = text;
         m_Fixture = Parse(m_Text);
         auto sim = std::make_unique<StorageSim>();
         for (const SimPciDevice &device : m_Fixture.pci)

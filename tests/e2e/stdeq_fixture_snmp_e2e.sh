@@ -46,11 +46,10 @@ get() { snmpget "${snmp[@]}" "$1" 2>/dev/null | sed -n 's/^[^=]* = //p'; }
 served() { [ "$(get "$D.1.1.6.3.0.0")" = 'STRING: "SERE2E0001"' ]; }
 wait_for 90 served || fail "the PCIe disk row was not served: $(get "$D.1.1.6.3.0.0")"
 [ "$(get "$D.2.0")" = "INTEGER: 2" ] || fail "overall PCIe disk condition: $(get "$D.2.0")"
-[ "$(get "$D.1.1.11.3.0.0")" = 'STRING: ""' ] || true
 [ "$(get "$D.1.1.12.3.0.0")" = 'STRING: "Disk 0"' ] || fail "disk name: $(get "$D.1.1.12.3.0.0")"
 [ "$(get "$D.1.1.13.3.0.0")" = "INTEGER: 2" ] || fail "health code: $(get "$D.1.1.13.3.0.0")"
 [ "$(get "$E.1.2.15.1.1.1.1")" = "INTEGER: 1" ] || fail "the kit row was not served: $(get "$E.1.2.15.1.1.1.1")"
-[ "$(get "$E.1.2.15.1.1.21.1")" = "INTEGER: 1" ] || fail "kit redundancy: $(get "$E.1.2.15.1.1.21.1")"
+[ "$(get "$E.1.2.15.1.1.10.1")" = 'STRING: "ZSKE2E0001"' ] || fail "kit serial number: $(get "$E.1.2.15.1.1.10.1")"
 
 # The PCI function table against lspci, less memory controllers, bridges and interrupt controllers.
 if [ -s "$work/pci.txt" ]; then
@@ -75,12 +74,16 @@ fi
 grep -qE "$E\.0\.(101[0-9]|1020)\b" "$work/traps.log" && fail "a trap in the first cycle: $(grep -E "$E\.0\." "$work/traps.log" | head -3)"
 
 # Next cycles: one more PCI function, the disk hot, degraded and worn out, the kit's redundancy lost.
+# A request for the collector's objects asks for a collection within 120 seconds, which holds
+# until that collection; after it the configured 10 seconds count again, as long as nothing here
+# asks for the objects.
 kit_log+=("2026:12:10:18:31:00:5:Redundancy lost on card SD1")
 fixture 60 Degraded 100 \
   "$(printf 'pci\tPCI\\VEN_1F7A&DEV_0001&SUBSYS_00011F7A&REV_01\\3&E2E&FA&00\t250\t0\t0\tE2E added\tPCI\\VEN_1F7A&DEV_0001&SUBSYS_00011F7A&REV_01;PCI\\VEN_1F7A&DEV_0001&CC_010802')"
 trap_line() { grep "$E\.0\.$1\b" "$work/traps.log" | head -1; }
 for n in 1019 1015 1017 1018 1012; do
-  wait_for 60 bash -c "grep -q '$E\.0\.$n\b' '$work/traps.log'" || fail "trap $n did not arrive: $(cat "$work/traps.log")"
+  wait_for 150 bash -c "grep -q '$E\.0\.$n\b' '$work/traps.log'" ||
+    fail "trap $n did not arrive; temperature now $(get "$D.1.1.9.3.0.0"), PCI rows $(snmpwalk "${snmp[@]}" "$E.1.2.13.2.1.1" | wc -l)"
 done
 flags() { trap_line "$1" | grep -q "$E\.11\.2\.11\.1\.0 = INTEGER: $2\b"; }
 flags 1019 8 || fail "1019 flags: $(trap_line 1019)"
@@ -92,11 +95,11 @@ trap_line 1019 | grep -q "$E\.1\.2\.13\.2\.1\.1\.250\.0\.0 = INTEGER: 250" || fa
 trap_line 1015 | grep -q "$D\.1\.1\.9\.3\.0\.0 = INTEGER: 60" || fail "1015 varbinds: $(trap_line 1015)"
 trap_line 1017 | grep -q "$D\.1\.1\.8\.3\.0\.0 = STRING: \"Degraded\"" || fail "1017 varbinds: $(trap_line 1017)"
 trap_line 1018 | grep -q "$D\.1\.1\.13\.3\.0\.0 = INTEGER: 6" || fail "1018 varbinds: $(trap_line 1018)"
-[ "$(get "$D.2.0")" = "INTEGER: 3" ] || fail "overall condition after the change: $(get "$D.2.0")"
 
 # Cooling down: one 1016.
 fixture 50 Degraded 100 \
   "$(printf 'pci\tPCI\\VEN_1F7A&DEV_0001&SUBSYS_00011F7A&REV_01\\3&E2E&FA&00\t250\t0\t0\tE2E added\tPCI\\VEN_1F7A&DEV_0001&SUBSYS_00011F7A&REV_01;PCI\\VEN_1F7A&DEV_0001&CC_010802')"
 wait_for 60 bash -c "grep -q '$E\.0\.1016\b' '$work/traps.log'" || fail "trap 1016 did not arrive"
 flags 1016 8 || fail "1016 flags: $(trap_line 1016)"
+[ "$(get "$D.2.0")" = "INTEGER: 3" ] || fail "overall condition after the change: $(get "$D.2.0")"
 echo "PASS"

@@ -164,6 +164,16 @@ protected:
         wmi->disks.push_back(std::move(disk));
         return device;
     }
+    // A server of its own holding only this disk, in place of the last one.
+    StorageSim &OnlyDisk(std::shared_ptr<SimNvmeDisk> disk, FakeDisk wmiDisk)
+    {
+        auto local = std::make_unique<StorageSim>();
+        local->AddDevice("\\\\.\\PhysicalDrive" + std::to_string(wmiDisk.index), std::move(disk));
+        SetStoragePlatformForTest(local.get());
+        m_Local = std::move(local);
+        wmi->disks = {std::move(wmiDisk)};
+        return *m_Local;
+    }
     static std::vector<PCIE_DISK_INFO> Discover()
     {
         std::vector<PCIE_DISK_INFO> disks;
@@ -175,20 +185,6 @@ protected:
     {
         s_ZDTSTDEQDataCollector.Collect_zdtSePcieDisk(firstRun, staging);
         s_ZDTSTDEQDataCollector.UpdatePcieDiskData();
-    }
-    static std::vector<RECORDED_PDU> SentTraps()
-    {
-        RecordingSession session;
-        while (QueuedTrapCount() > 0 && SendOneTrap(&session) == 0) {
-        }
-        return session.pdus;
-    }
-    static std::vector<unsigned> TrapNumbers(const std::vector<RECORDED_PDU> &traps)
-    {
-        std::vector<unsigned> numbers;
-        for (const RECORDED_PDU &trap : traps)
-            numbers.push_back(trap.varbinds.at(0).oid.subIds[trap.varbinds.at(0).oid.count - 1]);
-        return numbers;
     }
     static std::optional<int32_t> Col(DATASTORE &store, uint32_t column, uint32_t b = 3, uint32_t d = 0, uint32_t f = 0)
     {
@@ -226,6 +222,7 @@ private:
     std::unique_ptr<CWMIConnection> m_SavedWmi;
     IStoragePlatform *m_PreviousPlatform = nullptr;
     std::vector<std::string> m_EnumKeys;
+    std::unique_ptr<StorageSim> m_Local;
 };
 
 const std::string kPnp0 = "SCSI\\DISK&VEN_NVME&PROD_SAMPLE_960\\5&1A2B&0&000000";
@@ -304,16 +301,11 @@ TEST_F(StdeqPcieTest, HealthLogReadings)
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.what);
-        wmi->disks.clear();
-        StorageSim local;
-        SetStoragePlatformForTest(&local);
         auto disk = std::make_shared<SimNvmeDisk>("S", "M", "F");
         disk->HealthLog = c.log;
         disk->HealthLogForAllNamespaces = c.allNamespaces;
-        local.AddDevice("\\\\.\\PhysicalDrive0", disk);
-        wmi->disks.push_back({0, kPnp0, kControllerA});
+        OnlyDisk(disk, {0, kPnp0, kControllerA});
         const std::vector<PCIE_DISK_INFO> disks = Discover();
-        SetStoragePlatformForTest(&sim);
         ASSERT_EQ(1u, disks.size());
         EXPECT_EQ(c.health, disks[0].HealthCode);
         EXPECT_EQ(c.used, disks[0].PercentageUsed);
@@ -338,18 +330,12 @@ TEST_F(StdeqPcieTest, PassThroughFormTimeOutAndDescriptors)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        wmi->disks.clear();
-        StorageSim local;
-        SetStoragePlatformForTest(&local);
         auto disk = std::make_shared<SimNvmeDisk>("S", "M", "F");
         disk->SrbType = c.srb;
         disk->AdapterDescriptorBytes = c.adapterBytes;
         disk->AdapterSizeClaimed = c.claimed;
-        local.AddDevice("\\\\.\\PhysicalDrive0", disk);
-        wmi->disks.push_back({0, kPnp0, kControllerA});
-        const size_t found = Discover().size();
-        SetStoragePlatformForTest(&sim);
-        EXPECT_EQ(1u, found);
+        StorageSim &local = OnlyDisk(disk, {0, kPnp0, kControllerA});
+        EXPECT_EQ(1u, Discover().size());
         // Each LOG SENSE is issued twice: supported pages, then temperature.
         EXPECT_EQ(c.extended ? 4u : 0u, disk->ExtendedPassThroughs);
         EXPECT_EQ(c.extended ? 0u : 4u, disk->ClassicPassThroughs);
@@ -384,16 +370,11 @@ TEST_F(StdeqPcieTest, TableScalarAndRegistry)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        wmi->disks.clear();
-        StorageSim local;
-        SetStoragePlatformForTest(&local);
         auto disk = std::make_shared<SimNvmeDisk>("SER-0", "NVMe Disk", "FW1");
         disk->HealthLog = MakeNvmeHealthLog(c.used, 4321);
-        local.AddDevice("\\\\.\\PhysicalDrive4", disk);
-        wmi->disks.push_back({4, kPnp0, kControllerA, c.status});
+        OnlyDisk(disk, {4, kPnp0, kControllerA, c.status});
         DATASTORE staging(false);
         s_ZDTSTDEQDataCollector.Collect_zdtSePcieDisk(1, &staging);
-        SetStoragePlatformForTest(&sim);
         EXPECT_EQ(std::optional<int32_t>(3), Col(staging, 1));
         EXPECT_EQ(std::optional<int32_t>(0), Col(staging, 2));
         EXPECT_EQ(std::optional<int32_t>(0), Col(staging, 3));

@@ -381,3 +381,18 @@ TEST(StdeqTraps, Flags)
 }
 
 } // namespace
+
+namespace {
+
+// The bay sample that the SMBIOS tests also hand to dmidecode, whose reading of the slots'
+// addresses stdeq_slot_dmidecode.sh compares with ours.
+TEST(StdeqController, LocationTextOfTheBaySample)
+{
+    const CSMBIOSTable table(SampleNamed("pcie-disk-slots").copy);
+    ASSERT_TRUE(table.IsValid());
+    EXPECT_EQ("Front bay 1", PcieDiskLocationText(table, 3, 0, 0));
+    // Bay 2 (4:01.2) has only a record too short for its location string.
+    EXPECT_EQ("", PcieDiskLocationText(table, 4, 1, 2));
+}
+
+} // namespace
