@@ -228,7 +228,7 @@ DWORD ScsiPassThrough(const char *path, const uint8_t cdb[10], uint8_t *data, in
         result = GetLastError();
     StoragePlatform().CloseDevice(device);
     if (request[form.StatusOffset] != 0)
-        return ERROR_INVALID_PARAMETER;
+        return ERROR_NOT_SUPPORTED;
     if (*size < static_cast<int>(kLogSenseBytes)) {
         *size = kLogSenseBytes;
         return ERROR_INSUFFICIENT_BUFFER;
@@ -261,7 +261,7 @@ DWORD GetScsiTemperature(const char *deviceId, int32_t *temperature, int32_t *re
     std::vector<uint8_t> pages;
     if (GetSupportedLogPages(deviceId, &pages) != 0 ||
         std::find(pages.begin(), pages.end(), kTemperatureLogPage) == pages.end())
-        return ERROR_INVALID_PARAMETER;
+        return ERROR_NOT_SUPPORTED;
     int size = 0;
     DWORD result = ScsiPassThrough(path.c_str(), kTemperatureLogPageCdb, nullptr, &size);
     std::vector<uint8_t> data;

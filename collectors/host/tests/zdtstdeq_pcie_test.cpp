@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 
 using namespace hosttest;
@@ -343,6 +344,36 @@ TEST_F(StdeqPcieTest, PassThroughFormTimeOutAndDescriptors)
         for (const SimRequest &request : local.Requests())
             EXPECT_LE(request.OutSize, 4144u);
     }
+}
+
+TEST_F(StdeqPcieTest, PassThroughResults)
+{
+    auto disk = AddDisk({0, kPnp0, kControllerA}, "S");
+    const char *path = "\\\\.\\PhysicalDrive0";
+    uint8_t data[32];
+    int size = 0;
+    EXPECT_EQ(122u, ScsiPassThrough(path, kTemperatureLogPageCdb, nullptr, &size));
+    EXPECT_EQ(16, size);
+    size = sizeof data;
+    std::memset(data, 0xEE, sizeof data);
+    EXPECT_EQ(0u, ScsiPassThrough(path, kTemperatureLogPageCdb, data, &size));
+    EXPECT_EQ(40, data[9]);
+    EXPECT_EQ(70, data[15]);
+    EXPECT_EQ(0, data[16]) << "the buffer is zeroed past the 16 bytes";
+    size = 0;
+    EXPECT_EQ(2u, ScsiPassThrough("\\\\.\\PhysicalDrive7", kTemperatureLogPageCdb, nullptr, &size));
+
+    int32_t temperature = -1, reference = -1;
+    EXPECT_EQ(0u, GetScsiTemperature("\\\\.\\PHYSICALDRIVE0", &temperature, &reference));
+    EXPECT_EQ(40, temperature);
+    disk->SupportedPages = {0x00, 0x2F};
+    EXPECT_EQ(50u, GetScsiTemperature("\\\\.\\PHYSICALDRIVE0", &temperature, &reference));
+    EXPECT_EQ(0, temperature);
+    EXPECT_EQ(0, reference);
+    disk->ScsiStatus = 2;
+    size = 16;
+    EXPECT_EQ(50u, ScsiPassThrough(path, kSupportedLogPagesCdb, data, &size));
+    EXPECT_TRUE(sim.OpenHandles().empty());
 }
 
 TEST_F(StdeqPcieTest, TimeOutFromTheParametersKey)
