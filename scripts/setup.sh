@@ -17,6 +17,8 @@ packages=(
   libxml2-utils
   # a real option ROM for the IDE RAID BIOS scan
   seabios
+  # cross-checks of the NVMe, LOG SENSE and PCI fixtures
+  libnvme-dev sg3-utils pciutils
 )
 
 missing=()

@@ -22,6 +22,7 @@ ZDTSTDEQDataCollector::~ZDTSTDEQDataCollector()
 {
     m_CurrentPci.clear();
     m_PreviousPci.clear();
+    m_PreviousPcieDisks.clear();
 }
 
 int ZDTSTDEQDataCollector::Register(AXSESSION *session)
@@ -50,12 +51,9 @@ void ZDTSTDEQDataCollector::Collect(int firstRun, DATASTORE *staging)
     Collect_zdtSeUSBPort(firstRun, staging);
 }
 
-// The PCIe disks are collected by steps of their own, which come with their table.
-void ZDTSTDEQDataCollector::Collect_zdtSePcieDisk(int, DATASTORE *) {}
-void ZDTSTDEQDataCollector::UpdatePcieDiskData() {}
-
 void ZDTSTDEQDataCollector::ForgetDevices()
 {
     m_PreviousPci.clear();
     m_CurrentPci.clear();
+    m_PreviousPcieDisks.clear();
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "datacollector.h"
+#include "stdeq_pcie_rules.h"
 
 #include <cstdint>
 #include <cstring>
@@ -60,15 +61,20 @@ public:
     void SendPciTrap(unsigned trapNumber, const PCI_DEVICE_INFO &device);
 
     void Collect_zdtSePcieDisk(int firstRun, DATASTORE *staging);
-    void UpdatePcieDiskData();
+    int UpdatePcieDiskData();
+    void ComparePcieDiskLists(const std::vector<PCIE_DISK_INFO> &previous, const std::vector<PCIE_DISK_INFO> &current);
+    size_t SavePcieDiskList(const std::vector<PCIE_DISK_INFO> &current);
+    void SendPcieDiskTrap(unsigned trapNumber, const PCIE_DISK_INFO &disk);
     void Collect_zdtSeUSBPort(int firstRun, DATASTORE *staging);
 
     const std::vector<PCI_DEVICE_INFO> &PreviousPciList() const { return m_PreviousPci; }
     const std::vector<PCI_DEVICE_INFO> &CurrentPciList() const { return m_CurrentPci; }
+    const std::vector<PCIE_DISK_INFO> &PreviousPcieDiskList() const { return m_PreviousPcieDisks; }
     // Tests: back to the state after construction.
     void ForgetDevices();
 
 private:
+    std::vector<PCIE_DISK_INFO> m_PreviousPcieDisks;
     std::vector<PCI_DEVICE_INFO> m_PreviousPci;
     std::vector<PCI_DEVICE_INFO> m_CurrentPci;
 };

@@ -4,9 +4,10 @@
 // oxbsim.exe. It runs until the stop file appears.
 //
 //   collector_e2e_host.exe --sim NAME --dir DIR --collectors NAME[,NAME...] [--heartbeat-ms MS]
-//                          [--software-seams] [--blackbox]
+//                          [--software-seams] [--blackbox] [--stdeq-fixture FILE]
 // --software-seams answers the WMI classes Wine lacks and uses a test catalogue; --blackbox runs
-// the black-box thread, whose records go to oxbsim.exe.
+// the black-box thread, whose records go to oxbsim.exe; --stdeq-fixture FILE shows the standard
+// equipment of that fixture (stdeq_fixture.h).
 // The collectors are taken from the program's list, in its order, by their group names.
 // DIR receives "registered" (a line per registration of the collectors) and is watched for "stop".
 #include "agentx_scheduler_link.h"
@@ -16,6 +17,7 @@
 #include "scheduler.h"
 #include "service_parameters.h"
 #include "software_seams.h"
+#include "stdeq_fixture.h"
 #include "blackbox.h"
 #include "subagent.h"
 #include "traps.h"
@@ -73,7 +75,7 @@ bool SelectCollectors(const std::wstring &names, std::vector<DATACOLLECTOR *> *s
 
 int wmain(int argc, wchar_t **argv)
 {
-    std::wstring sim, collectors;
+    std::wstring sim, collectors, stdeqFixture;
     bool softwareSeams = false, blackbox = false;
     for (int i = 1; i < argc; ++i) {
         const std::wstring key = argv[i];
@@ -93,6 +95,8 @@ int wmain(int argc, wchar_t **argv)
             s_Dir = argv[i + 1];
         else if (key == L"--collectors")
             collectors = argv[i + 1];
+        else if (key == L"--stdeq-fixture")
+            stdeqFixture = argv[i + 1];
         else if (key == L"--heartbeat-ms")
             HEARTBEAT_TIMING::PassMs = static_cast<DWORD>(wcstoul(argv[i + 1], nullptr, 10));
         ++i;
@@ -112,6 +116,11 @@ int wmain(int argc, wchar_t **argv)
     InitWMIConnection(&s_WMICimV2, kWmiCimV2Path);
     if (softwareSeams)
         InstallSoftwareSeams();
+    if (!stdeqFixture.empty()) {
+        // The kit's time-stamp file lies in the current directory.
+        SetCurrentDirectoryW(s_Dir.c_str());
+        InstallStdeqFixture(stdeqFixture);
+    }
     if (!InitDataStores())
         return 1;
     s_DataStore = new DATASTORE(true);

@@ -24,6 +24,29 @@ std::string Lower(const std::string &text)
     return lower;
 }
 
+// A device path as Windows resolves it: after "\\.\", empty and "." components go, so
+// "\\.\\\.\PhysicalDrive1" (a device ID put after the prefix once more) opens
+// "\\.\PhysicalDrive1". Lower case, as paths compare without case.
+std::string DevicePathKey(const std::string &path)
+{
+    const std::string lower = Lower(path);
+    static const std::string kPrefix = "\\\\.\\";
+    if (lower.compare(0, kPrefix.size(), kPrefix) != 0)
+        return lower;
+    std::string key = kPrefix;
+    size_t at = kPrefix.size();
+    while (at <= lower.size()) {
+        size_t end = lower.find('\\', at);
+        if (end == std::string::npos)
+            end = lower.size();
+        const std::string part = lower.substr(at, end - at);
+        if (!part.empty() && part != ".")
+            key += (key.size() > kPrefix.size() ? "\\" : "") + part;
+        at = end + 1;
+    }
+    return key;
+}
+
 LONG ToNtStatus(DWORD error)
 {
     switch (error) {
@@ -70,7 +93,7 @@ StorageSim::~StorageSim()
 void StorageSim::AddDevice(const std::string &path, std::shared_ptr<SimDevice> device)
 {
     std::lock_guard<std::mutex> hold(m_Lock);
-    m_Devices[Lower(path)] = std::move(device);
+    m_Devices[DevicePathKey(path)] = std::move(device);
 }
 
 std::shared_ptr<SimScsiPort> StorageSim::AddScsiPort(unsigned port, const char *driver)
@@ -130,7 +153,7 @@ void StorageSim::AddMemoryWindow(uint64_t address, std::vector<uint8_t> bytes)
 void StorageSim::AddFault(SimFault fault)
 {
     std::lock_guard<std::mutex> hold(m_Lock);
-    fault.Path = Lower(fault.Path);
+    fault.Path = DevicePathKey(fault.Path);
     m_Faults.push_back(std::move(fault));
 }
 
@@ -196,7 +219,7 @@ SimFault *StorageSim::MatchFault(const std::string &path, DWORD code, uint32_t c
 HANDLE StorageSim::OpenDevice(const char *path, DWORD, DWORD, DWORD, DWORD)
 {
     std::lock_guard<std::mutex> hold(m_Lock);
-    std::string key = Lower(path ? path : "");
+    std::string key = DevicePathKey(path ? path : "");
     if (SimFault *fault = MatchFault(key, 0, 0, true)) {
         SetLastError(fault->Error);
         return INVALID_HANDLE_VALUE;

@@ -6,6 +6,7 @@
 #include "ax_session.h"
 #include "datastore.h"
 #include "enterprise_arc.h"
+#include "traps.h"
 
 #include <functional>
 #include <optional>
@@ -90,6 +91,24 @@ private:
 
     ConnectedTransport m_Transport;
 };
+
+// Every trap queued, sent through a recording session.
+inline std::vector<RECORDED_PDU> SentTraps()
+{
+    RecordingSession session;
+    while (QueuedTrapCount() > 0 && SendOneTrap(&session) == 0) {
+    }
+    return session.pdus;
+}
+
+// The number n of each trap (the last sub-identifier of its snmpTrapOID.0 value).
+inline std::vector<unsigned> TrapNumbers(const std::vector<RECORDED_PDU> &traps)
+{
+    std::vector<unsigned> numbers;
+    for (const RECORDED_PDU &trap : traps)
+        numbers.push_back(trap.varbinds.at(0).oid.subIds[trap.varbinds.at(0).oid.count - 1]);
+    return numbers;
+}
 
 inline std::optional<std::string> TextAt(DATASTORE *store, const MIBOID &oid)
 {

@@ -109,20 +109,6 @@ protected:
         text << file.rdbuf();
         return text.str();
     }
-    static std::vector<RECORDED_PDU> SentTraps()
-    {
-        RecordingSession session;
-        while (QueuedTrapCount() > 0 && SendOneTrap(&session) == 0) {
-        }
-        return session.pdus;
-    }
-    static std::vector<unsigned> TrapNumbers(const std::vector<RECORDED_PDU> &traps)
-    {
-        std::vector<unsigned> numbers;
-        for (const RECORDED_PDU &trap : traps)
-            numbers.push_back(trap.varbinds.at(0).oid.subIds[trap.varbinds.at(0).oid.count - 1]);
-        return numbers;
-    }
     static std::optional<int32_t> Col(DATASTORE &store, uint32_t column)
     {
         return IntAt(&store, EnterpriseOid({1, 2, 15, 1, 1, column, 1}));

@@ -117,14 +117,6 @@ protected:
         });
         return rows;
     }
-    // Every trap queued, sent through a recording session.
-    static std::vector<RECORDED_PDU> SentTraps()
-    {
-        RecordingSession session;
-        while (QueuedTrapCount() > 0 && SendOneTrap(&session) == 0) {
-        }
-        return session.pdus;
-    }
     static void Cycle(DATASTORE &staging)
     {
         s_ZDTSTDEQDataCollector.Collect_zdtSePci(0, &staging);

@@ -76,6 +76,27 @@ std::vector<Sample> Samples()
              EndOfTable(0x7F00),
          }))});
 
+    // PCIe disk bays: SMBIOS 2.6 slots with bus and device/function, and the maker's location
+    // records (type 203: the slot's handle at 4, the location string's number at 31), one of them
+    // too short to hold that number.
+    {
+        std::vector<uint8_t> bay(28, 0), shortBay(20, 0);
+        bay[0] = 0x01;
+        bay[1] = 0x09;
+        bay[27] = 1;
+        shortBay[0] = 0x02;
+        shortBay[1] = 0x09;
+        samples.push_back(
+            {"pcie-disk-slots",
+             BuildCopy(BuildStructures({
+                 {9, 0x0901, {1, 0xB6, 0x0D, 0x04, 0x08, 1, 0, 0x04, 0x01, 0, 0, 0x03, 0x00}, {"NVMe Bay 1"}},
+                 {9, 0x0902, {1, 0xB6, 0x0D, 0x04, 0x08, 2, 0, 0x04, 0x01, 0, 0, 0x04, 0x0A}, {"NVMe Bay 2"}},
+                 {203, 0xCB01, shortBay, {"Short record"}},
+                 {203, 0xCB02, bay, {"Front bay 1"}},
+                 EndOfTable(0x7F00),
+             }))});
+    }
+
     // Structures without strings are followed at once by the next one.
     samples.push_back({"empty-sets", BuildCopy(BuildStructures({
                                          {1, 0x0100, {0, 0, 0, 0}, {}},
