@@ -1,5 +1,6 @@
 // Every drive and expander reply decoder over the same bytes, each given a copy of exactly the
 // bytes returned: any reply decodes or is refused, and the serial stays inside its field.
+#include "csmi_reply.h"
 #include "scsi_reply.h"
 
 #include <cstdlib>
@@ -42,5 +43,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     SMP_MANUFACTURER manufacturer;
     if (DecodeSmpManufacturer(bytes, size, &manufacturer) && manufacturer.Product[16] != '\0')
         std::abort();
+    CSMI_SCSI_ADDRESS address;
+    DecodeCsmiScsiAddress(bytes, size, &address);
+    char connector[5];
+    if (DecodeCsmiConnectorName(bytes, size, size % 33, connector) && std::memchr(connector, 0, 5) == nullptr)
+        std::abort();
+    std::vector<CSMI_LOCATION_ENTRY> entries;
+    if (DecodeCsmiLocation(bytes, size, &entries) && 35 + entries.size() * 96 > size)
+        std::abort();
+    uint8_t a = 0, b = 0;
+    DecodeCsmiCarrierState(bytes, size, &a, &b);
+    DecodeCsmiCarrierBytes(bytes, size, &a, &b);
     return 0;
 }

@@ -1,0 +1,1104 @@
+#include "sas_engine.h"
+
+#include "big_endian.h"
+#include "csmi_reply.h"
+#include "sas_publish.h"
+#include "scsi_reply.h"
+#include "storage_io.h"
+#include "storage_platform.h"
+#include "wear.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+SAS_DISCOVERY s_SasDiscovery;
+
+namespace {
+
+SasPublishState s_PublishState;
+
+constexpr int kMissingArgument = 13;
+constexpr DWORD kIoctlScsiGetAddress = 0x41018;
+constexpr DWORD kIoctlScsiGetInquiryData = 0x4100C;
+constexpr unsigned kMaxPort = 255;
+constexpr unsigned kMaxPhysicalDrives = 512;
+constexpr uint8_t kAnyPort = 255;
+constexpr uint32_t kSspRead = 0x01;
+
+// ---- Board ids of the maker's SAS controllers (our values) ----
+struct BoardKind {
+    uint32_t BoardId;
+    uint8_t Kind;
+};
+constexpr BoardKind kBoardKinds[] = {
+    {0x7A100031, 3}, {0x7A100032, 3}, {0x7A100033, 3}, {0x7A100034, 3},
+    {0x7A100040, 4}, {0x7A100050, 5}, {0x7A100060, 6}, {0x7A100070, 7}, {0x7A100080, 8},
+    {0x7A100090, 9}, {0x7A1000A0, 10}, {0x7A1000B0, 11}, {0x7A1000C0, 12}, {0x7A1000D0, 13},
+};
+constexpr uint32_t kGenericMask = 0xFF00FFFF;
+constexpr uint32_t kGenericPattern = 0x30001000;
+
+bool KindWithPortTable(uint8_t kind) { return kind >= 3 && kind <= 8; }
+bool KindWithConnectors(uint8_t kind) { return kind >= 9 && kind <= 13; }
+bool MakersKind(uint8_t kind) { return kind >= 3 && kind <= 13; }
+
+// ---- Small helpers ----
+template <typename T> T *Alloc(DWORD *error)
+{
+    void *p = nullptr;
+    *error = SasAlloc(sizeof(T), &p);
+    return static_cast<T *>(p);
+}
+
+bool AddressIsZero(const uint8_t *address)
+{
+    for (int i = 0; i < 8; ++i)
+        if (address[i] != 0)
+            return false;
+    return true;
+}
+
+void AddressText(const uint8_t *address, char (&out)[17])
+{
+    for (int i = 0; i < 8; ++i)
+        std::snprintf(out + 2 * i, 3, "%02X", address[i]);
+}
+
+bool SameKey(const SAS_LOCATION_KEY &a, const SAS_LOCATION_KEY &b) { return a.Parent == b.Parent && a.Number == b.Number; }
+bool IsBayKey(const SAS_LOCATION_KEY &key) { return key.Parent >= SAS_BAY_KEY_BASE; }
+
+std::string WithoutSpaces(const char *text, size_t limit)
+{
+    std::string out;
+    for (size_t i = 0; i < limit && text[i] != '\0'; ++i)
+        if (text[i] != ' ')
+            out += text[i];
+    return out;
+}
+
+bool SameSerial(const std::string &a, const std::string &b)
+{
+    // Drives report their serial in either case through different paths: the first 16
+    // characters without case decide.
+    std::string x = a.substr(0, 16), y = b.substr(0, 16);
+    if (x.size() != y.size())
+        return false;
+    for (size_t i = 0; i < x.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(x[i])) != std::toupper(static_cast<unsigned char>(y[i])))
+            return false;
+    return true;
+}
+
+template <typename Node> void FreeList(Node *node)
+{
+    while (node != nullptr) {
+        Node *next = node->Next;
+        SasFree(node);
+        node = next;
+    }
+}
+
+template <typename Node> void Unlink(Node **list, Node *node)
+{
+    for (Node **at = list; *at != nullptr; at = &(*at)->Next)
+        if (*at == node) {
+            *at = node->Next;
+            return;
+        }
+}
+
+// ---- Requests through the adapter ----
+struct SspTarget {
+    uint8_t Phy;
+    uint8_t Port;
+    const uint8_t *Address;
+};
+
+SspTarget EntryTarget(const SAS_DEVICE_ENTRY &entry)
+{
+    return {entry.Identify.PhyIdentifier, entry.PortIdentifier, entry.Attached.SasAddress};
+}
+SspTarget DriveTarget(const SAS_DRIVE_NODE *drive) { return {drive->Record.PhyId, kAnyPort, drive->SasAddress}; }
+
+// One SCSI read command: 0 with the data the device returned, or the request's error.
+int Ssp(HANDLE port, const SspTarget &target, std::initializer_list<uint8_t> cdb, uint32_t length,
+        std::vector<uint8_t> *data)
+{
+    std::vector<uint8_t> buffer(CSMI_SSP_FRAME_SIZE + length, 0);
+    buffer[28] = target.Phy;
+    buffer[29] = target.Port;
+    std::memcpy(&buffer[32], target.Address, 8);
+    buffer[48] = static_cast<uint8_t>(cdb.size());
+    std::memcpy(&buffer[52], cdb.begin(), cdb.size());
+    PutU32(&buffer[68], kSspRead);
+    PutU32(&buffer[CSMI_SSP_DATA_LENGTH_OFFSET], length);
+    uint32_t returned = 0;
+    int result = CsmiSspPassthrough(port, buffer.data(), &returned);
+    if (result != 0)
+        return result;
+    if (returned > length)
+        returned = length;
+    data->assign(buffer.begin() + CSMI_SSP_DATA_OFFSET, buffer.begin() + CSMI_SSP_DATA_OFFSET + returned);
+    return 0;
+}
+
+// One ATA PIO read of a sector through STP.
+int StpRead(HANDLE port, const SAS_DRIVE_NODE *drive, uint8_t command, uint8_t logAddress, std::vector<uint8_t> *data)
+{
+    constexpr uint32_t kSector = 512;
+    constexpr uint32_t kPioRead = 0x11;
+    std::vector<uint8_t> buffer(CSMI_STP_FRAME_SIZE + kSector, 0);
+    buffer[28] = drive->Record.PhyId;
+    buffer[29] = kAnyPort;
+    std::memcpy(&buffer[32], drive->SasAddress, 8);
+    uint8_t *fis = &buffer[44];
+    fis[0] = 0x27;
+    fis[1] = 0x80;
+    fis[2] = command;
+    fis[4] = logAddress;
+    fis[12] = 1;
+    PutU32(&buffer[64], kPioRead);
+    PutU32(&buffer[CSMI_STP_DATA_LENGTH_OFFSET], kSector);
+    uint32_t returned = 0;
+    int result = CsmiStpPassthrough(port, buffer.data(), &returned);
+    if (result != 0)
+        return result;
+    CSMI_STP_REPLY reply{};
+    if (!DecodeCsmiStpReply(buffer.data(), CSMI_STP_FRAME_SIZE + returned, &reply) || reply.ConnectionStatus != 0 ||
+        (reply.StatusFis[2] & 0x01) != 0)
+        return CSMI_PASSTHROUGH_FAILED;
+    data->assign(reply.Data, reply.Data + reply.DataLength);
+    return 0;
+}
+
+// One SMP function to an expander: 0 with the response frame, or the error.
+int Smp(HANDLE port, uint8_t phy, uint8_t portId, const uint8_t *address, uint8_t function, uint32_t requestLength,
+        uint8_t phyInRequest, std::vector<uint8_t> *response)
+{
+    std::vector<uint8_t> buffer(CSMI_SMP_BUFFER_SIZE, 0);
+    buffer[28] = phy;
+    buffer[29] = portId;
+    std::memcpy(&buffer[32], address, 8);
+    PutU32(&buffer[40], requestLength);
+    buffer[44] = 0x40;
+    buffer[45] = function;
+    buffer[44 + 9] = phyInRequest;
+    int result = CsmiSmpPassthrough(port, buffer.data());
+    if (result != 0)
+        return result;
+    ByteReader reader(buffer.data(), buffer.size());
+    uint32_t bytes = 0;
+    reader.U32(1068, &bytes);
+    if (bytes > 1020)
+        bytes = 1020;
+    response->assign(buffer.begin() + 1072, buffer.begin() + 1072 + bytes);
+    return 0;
+}
+
+int Inquiry(HANDLE port, const SspTarget &target, std::vector<uint8_t> *data)
+{
+    return Ssp(port, target, {0x12, 0x00, 0x00, 0x00, 0x74, 0x00}, 116, data);
+}
+
+int InquirySerial(HANDLE port, const SspTarget &target, char *out, size_t capacity)
+{
+    std::vector<uint8_t> data;
+    int result = Ssp(port, target, {0x12, 0x01, 0x80, 0x00, 0xFF, 0x00}, 255, &data);
+    if (result != 0)
+        return result;
+    return DecodeUnitSerial(data.data(), data.size(), out, capacity) ? 0 : CSMI_PASSTHROUGH_FAILED;
+}
+
+// ---- Lists ----
+void InsertDrive(SAS_HBA_NODE *hba, SAS_DRIVE_NODE *drive)
+{
+    SAS_DRIVE_NODE **at = &hba->Drives;
+    while (*at != nullptr && (*at)->Record.DriveIndex < drive->Record.DriveIndex)
+        at = &(*at)->Next;
+    drive->Next = *at;
+    *at = drive;
+}
+
+SAS_DRIVE_NODE *DriveAtKey(SAS_HBA_NODE *hba, const SAS_LOCATION_KEY &key)
+{
+    for (SAS_DRIVE_NODE *drive = hba->Drives; drive != nullptr; drive = drive->Next)
+        if (SameKey(drive->Key, key))
+            return drive;
+    return nullptr;
+}
+
+SAS_DRIVE_NODE *DriveWithAddress(SAS_HBA_NODE *hba, const uint8_t *address)
+{
+    for (SAS_DRIVE_NODE *drive = hba->Drives; drive != nullptr; drive = drive->Next)
+        if (std::memcmp(drive->SasAddress, address, 8) == 0)
+            return drive;
+    return nullptr;
+}
+
+// By SAS address where both sides have one (a SATA drive's address is the adapter's invention),
+// else by serial number. An empty serial number names no drive.
+SAS_DRIVE_NODE *SasFindDrive(SAS_DRIVE_NODE *list, const uint8_t *address, const char *serial)
+{
+    const std::string wanted = WithoutSpaces(serial, 41);
+    for (SAS_DRIVE_NODE *drive = list; drive != nullptr; drive = drive->Next) {
+        bool own = !AddressIsZero(drive->SasAddress) && drive->Record.DriveType != 3;
+        if (!AddressIsZero(address) && own) {
+            if (std::memcmp(drive->SasAddress, address, 8) == 0)
+                return drive;
+            continue;
+        }
+        if (!wanted.empty() && SameSerial(wanted, WithoutSpaces(drive->Record.SerialNumber, 41)))
+            return drive;
+    }
+    return nullptr;
+}
+
+void SetStatus(SAS_DRIVE_NODE *drive, uint8_t status)
+{
+    drive->Record.Status = status;
+    drive->Record.Condition = SasDriveCondition(status);
+}
+
+// A drive missed by this pass: the lost form of its status at the first miss; freed at the
+// second unless an array holds it. A drive that never had a known status is lost the same way.
+void SasMarkDriveLost(SAS_HBA_NODE *hba, SAS_DRIVE_NODE *drive)
+{
+    if (!drive->Missed) {
+        SetStatus(drive, SasLostStatus(drive->Record.Status));
+        drive->Missed = 1;
+        drive->Seen = 1;
+        return;
+    }
+    if (drive->Record.ArrayRole == 4) {
+        Unlink(&hba->Drives, drive);
+        SasFree(drive);
+    }
+}
+
+// ---- Controller ----
+std::string Version(const uint16_t (&revision)[4])
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", revision[0], revision[1], revision[2], revision[3]);
+    return text;
+}
+
+void SasUpdateControllerInfo(SAS_HBA_NODE *hba)
+{
+    SAS_HBA_RECORD &r = hba->Record;
+    r.ControllerCondition = 1;
+    r.ControllerStatus = 1;
+    std::vector<uint8_t> buffer(CSMI_CNTLR_CONFIG_BUFFER_SIZE, 0);
+    CSMI_CONTROLLER_CONFIG config{};
+    if (CsmiGetControllerConfig(hba->Handle, buffer.data()) == 0 &&
+        DecodeCsmiControllerConfig(buffer.data(), buffer.size(), &config)) {
+        uint8_t kind = SasControllerKind(config.BoardId);
+        r.ModelCode = kind == 0 ? 2 : kind;
+        SasSetText(r.FirmwareVersion, Version(config.Revision));
+        SasSetText(r.BiosVersion, Version(config.BiosRevision));
+        SasSetText(r.SerialNumber, config.SerialNumber);
+        char pci[32];
+        std::snprintf(pci, sizeof pci, "0000:%.2X:%.2X.%.1X", config.PciBus, config.PciDevice, config.PciFunction);
+        SasSetText(r.PciLocation, pci);
+        r.Slot = 0;
+        uint32_t slot = 0;
+        if (config.IoBusType == 3 && GetPciSlotNumber(config.PciBus, config.PciDevice, config.PciFunction, &slot) == 0)
+            r.Slot = static_cast<uint8_t>(slot);
+        std::vector<uint8_t> status(CSMI_CNTLR_STATUS_BUFFER_SIZE, 0);
+        CSMI_CONTROLLER_STATUS decoded{};
+        if (CsmiGetControllerStatus(hba->Handle, status.data()) == 0 &&
+            DecodeCsmiControllerStatus(status.data(), status.size(), &decoded))
+            r.ControllerStatus = decoded.Status == 1 ? 2 : decoded.Status == 2 ? 3 : 1;
+    }
+    char location[16] = "";
+    if (r.Slot != 255)
+        std::snprintf(location, sizeof location, "Slot %d", r.Slot);
+    SasSetText(r.Location, location);
+    if (r.ControllerStatus > r.ControllerCondition)
+        r.ControllerCondition = r.ControllerStatus;
+    for (SAS_EXPANDER_RECORD *e = hba->Expanders; e != nullptr; e = e->Next)
+        e->Visited = 0;
+    for (SAS_DRIVE_NODE *d = hba->Drives; d != nullptr; d = d->Next) {
+        d->Seen = 0;
+        d->Bay = 0;
+    }
+}
+
+int SasConnectorName(SAS_HBA_NODE *hba, uint8_t phy, char out[5])
+{
+    std::vector<uint8_t> buffer(CSMI_CONNECTOR_BUFFER_SIZE, 0);
+    int result = CsmiGetConnectorInfo(hba->Handle, buffer.data());
+    if (result != 0)
+        return result;
+    return DecodeCsmiConnectorName(buffer.data(), buffer.size(), phy, out) ? 0 : CSMI_PASSTHROUGH_FAILED;
+}
+
+// ---- Drive probing ----
+void ReadCapacity(SAS_HBA_NODE *hba, SAS_DRIVE_NODE *drive)
+{
+    SAS_PHYDRV_RECORD &r = drive->Record;
+    r.CapacityMiB = 0;
+    std::vector<uint8_t> data;
+    uint64_t lastLba = 0;
+    uint32_t block = 0;
+    if (Ssp(hba->Handle, DriveTarget(drive), {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8, &data) != 0 ||
+        !DecodeReadCapacity10(data.data(), data.size(), &lastLba, &block))
+        return;
+    if (lastLba == 0xFFFFFFFF &&
+        (Ssp(hba->Handle, DriveTarget(drive), {0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0}, 32, &data) != 0 ||
+         !DecodeReadCapacity16(data.data(), data.size(), &lastLba, &block)))
+        return;
+    r.CapacityMiB = CapacityMiB(lastLba, block);
+}
+
+void ReadRotation(SAS_HBA_NODE *hba, SAS_DRIVE_NODE *drive)
+{
+    std::vector<uint8_t> data;
+    uint32_t rpm = 0;
+    if (Ssp(hba->Handle, DriveTarget(drive), {0x1A, 0x08, 0x04, 0x00, 0xFF, 0x00}, 255, &data) != 0 ||
+        !DecodeRotationPage(data.data(), data.size(), &rpm))
+        rpm = 0;
+    drive->Record.RotationClass = RotationClass(rpm);
+}
+
+void ReadIe(SAS_HBA_NODE *hba, SAS_DRIVE_NODE *drive)
+{
+    SAS_PHYDRV_RECORD &r = drive->Record;
+    std::vector<uint8_t> data;
+    if (r.IeState == 0) {
+        bool disabled = false;
+        if (Ssp(hba->Handle, DriveTarget(drive), {0x1A, 0x08, 0x1C, 0x00, 0xFF, 0x00}, 255, &data) == 0 &&
+            DecodeIeModePage(data.data(), data.size(), &disabled))
+            r.IeState = disabled ? 2 : 3;
+        else
+            r.IeState = 1;
+    }
+    r.IeResult = 1;
+    uint8_t result = 0;
+    if (r.IeState == 3 &&
+        Ssp(hba->Handle, DriveTarget(drive), {0x4D, 0x00, 0x6F, 0, 0, 0, 0, 0x04, 0xB4, 0}, 1204, &data) == 0 &&
+        DecodeIeLog(data.data(), data.size(), &result))
+        r.IeResult = result;
+}
+
+void ReadGrownDefects(SAS_HBA_NODE *hba, SAS_DRIVE_NODE *drive)
+{
+    std::vector<uint8_t> data;
+    uint32_t count = 0;
+    if (Ssp(hba->Handle, DriveTarget(drive), {0x37, 0x00, 0x0D, 0, 0, 0, 0, 0, 0x04, 0}, 255, &data) == 0 &&
+        DecodeGrownDefects(data.data(), data.size(), &count))
+        drive->Record.GrownDefects = count;
+}
+
+void ReadTemperature(SAS_HBA_NODE *hba, SAS_DRIVE_NODE *drive)
+{
+    std::vector<uint8_t> data;
+    uint32_t current = 0, reference = 0;
+    if (Ssp(hba->Handle, DriveTarget(drive), {0x4D, 0x00, 0x4D, 0, 0, 0, 0, 0, 0x10, 0}, 16, &data) != 0 ||
+        !DecodeTemperatureLog(data.data(), data.size(), &current, &reference))
+        current = reference = 0;
+    drive->Record.CurrentTemperature = current;
+    drive->Record.ReferenceTemperature = reference;
+}
+
+// Opens every physical drive in turn, from 0, and gives the first whose SCSI address matches;
+// -1 when none does. Every handle is closed before the next is opened.
+int FindPhysicalDrive(uint8_t portNumber, uint8_t pathId, uint8_t targetId)
+{
+    IStoragePlatform &platform = StoragePlatform();
+    for (unsigned n = 0; n < kMaxPhysicalDrives; ++n) {
+        char path[40];
+        std::snprintf(path, sizeof path, "\\\\.\\PhysicalDrive%d", static_cast<int>(n));
+        HANDLE handle = platform.OpenDevice(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+        if (handle == INVALID_HANDLE_VALUE)
+            continue;
+        uint8_t address[8] = {};
+        DWORD returned = 0;
+        BOOL ok = platform.DeviceControl(handle, kIoctlScsiGetAddress, nullptr, 0, address, sizeof address, &returned);
+        platform.CloseDevice(handle);
+        if (ok && returned >= 7 && address[4] == portNumber && address[5] == pathId && address[6] == targetId)
+            return static_cast<int>(n);
+    }
+    return -1;
+}
+
+void SasFindOsDisk(SAS_HBA_NODE *hba, SAS_DRIVE_NODE *drive)
+{
+    SAS_PHYDRV_RECORD &r = drive->Record;
+    SasSetText(r.OsDiskName, "");
+    std::vector<uint8_t> buffer(CSMI_SCSI_ADDRESS_BUFFER_SIZE, 0);
+    std::memcpy(&buffer[28], drive->SasAddress, 8);
+    CSMI_SCSI_ADDRESS address{};
+    if (CsmiGetScsiAddress(hba->Handle, buffer.data()) != 0 ||
+        !DecodeCsmiScsiAddress(buffer.data(), buffer.size(), &address))
+        return;
+    int disk = FindPhysicalDrive(static_cast<uint8_t>(hba->Record.AdapterIndex), address.PathId, address.TargetId);
+    if (disk < 0)
+        return;
+    if (!IsBayKey(drive->Key)) {
+        std::vector<uint8_t> location(CSMI_LOCATION_BUFFER_SIZE, 0);
+        location[28] = 255;
+        location[29] = address.PathId;
+        location[30] = address.TargetId;
+        location[31] = address.Lun;
+        location[34] = static_cast<uint8_t>(CSMI_LOCATION_ENTRY_SIZE);
+        std::vector<CSMI_LOCATION_ENTRY> entries;
+        if (CsmiGetLocation(hba->Handle, location.data(), CSMI_LOCATION_BUFFER_SIZE) == 0 &&
+            DecodeCsmiLocation(location.data(), location.size(), &entries) && entries.size() == 1 &&
+            (entries[0].Flags & 0x21) == 0x21 && std::memcmp(entries[0].SasAddress, drive->SasAddress, 8) == 0) {
+            drive->Bay = entries[0].BayIdentifier;
+            r.CarrierQueryIndex = location[131];
+        }
+    }
+    char name[12];
+    std::snprintf(name, sizeof name, "Disk %d", disk);
+    SasSetText(r.OsDiskName, name);
+}
+
+void SasReadCarrierState(SAS_HBA_NODE *hba, SAS_DRIVE_NODE *drive)
+{
+    SAS_PHYDRV_RECORD &r = drive->Record;
+    std::vector<uint8_t> buffer(CSMI_REQUEST_32_BUFFER_SIZE, 0);
+    buffer[28] = r.CarrierQueryIndex;
+    uint8_t present = 0, state = 0;
+    if (CsmiRequest32(hba->Handle, buffer.data()) != 0 ||
+        !DecodeCsmiCarrierState(buffer.data(), buffer.size(), &present, &state) || present == 0) {
+        r.CarrierState = 1;
+        r.CarrierByteA = r.CarrierByteB = 0;
+        return;
+    }
+    if (state == 1) {
+        r.CarrierState = 4;
+        std::vector<uint8_t> bytes(CSMI_REQUEST_34_BUFFER_SIZE, 0);
+        bytes[28] = r.CarrierQueryIndex;
+        PutU16(&bytes[30], 0);
+        PutU16(&bytes[544], 13);
+        if (CsmiRequest34(hba->Handle, bytes.data()) != 0 ||
+            !DecodeCsmiCarrierBytes(bytes.data(), bytes.size(), &r.CarrierByteA, &r.CarrierByteB))
+            r.CarrierByteA = r.CarrierByteB = 0;
+    } else if (state == 255 || state == 0) {
+        r.CarrierState = state == 255 ? 3 : 2;
+        r.CarrierByteA = r.CarrierByteB = 0;
+    }
+}
+
+// ---- SSD wear ----
+void WearNotAvailable(SAS_PHYDRV_RECORD &r)
+{
+    r.WearStatus = WEAR_STATUS_NOT_AVAILABLE;
+    r.PowerOnHours = r.EnduranceUsed = r.RemainingHours = WEAR_NOT_AVAILABLE;
+}
+
+int SasReadLogPages(SAS_HBA_NODE *hba, SAS_DRIVE_NODE *drive)
+{
+    SAS_PHYDRV_RECORD &r = drive->Record;
+    std::vector<uint8_t> data;
+    SCSI_LOG_PAGES pages{};
+    int result = Ssp(hba->Handle, DriveTarget(drive), {0x4D, 0x00, 0x40, 0, 0, 0, 0, 0, 0xFC, 0}, 252, &data);
+    if (result == 0 && !DecodeSupportedLogPages(data.data(), data.size(), &pages))
+        result = CSMI_PASSTHROUGH_FAILED;
+    if (result != 0) {
+        r.HasWearLog = 0;
+        WearNotAvailable(r);
+        return result;
+    }
+    if (pages.SolidState) {
+        r.MediaType = 3;
+        r.RotationClass = 5;
+    }
+    if (pages.WearLog)
+        r.HasWearLog = 1;
+    if (r.MediaType != 3) {
+        r.MediaType = 2;
+        WearNotAvailable(r);
+    }
+    if (r.HasWearLog != 1) {
+        r.HasWearLog = 0;
+        WearNotAvailable(r);
+    }
+    return 0;
+}
+
+int SasIdentifySata(SAS_HBA_NODE *hba, SAS_DRIVE_NODE *drive)
+{
+    SAS_PHYDRV_RECORD &r = drive->Record;
+    std::vector<uint8_t> identify, directory;
+    uint16_t rotation = 0;
+    int result = StpRead(hba->Handle, drive, 0xEC, 0, &identify);
+    if (result == 0 && !ByteReader(identify.data(), identify.size()).U16(2 * 217, &rotation))
+        result = CSMI_PASSTHROUGH_FAILED;
+    if (result == 0 && rotation != 1) {
+        r.MediaType = 2;
+        r.RotationClass = 1;
+        WearNotAvailable(r);
+        return 0;
+    }
+    if (result == 0) {
+        r.MediaType = 3;
+        r.RotationClass = 5;
+        result = StpRead(hba->Handle, drive, 0x2F, 0x00, &directory);
+    }
+    uint16_t version = 0;
+    uint8_t pages = 0;
+    ByteReader reader(directory.data(), directory.size());
+    if (result == 0 && reader.U16(0, &version) && reader.U8(364, &pages) && version != 0 && pages != 0) {
+        r.HasWearLog = 1;
+        return 0;
+    }
+    r.HasWearLog = 0;
+    WearNotAvailable(r);
+    return result;
+}
+
+int ReadWearLog(SAS_HBA_NODE *hba, SAS_DRIVE_NODE *drive, WEAR_LOG *log)
+{
+    std::vector<uint8_t> data;
+    int result = drive->Record.DriveType == 3
+                     ? StpRead(hba->Handle, drive, 0x2F, 0xB6, &data)
+                     : Ssp(hba->Handle, DriveTarget(drive), {0x4D, 0x00, 0x76, 0, 0, 0, 0, 0x02, 0x00, 0}, 512, &data);
+    if (result != 0)
+        return result;
+    return ParseWearLog(data.data(), data.size(), log) ? 0 : 1;
+}
+
+void SasUpdateWear(SAS_HBA_NODE *hba, SAS_DRIVE_NODE *drive)
+{
+    SAS_PHYDRV_RECORD &r = drive->Record;
+    if (r.MediaType != 2 && r.MediaType != 3) {
+        int result = r.DriveType == 2 ? SasReadLogPages(hba, drive) : r.DriveType == 3 ? SasIdentifySata(hba, drive) : 0;
+        if (result != 0) {
+            r.MediaType = 1;
+            WearNotAvailable(r);
+            r.CurrentTemperature = r.ReferenceTemperature = 0;
+        }
+    }
+    if (!KindWithConnectors(hba->Record.ModelCode)) {
+        WearNotAvailable(r);
+    } else if (r.MediaType == 3 && r.HasWearLog == 1 && r.RefreshCountdown == 0) {
+        WEAR_LOG log{};
+        if (ReadWearLog(hba, drive, &log) != 0) {
+            WearNotAvailable(r);
+        } else {
+            if (log.WearLimit)
+                r.WearLimitFlag = 1;
+            WEAR_ESTIMATE estimate = EstimateWear(log.PowerOnHours, log.EnduranceUsed, r.WearLimitFlag == 1,
+                                                  r.WearOutOfRange == 1);
+            r.PowerOnHours = estimate.PowerOnHours;
+            r.EnduranceUsed = estimate.EnduranceUsed;
+            r.RemainingHours = estimate.RemainingHours;
+            r.WearStatus = estimate.Status;
+            if (estimate.OutOfRange)
+                r.WearOutOfRange = 1;
+            if (estimate.WornOut)
+                r.Status = 10;
+        }
+    }
+    ReadTemperature(hba, drive);
+}
+
+void SasProbeDrive(SAS_HBA_NODE *hba, SAS_DRIVE_NODE *drive, const SAS_DEVICE_ENTRY &entry)
+{
+    SAS_PHYDRV_RECORD &r = drive->Record;
+    r.Status = 2;
+    if (std::memcmp(drive->SasAddress, entry.Attached.SasAddress, 8) != 0 || drive->FromRaid) {
+        SasSetText(r.SerialNumber, "");
+        r.CapacityMiB = 0;
+        r.RotationClass = 0;
+    }
+    std::memcpy(drive->SasAddress, entry.Attached.SasAddress, 8);
+    AddressText(drive->SasAddress, r.SasAddress);
+    r.PhyId = entry.Identify.PhyIdentifier;
+    r.ArrayRole = 4;
+    r.Placement = 1;
+    r.HotPlugClass = 3;
+    std::memcpy(r.AdapterLocation, hba->Record.Location, sizeof r.AdapterLocation);
+    const uint8_t flags = entry.Attached.TargetProtocol;
+    r.DriveType = flags == 1 ? 3 : flags == 8 ? 2 : 1;
+    const bool sata = r.DriveType == 3;
+    if (r.SerialNumber[0] == '\0' || sata)
+        InquirySerial(hba->Handle, DriveTarget(drive), r.SerialNumber, sizeof r.SerialNumber);
+    if (r.CapacityMiB == 0 || sata)
+        ReadCapacity(hba, drive);
+    if (r.RotationClass == 0) {
+        if (sata)
+            r.RotationClass = 1;
+        else
+            ReadRotation(hba, drive);
+    }
+    ReadIe(hba, drive);
+    r.RefreshCountdown = 0;
+    if (!sata)
+        ReadGrownDefects(hba, drive);
+    SasFindOsDisk(hba, drive);
+    const uint8_t kind = hba->Record.ModelCode;
+    if (MakersKind(kind)) {
+        r.HotPlugClass = 2;
+        r.Placement = SasIsInternalPort(kind, entry.Identify.PhyIdentifier) ? 2 : 3;
+    }
+    SasUpdateWear(hba, drive);
+    if (r.BehindExpander == 0)
+        SasReadCarrierState(hba, drive);
+    if (r.Model[0] == '\0')
+        r.Status = 4;
+    else if (r.CapacityMiB == 0)
+        r.Status = 5;
+    if ((r.Status == 1 || r.Status == 2) && r.IeResult > 2)
+        r.Status = 3;
+    if (r.Status != 5 && r.CarrierState == 3)
+        r.Status = 12;
+    r.Condition = SasDriveCondition(r.Status);
+}
+
+int SasUpdateDrive(SAS_DRIVE_NODE *drive, SAS_HBA_NODE *hba, const SAS_DEVICE_ENTRY &entry,
+                   const SAS_LOCATION_KEY &key, const SCSI_INQUIRY &inquiry, int behindExpander)
+{
+    if (drive == nullptr) {
+        char serial[41] = "";
+        if (InquirySerial(hba->Handle, EntryTarget(entry), serial, sizeof serial) == 0)
+            drive = SasFindDrive(hba->Drives, entry.Attached.SasAddress, serial);
+        // A drive that moved is where it was found now: its old key would name its old port,
+        // and hand the drive's node to whatever device came to that port next.
+        if (drive != nullptr)
+            drive->Key = key;
+    }
+    if (drive == nullptr) {
+        DWORD error = 0;
+        drive = Alloc<SAS_DRIVE_NODE>(&error);
+        if (drive == nullptr)
+            return static_cast<int>(error);
+        drive->Record.AdapterIndex = hba->Record.AdapterIndex;
+        drive->Key = key;
+        drive->Record.DriveIndex = ++hba->NextId;
+        drive->Record.BehindExpander = behindExpander == 1 ? 1 : 0;
+        InsertDrive(hba, drive);
+    }
+    SAS_PHYDRV_RECORD &r = drive->Record;
+    SasSetText(r.Model, "");
+    if (inquiry.Vendor[0] != 0) {
+        char model[25];
+        for (int i = 0; i < 8; ++i)
+            model[i] = inquiry.Vendor[i] == 0 ? ' ' : static_cast<char>(inquiry.Vendor[i]);
+        for (int i = 0; i < 16; ++i)
+            model[8 + i] = inquiry.Product[i] == 0 ? ' ' : static_cast<char>(inquiry.Product[i]);
+        model[24] = '\0';
+        SasSetText(r.Model, model);
+        SasSetText(r.FirmwareRevision, std::string(reinterpret_cast<const char *>(inquiry.Revision),
+                                                   strnlen(reinterpret_cast<const char *>(inquiry.Revision), 4)));
+    }
+    SasProbeDrive(hba, drive, entry);
+    drive->FromRaid = 0;
+    drive->Seen = 1;
+    drive->Missed = 0;
+    return 0;
+}
+
+// ---- Topology ----
+bool ExpanderListed(SAS_HBA_NODE *hba, const uint8_t *address)
+{
+    for (SAS_EXPANDER_RECORD *e = hba->Expanders; e != nullptr; e = e->Next)
+        if (std::memcmp(e->SasAddress, address, 8) == 0)
+            return true;
+    return false;
+}
+
+// Appends an expander unless its address is listed already (a wide port shows it on several
+// phys, and a loop in the fabric shows it again further down).
+void AddExpander(SAS_HBA_NODE *hba, uint8_t phy, uint8_t port, uint8_t rate, uint8_t flags, const uint8_t *address,
+                 const SAS_LOCATION_KEY &key)
+{
+    if (ExpanderListed(hba, address))
+        return;
+    DWORD error = 0;
+    SAS_EXPANDER_RECORD *expander = Alloc<SAS_EXPANDER_RECORD>(&error);
+    if (expander == nullptr)
+        return;
+    expander->Id = ++hba->NextId;
+    expander->Key = key;
+    expander->PhyId = phy;
+    expander->PortId = port;
+    expander->LinkRate = rate;
+    expander->TargetFlags = flags;
+    std::memcpy(expander->SasAddress, address, 8);
+    SAS_EXPANDER_RECORD **at = &hba->Expanders;
+    while (*at != nullptr)
+        at = &(*at)->Next;
+    *at = expander;
+}
+
+void SasProbeAttachedDevice(SAS_HBA_NODE *hba, const SAS_DEVICE_ENTRY &entry, const SAS_LOCATION_KEY &key,
+                            int behindExpander)
+{
+    SAS_DRIVE_NODE *drive = DriveAtKey(hba, key);
+    const uint8_t type = entry.Attached.DeviceType;
+    if (type == 0x10) {
+        std::vector<uint8_t> data;
+        SCSI_INQUIRY inquiry{};
+        if (Inquiry(hba->Handle, EntryTarget(entry), &data) == 0 && DecodeScsiInquiry(data.data(), data.size(), &inquiry)) {
+            if (inquiry.Peripheral == 0)
+                SasUpdateDrive(drive, hba, entry, key, inquiry, behindExpander);
+            return;
+        }
+    } else if (type == 0x20 || type == 0x30) {
+        AddExpander(hba, entry.Identify.PhyIdentifier, entry.PortIdentifier, entry.NegotiatedLinkRate,
+                    entry.Attached.TargetProtocol, entry.Attached.SasAddress, key);
+        return;
+    }
+    if (drive != nullptr)
+        SasMarkDriveLost(hba, drive);
+}
+
+void Discover(SAS_HBA_NODE *hba, SAS_EXPANDER_RECORD *expander, uint8_t phy, int *result)
+{
+    std::vector<uint8_t> response;
+    *result = Smp(hba->Handle, expander->PhyId, expander->PortId, expander->SasAddress, 0x10, 12, phy, &response);
+    SMP_DISCOVER discover{};
+    if (*result != 0 || !DecodeSmpDiscover(response.data(), response.size(), &discover))
+        return;
+    if (std::memcmp(discover.AttachedSasAddress, expander->SasAddress, 8) == 0)
+        return;
+    const SAS_LOCATION_KEY key{expander->Id, phy};
+    if (discover.AttachedDeviceType > 1) {
+        AddExpander(hba, expander->PhyId, expander->PortId, 0, discover.TargetFlags, discover.AttachedSasAddress, key);
+        return;
+    }
+    if (discover.AttachedDeviceType != 1)
+        return;
+    SAS_DEVICE_ENTRY entry{};
+    std::memcpy(entry.Identify.SasAddress, discover.SasAddress, 8);
+    entry.Identify.PhyIdentifier = expander->PhyId;
+    entry.PortIdentifier = expander->PortId;
+    entry.Attached.DeviceType = discover.AttachedDeviceByte;
+    entry.Attached.TargetProtocol = discover.TargetFlags;
+    std::memcpy(entry.Attached.SasAddress, discover.AttachedSasAddress, 8);
+    if (discover.VirtualPhy)
+        return;   // an enclosure's own device: enclosures are not kept yet
+    SAS_DRIVE_NODE *drive = DriveWithAddress(hba, discover.AttachedSasAddress);
+    if ((drive == nullptr || !drive->Seen) && (discover.TargetFlags & 0x09) != 0) {
+        if (drive != nullptr)
+            drive->Key = key;
+        SasProbeAttachedDevice(hba, entry, key, 1);
+    }
+}
+
+int SasWalkExpanders(SAS_HBA_NODE *hba)
+{
+    int result = 0;
+    for (;;) {
+        SAS_EXPANDER_RECORD *expander = hba->Expanders;
+        while (expander != nullptr && expander->Visited)
+            expander = expander->Next;
+        if (expander == nullptr)
+            return result;
+        expander->Visited = 1;
+        if ((expander->TargetFlags & 2) == 0)
+            continue;
+        std::vector<uint8_t> response;
+        uint8_t phys = 0;
+        if (Smp(hba->Handle, expander->PhyId, expander->PortId, expander->SasAddress, 0x00, 4, 0, &response) != 0 ||
+            response.empty() || !DecodeSmpReportGeneral(response.data(), response.size(), &phys)) {
+            result = -1;
+            continue;
+        }
+        expander->Phys = phys;
+        for (unsigned phy = 0; phy < phys; ++phy)
+            Discover(hba, expander, static_cast<uint8_t>(phy), &result);
+    }
+}
+
+void SasScanPhys(SAS_HBA_NODE *hba)
+{
+    std::vector<uint8_t> buffer(CSMI_PHY_INFO_BUFFER_SIZE, 0);
+    CSMI_PHY_INFO info{};
+    if (CsmiGetPhyInfo(hba->Handle, buffer.data()) == 0 && DecodeCsmiPhyInfo(buffer.data(), buffer.size(), &info)) {
+        unsigned remaining = info.NumberOfPhys;
+        for (const CSMI_PHY_ENTITY_INFO &entity : info.Entities) {
+            if (remaining == 0)
+                break;
+            if (entity.Identify.DeviceType == 0)
+                continue;
+            --remaining;
+            SasProbeAttachedDevice(hba, entity, {0, entity.Identify.PhyIdentifier}, 0);
+        }
+    }
+    SasWalkExpanders(hba);
+}
+
+// ---- End of the pass: the drives it missed, and their names ----
+void SasSweepLost(SAS_HBA_NODE *hba)
+{
+    for (SAS_DRIVE_NODE *drive = hba->Drives; drive != nullptr;) {
+        SAS_DRIVE_NODE *next = drive->Next;
+        if (!drive->Seen) {
+            if (drive->Record.ArrayRole == 4) {
+                SasMarkDriveLost(hba, drive);
+            } else {
+                Unlink(&hba->Drives, drive);
+                SasFree(drive);
+            }
+        }
+        drive = next;
+    }
+}
+
+void SasNameDrives(SAS_HBA_NODE *hba)
+{
+    const uint8_t kind = hba->Record.ModelCode;
+    for (SAS_DRIVE_NODE *drive = hba->Drives; drive != nullptr; drive = drive->Next) {
+        char name[81] = "";
+        if (drive->FromRaid) {
+            std::snprintf(name, sizeof name, "Unknown (%d)", static_cast<int>(drive->Record.DriveIndex));
+        } else {
+            char port[16] = "";
+            const uint8_t number = static_cast<uint8_t>(drive->Key.Number);
+            if (KindWithPortTable(kind)) {
+                std::snprintf(port, sizeof port, "Port %s", SasPortName(kind, number));
+            } else if (KindWithConnectors(kind)) {
+                char connector[5] = "??";
+                if (SasConnectorName(hba, number, connector) != 0)
+                    std::strcpy(connector, "??");
+                std::snprintf(port, sizeof port, "Port %s", connector);
+            }
+            if (drive->Bay != 0)
+                std::snprintf(name, sizeof name, "%s Bay %d", port, drive->Bay);
+            else
+                std::snprintf(name, sizeof name, "%s Device %d", port, static_cast<int>(drive->Key.Number));
+        }
+        SasSetText(drive->Record.LocationName, name);
+    }
+}
+
+void SasUpdateController(SAS_HBA_NODE *hba)
+{
+    SAS_HBA_RECORD &r = hba->Record;
+    r.OverallCondition = 1;
+    SasUpdateControllerInfo(hba);
+    SasScanPhys(hba);
+    for (SAS_DRIVE_NODE *drive = hba->Drives; drive != nullptr; drive = drive->Next)
+        drive->Record.ArrayRole = 4;
+    // The drives this pass missed are swept whatever the RAID information says: an adapter
+    // without RAID support still loses the drives that left it.
+    SasSweepLost(hba);
+    SasNameDrives(hba);
+    uint8_t overall = 1;
+    auto raise = [&overall](uint8_t value) {
+        if (value > overall)
+            overall = value;
+    };
+    for (SAS_LOGDRV_NODE *logical = hba->LogicalDrives; logical != nullptr; logical = logical->Next)
+        raise(logical->Record.Condition);
+    for (SAS_DRIVE_NODE *drive = hba->Drives; drive != nullptr; drive = drive->Next) {
+        const SAS_PHYDRV_RECORD &d = drive->Record;
+        if (d.ArrayRole == 4 || d.Condition == 3)
+            raise(d.Condition);
+        else if (d.ArrayRole == 3)
+            raise(d.Condition == 4 ? 3 : d.Condition);
+    }
+    raise(r.ControllerCondition);
+    r.OverallCondition = overall;
+}
+
+void FreeAdapter(SAS_HBA_NODE *hba)
+{
+    StoragePlatform().CloseDevice(hba->Handle);
+    FreeList(hba->Drives);
+    FreeList(hba->LogicalDrives);
+    FreeList(hba->Expanders);
+    SasFree(hba);
+}
+
+// ---- Enumeration ----
+int SasOpenController(unsigned port, HANDLE *handle)
+{
+    SCSI_PORT_RECORD record{INVALID_HANDLE_VALUE};
+    int result = OpenScsiPort(port, &record);
+    if (result != 0)
+        return result;
+    std::vector<uint8_t> buffer(CSMI_CNTLR_CONFIG_BUFFER_SIZE, 0);
+    CSMI_CONTROLLER_CONFIG config{};
+    if (CsmiGetControllerConfig(record.Handle, buffer.data()) != 0 ||
+        !DecodeCsmiControllerConfig(buffer.data(), buffer.size(), &config) || SasControllerKind(config.BoardId) == 0) {
+        StoragePlatform().CloseDevice(record.Handle);
+        return -1;
+    }
+    *handle = record.Handle;
+    return 0;
+}
+
+// The next accepted port from *port on; true with its handle, false when none is left.
+bool SasFindNextController(unsigned *port, HANDLE *handle)
+{
+    for (; *port <= kMaxPort; ++*port)
+        if (SasOpenController(*port, handle) == 0)
+            return true;
+    return false;
+}
+
+int SasEnumerateControllers()
+{
+    SAS_HBA_NODE *old = s_SasDiscovery.First;
+    SAS_HBA_NODE *fresh = nullptr;
+    int result = 0;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    // Running out of ports ends the walk; it is no error, whatever the last port answered.
+    for (unsigned port = 0; SasFindNextController(&port, &handle); ++port) {
+        SAS_HBA_NODE *node = nullptr;
+        for (SAS_HBA_NODE **at = &old; *at != nullptr; at = &(*at)->Next)
+            if ((*at)->Record.AdapterIndex == port) {
+                node = *at;
+                *at = node->Next;
+                StoragePlatform().CloseDevice(handle);
+                break;
+            }
+        if (node == nullptr) {
+            DWORD error = 0;
+            node = Alloc<SAS_HBA_NODE>(&error);
+            if (node == nullptr) {
+                StoragePlatform().CloseDevice(handle);
+                result = static_cast<int>(error);
+                break;
+            }
+            node->Handle = handle;
+            node->Record.AdapterIndex = port;
+        }
+        SAS_HBA_NODE **at = &fresh;
+        while (*at != nullptr && (*at)->Record.AdapterIndex < port)
+            at = &(*at)->Next;
+        node->Next = *at;
+        *at = node;
+    }
+    while (old != nullptr) {
+        SAS_HBA_NODE *next = old->Next;
+        FreeAdapter(old);
+        old = next;
+    }
+    s_SasDiscovery.First = fresh;
+    return result;
+}
+
+void SasUpdateAllControllers()
+{
+    uint8_t overall = 1;
+    for (SAS_HBA_NODE *hba = s_SasDiscovery.First; hba != nullptr; hba = hba->Next) {
+        SasUpdateController(hba);
+        if (hba->Record.OverallCondition > overall)
+            overall = hba->Record.OverallCondition;
+    }
+    s_SasDiscovery.Overall = overall;
+}
+
+void Publish(int fullRewrite)
+{
+    std::vector<SasPublishAdapter> adapters;
+    for (SAS_HBA_NODE *hba = s_SasDiscovery.First; hba != nullptr; hba = hba->Next) {
+        SasPublishAdapter adapter{};
+        adapter.Hba = hba->Record;
+        for (SAS_LOGDRV_NODE *logical = hba->LogicalDrives; logical != nullptr; logical = logical->Next)
+            adapter.LogicalDrives.push_back(logical->Record);
+        for (SAS_DRIVE_NODE *drive = hba->Drives; drive != nullptr; drive = drive->Next)
+            adapter.Drives.push_back(drive->Record);
+        adapters.push_back(std::move(adapter));
+    }
+    SasPublishRecords(adapters, s_PublishState, fullRewrite);
+}
+
+template <typename Record, typename Walk> int CopyOut(void *buffer, int32_t *count, Walk walk)
+{
+    if (count == nullptr)
+        return kMissingArgument;
+    s_SasDiscovery.Rebuild = 1;
+    int result = SasDiscoveryRefresh();
+    if (result != 0)
+        return result;
+    if (s_SasDiscovery.First == nullptr)
+        return 0;
+    int32_t i = 0;
+    walk([&](const Record &record) {
+        if (buffer != nullptr && i < *count)
+            std::memcpy(static_cast<uint8_t *>(buffer) + static_cast<size_t>(i) * sizeof(Record), &record,
+                        sizeof(Record));
+        ++i;
+    });
+    if (*count <= 0)
+        *count = i;
+    return 0;
+}
+
+} // namespace
+
+uint8_t SasControllerKind(uint32_t boardId)
+{
+    for (const BoardKind &row : kBoardKinds)
+        if (row.BoardId == boardId)
+            return row.Kind;
+    return (boardId & kGenericMask) == kGenericPattern ? 2 : 0;
+}
+
+bool SasIsInternalPort(uint8_t kind, uint8_t phy)
+{
+    switch (kind) {
+    case 3: case 4: case 6: case 9: case 11: case 12: return true;
+    case 5: return phy < 4;
+    case 13: return phy / 4 == 1;
+    default: return false;
+    }
+}
+
+const char *SasPortName(uint8_t kind, uint8_t phy)
+{
+    static const char *const kNames[][2] = {
+        {"2I", "1I"}, {"1I", "??"}, {"2I", "1E"}, {"1I", "??"}, {"1E", "2E"}, {"2E", "1E"},
+    };
+    if (!KindWithPortTable(kind))
+        return "??";
+    return kNames[kind - 3][phy < 4 ? 0 : 1];
+}
+
+int SasDiscoveryRefresh()
+{
+    bool rebuilt = false;
+    int result = 0;
+    if (s_SasDiscovery.Rebuild) {
+        s_SasDiscovery.Rebuild = 0;
+        result = SasEnumerateControllers();
+        rebuilt = true;
+    }
+    if (result != 0)
+        return result;
+    SasUpdateAllControllers();
+    Publish(rebuilt ? 1 : 0);
+    return 0;
+}
+
+int SasGetHbaList(void *buffer, int32_t *count)
+{
+    return CopyOut<SAS_HBA_RECORD>(buffer, count, [](auto &&copy) {
+        for (SAS_HBA_NODE *hba = s_SasDiscovery.First; hba != nullptr; hba = hba->Next)
+            copy(hba->Record);
+    });
+}
+
+int SasGetPhysicalDriveList(void *buffer, int32_t *count)
+{
+    return CopyOut<SAS_PHYDRV_RECORD>(buffer, count, [](auto &&copy) {
+        for (SAS_HBA_NODE *hba = s_SasDiscovery.First; hba != nullptr; hba = hba->Next) {
+            uint32_t drives = 0;
+            for (SAS_DRIVE_NODE *drive = hba->Drives; drive != nullptr; drive = drive->Next, ++drives)
+                copy(drive->Record);
+            hba->PublishedDrives = drives;
+        }
+    });
+}
+
+void SasResetForTest()
+{
+    while (s_SasDiscovery.First != nullptr) {
+        SAS_HBA_NODE *next = s_SasDiscovery.First->Next;
+        FreeAdapter(s_SasDiscovery.First);
+        s_SasDiscovery.First = next;
+    }
+    s_SasDiscovery = SAS_DISCOVERY{};
+    s_PublishState = SasPublishState{};
+}
