@@ -2,12 +2,14 @@
 
 #include "big_endian.h"
 #include "csmi_reply.h"
+#include "inquiry_walk.h"
 #include "sas_publish.h"
 #include "scsi_reply.h"
 #include "storage_io.h"
 #include "storage_platform.h"
 #include "wear.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -870,18 +872,258 @@ void SasNameDrives(SAS_HBA_NODE *hba)
     }
 }
 
+// ---- RAID sets ----
+// Sorted insert of a drive index; -1 when the list holds 16 already.
+int SasInsertMember(SAS_DRIVE_LIST *list, uint32_t index)
+{
+    if (list->Count >= 16)
+        return -1;
+    uint32_t carried = index;
+    for (uint32_t i = 0; i < list->Count; ++i)
+        if (carried < list->Index[i])
+            std::swap(carried, list->Index[i]);
+    list->Index[list->Count++] = carried;
+    return 0;
+}
+
+SAS_DRIVE_NODE *DriveWithIndex(SAS_HBA_NODE *hba, uint32_t index)
+{
+    for (SAS_DRIVE_NODE *drive = hba->Drives; drive != nullptr; drive = drive->Next)
+        if (drive->Record.DriveIndex == index)
+            return drive;
+    return nullptr;
+}
+
+void ApplyPredictionAndCarrier(SAS_DRIVE_NODE *drive)
+{
+    SAS_PHYDRV_RECORD &r = drive->Record;
+    if ((r.Status == 1 || r.Status == 2) && r.IeResult > 2)
+        r.Status = 3;
+    if (r.Status != 5 && r.CarrierState == 3)
+        r.Status = 12;
+    r.Condition = SasDriveCondition(r.Status);
+}
+
+void SasFillLogicalDrive(SAS_HBA_NODE *hba, SAS_LOGDRV_NODE *logical, const CSMI_RAID_CONFIG &config, uint32_t maxDrives)
+{
+    SAS_LOGDRV_RECORD &l = logical->Record;
+    switch (config.RaidType) {
+    case 1: l.RaidLevel = 2; break;
+    case 2: l.RaidLevel = 3; break;
+    case 3: l.RaidLevel = 4; break;
+    case 4: l.RaidLevel = 5; break;
+    case 5: l.RaidLevel = 6; break;
+    case 8: l.RaidLevel = 7; break;
+    default: l.RaidLevel = 1; break;
+    }
+    l.RebuildingDrive = -1;
+    l.RebuildProgress = 255;
+    l.Status = 1;
+    l.Condition = 1;
+    l.Capacity = config.Capacity;
+    l.StripeSize = config.StripeSize;
+    std::memcpy(l.AdapterLocation, hba->Record.Location, sizeof l.AdapterLocation);
+    l.DataDrives = SAS_DRIVE_LIST{};
+    l.SpareDrives = SAS_DRIVE_LIST{};
+    int32_t firstRebuilding = -1;
+    // Members as far as the set reports them, the reply holds them and the adapter said a set
+    // can have.
+    const size_t members = std::min<size_t>(config.Drives.size(), maxDrives);
+    for (size_t j = 0; j < members; ++j) {
+        const CSMI_RAID_DRIVE &member = config.Drives[j];
+        SAS_DRIVE_NODE *drive = SasFindDrive(hba->Drives, member.SasAddress, member.SerialNumber);
+        if (drive == nullptr) {
+            DWORD error = 0;
+            drive = Alloc<SAS_DRIVE_NODE>(&error);
+            if (drive == nullptr)
+                return;
+            SAS_PHYDRV_RECORD &r = drive->Record;
+            r.AdapterIndex = hba->Record.AdapterIndex;
+            r.DriveIndex = ++hba->NextId;
+            drive->FromRaid = 1;
+            InsertDrive(hba, drive);
+            SasSetText(r.Model, member.Model);
+            SasSetText(r.FirmwareRevision, member.Firmware);
+            SasSetText(r.SerialNumber, WithoutSpaces(member.SerialNumber, sizeof member.SerialNumber));
+            std::memcpy(drive->SasAddress, member.SasAddress, 8);
+            AddressText(drive->SasAddress, r.SasAddress);
+            r.HotPlugClass = MakersKind(hba->Record.ModelCode) ? 2 : 1;
+            r.Placement = 1;
+            r.DriveType = 1;
+            r.MediaType = 1;
+            WearNotAvailable(r);
+            r.CurrentTemperature = r.ReferenceTemperature = 0;
+            r.CarrierState = 1;
+        }
+        SAS_PHYDRV_RECORD &r = drive->Record;
+        switch (member.DriveStatus) {
+        case 0: r.Status = 2; break;
+        case 1:
+            r.Status = 2;
+            l.RebuildingDrive = static_cast<int32_t>(r.DriveIndex);
+            if (firstRebuilding < 0)
+                firstRebuilding = static_cast<int32_t>(r.DriveIndex);
+            break;
+        case 2: r.Status = 5; break;
+        case 3: r.Status = 3; break;
+        default: r.Status = 1; break;
+        }
+        ApplyPredictionAndCarrier(drive);
+        if (member.DriveUsage == 2) {
+            r.ArrayRole = 3;
+            SasInsertMember(&l.SpareDrives, r.DriveIndex);
+        } else {
+            r.ArrayRole = member.DriveUsage == 1 ? 2 : 4;
+            SasInsertMember(&l.DataDrives, r.DriveIndex);
+        }
+        drive->Seen = 1;
+        drive->Missed = 0;
+    }
+    switch (config.Status) {
+    case 0: l.Status = 2; break;
+    case 1: l.Status = 3; break;
+    case 2:
+        l.Status = 4;
+        l.RebuildProgress = config.Information;
+        l.RebuildingDrive = firstRebuilding;
+        break;
+    case 3: l.Status = 5; break;
+    case 4: l.Status = 6; break;
+    default: l.Status = 1; break;
+    }
+    l.Condition = l.Status == 5 || l.Status == 6 ? 4 : l.Status == 3 || l.Status == 4 ? 3 : l.Status == 2 ? 2 : 1;
+}
+
+bool IsVolume(const SCSI_INQUIRY_ENTRY &entry)
+{
+    if (entry.InquiryLength < 32)
+        return false;
+    const char *vendor = reinterpret_cast<const char *>(entry.Inquiry + 8);
+    const char *product = reinterpret_cast<const char *>(entry.Inquiry + 16);
+    return (std::memcmp(vendor, "LSILOGIC", 8) == 0 && std::memcmp(product, "Logical Volume  ", 16) == 0) ||
+           (std::memcmp(vendor, "QZ      ", 8) == 0 && std::memcmp(product, "IR Volume       ", 16) == 0);
+}
+
+void SasNameVolumes(SAS_HBA_NODE *hba)
+{
+    for (SAS_LOGDRV_NODE *l = hba->LogicalDrives; l != nullptr; l = l->Next)
+        SasSetText(l->Record.OsDiskName, "");
+    constexpr DWORD kInquiryBufferSize = 33860;
+    std::vector<uint8_t> buffer(kInquiryBufferSize, 0);
+    DWORD returned = 0;
+    if (!StoragePlatform().DeviceControl(hba->Handle, kIoctlScsiGetInquiryData, buffer.data(), kInquiryBufferSize,
+                                         buffer.data(), kInquiryBufferSize, &returned))
+        return;
+    for (const SCSI_INQUIRY_ENTRY &entry : WalkInquiryData(buffer.data(), returned)) {
+        if (!IsVolume(entry))
+            continue;
+        int disk = FindPhysicalDrive(static_cast<uint8_t>(hba->Record.AdapterIndex), entry.PathId, entry.TargetId);
+        if (disk < 0)
+            continue;
+        SAS_LOGDRV_NODE *found = nullptr;
+        std::vector<uint8_t> location(CSMI_LOCATION_BUFFER_SIZE, 0);
+        location[28] = 255;
+        location[29] = entry.PathId;
+        location[30] = entry.TargetId;
+        location[31] = entry.Lun;
+        location[34] = static_cast<uint8_t>(CSMI_LOCATION_ENTRY_SIZE);
+        std::vector<CSMI_LOCATION_ENTRY> entries;
+        if (CsmiGetLocation(hba->Handle, location.data(), CSMI_LOCATION_BUFFER_SIZE) == 0 &&
+            DecodeCsmiLocation(location.data(), location.size(), &entries)) {
+            for (const CSMI_LOCATION_ENTRY &e : entries) {
+                if ((e.Flags & 0x01) == 0)
+                    continue;
+                for (SAS_LOGDRV_NODE *l = hba->LogicalDrives; l != nullptr && found == nullptr; l = l->Next)
+                    for (uint32_t k = 0; k < l->Record.DataDrives.Count; ++k) {
+                        SAS_DRIVE_NODE *d = DriveWithIndex(hba, l->Record.DataDrives.Index[k]);
+                        if (d != nullptr && std::memcmp(d->SasAddress, e.SasAddress, 8) == 0) {
+                            found = l;
+                            break;
+                        }
+                    }
+                if ((e.Flags & 0x20) == 0)
+                    continue;
+                for (SAS_DRIVE_NODE *d = hba->Drives; d != nullptr; d = d->Next)
+                    if ((d->Record.ArrayRole == 2 || d->Record.ArrayRole == 3) && !IsBayKey(d->Key) &&
+                        std::memcmp(d->SasAddress, e.SasAddress, 8) == 0)
+                        d->Bay = e.BayIdentifier;
+            }
+        }
+        if (found == nullptr && MakersKind(hba->Record.ModelCode)) {
+            for (SAS_LOGDRV_NODE *l = hba->LogicalDrives; l != nullptr; l = l->Next)
+                if (l->Record.OsDiskName[0] == '\0' && l->Record.DataDrives.Count > 0 &&
+                    (found == nullptr || l->Record.DataDrives.Index[0] < found->Record.DataDrives.Index[0]))
+                    found = l;
+        }
+        if (found != nullptr) {
+            char name[13];
+            std::snprintf(name, sizeof name, "Disk %u", static_cast<unsigned>(disk));
+            SasSetText(found->Record.OsDiskName, name);
+        }
+    }
+}
+
+void SasUpdateRaid(SAS_HBA_NODE *hba)
+{
+    for (SAS_DRIVE_NODE *drive = hba->Drives; drive != nullptr; drive = drive->Next)
+        drive->Record.ArrayRole = 4;
+    std::vector<uint8_t> info(CSMI_RAID_INFO_BUFFER_SIZE, 0);
+    CSMI_RAID_INFO raid{};
+    // A set of no drives has no configuration to ask for: the buffer size would wrap.
+    const bool haveInfo = CsmiGetRaidInfo(hba->Handle, info.data()) == 0 &&
+                          DecodeCsmiRaidInfo(info.data(), info.size(), &raid) && raid.MaxDrivesPerSet > 0 &&
+                          raid.MaxDrivesPerSet <= 0xFFFF;
+    if (haveInfo) {
+        const uint32_t size = (raid.MaxDrivesPerSet - 1) * static_cast<uint32_t>(CSMI_RAID_DRIVE_SIZE) + 200;
+        std::vector<uint8_t> buffer(size, 0);
+        uint32_t remaining = raid.NumberOfRaidSets;
+        for (uint32_t i = 0; i < 254 && remaining > 0; ++i) {
+            std::fill(buffer.begin(), buffer.begin() + 200, 0);
+            PutU32(&buffer[28], i);
+            SAS_LOGDRV_NODE *logical = hba->LogicalDrives;
+            while (logical != nullptr && logical->Record.LogicalDriveNumber != i + 1)
+                logical = logical->Next;
+            CSMI_RAID_CONFIG config{};
+            if (CsmiGetRaidConfig(hba->Handle, buffer.data(), size) != 0 ||
+                !DecodeCsmiRaidConfig(buffer.data(), buffer.size(), &config)) {
+                if (logical != nullptr) {
+                    Unlink(&hba->LogicalDrives, logical);
+                    SasFree(logical);
+                }
+                continue;
+            }
+            --remaining;
+            if (logical == nullptr) {
+                DWORD error = 0;
+                logical = Alloc<SAS_LOGDRV_NODE>(&error);
+                if (logical == nullptr)
+                    break;
+                logical->Record.AdapterIndex = hba->Record.AdapterIndex;
+                logical->Record.LogicalDriveNumber = i + 1;
+                SAS_LOGDRV_NODE **at = &hba->LogicalDrives;
+                while (*at != nullptr && (*at)->Record.LogicalDriveNumber < i + 1)
+                    at = &(*at)->Next;
+                logical->Next = *at;
+                *at = logical;
+            }
+            SasFillLogicalDrive(hba, logical, config, raid.MaxDrivesPerSet);
+        }
+    }
+    // The drives this pass missed are swept whatever the RAID information said: an adapter
+    // without RAID support still loses the drives that left it.
+    SasSweepLost(hba);
+    if (haveInfo)
+        SasNameVolumes(hba);
+    SasNameDrives(hba);
+}
+
 void SasUpdateController(SAS_HBA_NODE *hba)
 {
     SAS_HBA_RECORD &r = hba->Record;
     r.OverallCondition = 1;
     SasUpdateControllerInfo(hba);
     SasScanPhys(hba);
-    for (SAS_DRIVE_NODE *drive = hba->Drives; drive != nullptr; drive = drive->Next)
-        drive->Record.ArrayRole = 4;
-    // The drives this pass missed are swept whatever the RAID information says: an adapter
-    // without RAID support still loses the drives that left it.
-    SasSweepLost(hba);
-    SasNameDrives(hba);
+    SasUpdateRaid(hba);
     uint8_t overall = 1;
     auto raise = [&overall](uint8_t value) {
         if (value > overall)
