@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (DecodeCsmiConnectorName(bytes, size, size % 33, connector) && std::memchr(connector, 0, 5) == nullptr)
         std::abort();
     std::vector<CSMI_LOCATION_ENTRY> entries;
-    if (DecodeCsmiLocation(bytes, size, &entries) && 35 + entries.size() * 96 > size)
+    if (DecodeCsmiLocation(bytes, size, &entries) && !entries.empty() && 35 + entries.size() * 96 > size)
         std::abort();
     uint8_t a = 0, b = 0;
     DecodeCsmiCarrierState(bytes, size, &a, &b);
