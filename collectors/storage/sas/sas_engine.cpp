@@ -5,6 +5,7 @@
 #include "inquiry_walk.h"
 #include "sas_publish.h"
 #include "scsi_reply.h"
+#include "ses_decode.h"
 #include "storage_io.h"
 #include "storage_platform.h"
 #include "wear.h"
@@ -326,6 +327,13 @@ void SasUpdateControllerInfo(SAS_HBA_NODE *hba)
     for (SAS_DRIVE_NODE *d = hba->Drives; d != nullptr; d = d->Next) {
         d->Seen = 0;
         d->Bay = 0;
+    }
+    for (SAS_BOX_NODE *b = hba->Boxes; b != nullptr; b = b->Next)
+        b->Seen = 0;
+    for (SAS_TAPE_NODE *t = hba->Tapes; t != nullptr; t = t->Next) {
+        t->Seen = 0;
+        t->Record.Condition = 4;
+        t->Record.Status = 3;
     }
 }
 
@@ -697,6 +705,367 @@ int SasUpdateDrive(SAS_DRIVE_NODE *drive, SAS_HBA_NODE *hba, const SAS_DEVICE_EN
     return 0;
 }
 
+// ---- Enclosures and tapes ----
+// Product texts of the maker's external enclosures (our values): the first 9 characters of three
+// names, the first 12 of two.
+struct ExternalName {
+    const char *Text;
+    size_t Length;
+};
+constexpr ExternalName kExternalNames[] = {
+    {"QZ SE-100", 9}, {"QZ SE-200", 9}, {"QZ SE-300", 9}, {"QZ JBOD-2400", 12}, {"QZ JBOD-3600", 12},
+};
+
+std::string Trimmed(const uint8_t *bytes, size_t length)
+{
+    std::string text(reinterpret_cast<const char *>(bytes), strnlen(reinterpret_cast<const char *>(bytes), length));
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    return text;
+}
+
+template <size_t N> void SetText(char (&field)[N], const std::string &text) { SasSetText(field, text); }
+
+void SasProbeAttachedDevice(SAS_HBA_NODE *hba, const SAS_DEVICE_ENTRY &entry, const SAS_LOCATION_KEY &key,
+                            int behindExpander);
+
+SAS_BOX_NODE *SasNewEnclosure(SAS_HBA_NODE *hba, const SAS_DEVICE_ENTRY &entry, const SAS_LOCATION_KEY &key)
+{
+    DWORD error = 0;
+    SAS_BOX_NODE *node = Alloc<SAS_BOX_NODE>(&error);
+    if (node == nullptr)
+        return nullptr;
+    STORAGE_BOX_VALUE &v = node->Box.Value;
+    node->Number = ++hba->NextBox;
+    v.SequenceNumber = static_cast<uint8_t>(node->Number);
+    v.Constant2 = 1;
+    v.FanStatus = 4;
+    v.Condition = 1;
+    v.TemperatureStatus = 5;
+    v.Constant40 = 1;
+    v.PowerSupplyStatus = 5;
+    v.Constant42 = 1;
+    v.BayCount = 1;
+    v.Constant44 = v.Constant45 = 1;
+    v.Constant71 = v.Constant73 = v.Constant75 = 2;
+    v.FanCondition = v.TemperatureCondition = v.PowerSupplyCondition = 1;
+    v.HostAdapterIndex = hba->Record.AdapterIndex;
+    std::memcpy(v.SlotText, hba->Record.Location, sizeof v.SlotText);
+    v.Constant209 = 1;
+    v.BoxKind = 3;
+    v.Presence = 2;
+    v.BoxClass = 2;
+    node->Key = key;
+    std::memcpy(node->SasAddress, entry.Attached.SasAddress, 8);
+    AddressText(node->SasAddress, node->SasAddressText);
+
+    const uint8_t kind = hba->Record.ModelCode;
+    char port[5] = "";
+    std::string base;
+    if (KindWithPortTable(kind)) {
+        std::snprintf(port, sizeof port, "%s", SasPortName(kind, entry.Identify.PhyIdentifier));
+        base = std::string("Port ") + port;
+    } else if (KindWithConnectors(kind) && SasConnectorName(hba, entry.Identify.PhyIdentifier, port) == 0) {
+        base = std::string("Port ") + port;
+    } else {
+        port[0] = '\0';
+        base = "Index " + std::to_string(node->Number);
+    }
+    std::memcpy(v.ConnectorText, port, sizeof v.ConnectorText);
+    unsigned ordinal = 0;
+    for (SAS_BOX_NODE *other = hba->Boxes; other != nullptr; other = other->Next)
+        if (_strnicmp(other->Box.Value.ConnectorText, v.ConnectorText, sizeof v.ConnectorText) == 0 &&
+            other->Box.Value.BoxNumber > ordinal)
+            ordinal = other->Box.Value.BoxNumber;
+    v.BoxNumber = static_cast<uint8_t>(ordinal + 1);
+    char name[64];
+    std::snprintf(name, sizeof name, "%s Box %u", base.c_str(), ordinal + 1);
+    SetText(v.BoxName, name);
+    char serial[25] = "";
+    InquirySerial(hba->Handle, EntryTarget(entry), serial, sizeof serial);
+    SetText(v.SerialNumber, serial);
+
+    SAS_BOX_NODE **at = &hba->Boxes;
+    while (*at != nullptr && (*at)->Number < node->Number)
+        at = &(*at)->Next;
+    node->Next = *at;
+    *at = node;
+    node->Listed = InsertStorageBox(&node->Box) == 0 ? 1 : 0;
+    return node;
+}
+
+void FreeEnclosure(SAS_HBA_NODE *hba, SAS_BOX_NODE *node)
+{
+    Unlink(&hba->Boxes, node);
+    if (node->Listed)
+        RemoveStorageBox(&node->Box);
+    SasFree(node);
+}
+
+SAS_BOX_NODE *EnclosureWithNumber(SAS_HBA_NODE *hba, uint32_t number)
+{
+    for (SAS_BOX_NODE *box = hba->Boxes; box != nullptr; box = box->Next)
+        if (box->Number == number)
+            return box;
+    return nullptr;
+}
+
+void SasReadBayCarrier(SAS_HBA_NODE *hba, SAS_DRIVE_NODE *drive, const SAS_DEVICE_ENTRY &enclosure)
+{
+    SAS_PHYDRV_RECORD &r = drive->Record;
+    std::vector<uint8_t> data;
+    if (Ssp(hba->Handle, EntryTarget(enclosure), {0x26, 0x00, drive->Bay, 0, 0, 0, 0x23, 0x00, 0x10, 0x00}, 16,
+            &data) != 0) {
+        r.CarrierByteA = r.CarrierByteB = 0;
+        return;
+    }
+    ByteReader reader(data.data(), data.size());
+    uint8_t a = 0, b = 0;
+    if (r.CarrierState == 4 && reader.U8(2, &a) && reader.U8(12, &b)) {
+        r.CarrierByteA = a;
+        r.CarrierByteB = b;
+    } else {
+        r.CarrierByteA = r.CarrierByteB = 0;
+    }
+}
+
+int ReceiveDiagnostic(SAS_HBA_NODE *hba, const SAS_DEVICE_ENTRY &entry, uint8_t page, std::vector<uint8_t> *data)
+{
+    return Ssp(hba->Handle, EntryTarget(entry), {0x1C, 0x01, page, 0x08, 0x00, 0x00}, 2054, data);
+}
+
+void SasReadSes(SAS_HBA_NODE *hba, SAS_BOX_NODE *node, const SAS_DEVICE_ENTRY &entry)
+{
+    STORAGE_BOX_VALUE &v = node->Box.Value;
+    std::vector<uint8_t> config, status, additional;
+    if (ReceiveDiagnostic(hba, entry, 0x01, &config) != 0)
+        return;
+    SES_STATUS_SUMMARY summary;
+    if (ReceiveDiagnostic(hba, entry, 0x02, &status) == 0 &&
+        DecodeSesStatus(config.data(), config.size(), status.data(), status.size(), &summary)) {
+        if (summary.HaveBays) {
+            v.BayCount = summary.BayCount;
+            std::memcpy(v.BayStatus, summary.BayStatus, sizeof v.BayStatus);
+        }
+        v.PowerSupplyStatus = SesPowerStatus(summary.PowerHigh, summary.PowerLow);
+        v.PowerSupplyCondition = SesPowerCondition(v.PowerSupplyStatus);
+        v.TemperatureStatus = SesTemperatureStatus(summary.TemperatureHigh, summary.TemperatureLow);
+        v.TemperatureCondition = SesTemperatureCondition(v.TemperatureStatus);
+        v.FanStatus = SesFanStatus(summary.FanHigh, summary.FanLow);
+        v.FanCondition = SesFanCondition(v.FanStatus);
+    }
+    std::vector<SES_BAY_DEVICE> devices;
+    if (ReceiveDiagnostic(hba, entry, 0x0A, &additional) != 0 ||
+        !DecodeSesAdditional(additional.data(), additional.size(), &devices))
+        return;
+    for (const SES_BAY_DEVICE &device : devices) {
+        const SAS_LOCATION_KEY key{SAS_BAY_KEY_BASE + node->Number, device.BayNumber};
+        SAS_DEVICE_ENTRY bay{};
+        bay.Identify.PhyIdentifier = entry.Identify.PhyIdentifier;
+        bay.PortIdentifier = entry.PortIdentifier;
+        bay.Attached.DeviceType = device.DeviceType;
+        bay.Attached.TargetProtocol = device.TargetFlags;
+        std::memcpy(bay.Attached.SasAddress, device.SasAddress, 8);
+        SAS_DRIVE_NODE *drive = DriveWithAddress(hba, device.SasAddress);
+        if (drive != nullptr) {
+            drive->Key = key;
+            SAS_PHYDRV_RECORD &r = drive->Record;
+            if (v.BayStatusValid) {
+                // Slots past the bay array have no stored status.
+                const uint8_t code = device.Slot < SES_BAY_SLOTS ? v.BayStatus[device.Slot] : 0;
+                r.CarrierState = code == 2 || code == 3 ? 3 : code == 1 ? 4 : 1;
+            } else {
+                r.CarrierState = 2;
+            }
+            if (r.CarrierState != 1 && r.CarrierState != 2) {
+                drive->Bay = static_cast<uint8_t>(key.Number);
+                SasReadBayCarrier(hba, drive, entry);
+            }
+        }
+        if (drive == nullptr || !drive->Seen)
+            SasProbeAttachedDevice(hba, bay, key, 1);
+    }
+}
+
+void SasUpdateEnclosure(SAS_HBA_NODE *hba, const SAS_DEVICE_ENTRY &entry, const SAS_LOCATION_KEY &key)
+{
+    SAS_BOX_NODE *node = hba->Boxes;
+    while (node != nullptr && std::memcmp(node->SasAddress, entry.Attached.SasAddress, 8) != 0)
+        node = node->Next;
+    std::vector<uint8_t> data;
+    SCSI_INQUIRY inquiry{};
+    if (node == nullptr) {
+        const bool answered = Inquiry(hba->Handle, EntryTarget(entry), &data) == 0 &&
+                              DecodeScsiInquiry(data.data(), data.size(), &inquiry);
+        const bool external = answered && inquiry.Peripheral == 13 &&
+                              SasIsExternalEnclosure(Trimmed(inquiry.Product, 16).c_str());
+        node = SasNewEnclosure(hba, entry, key);
+        if (node == nullptr)
+            return;
+        if (external || KindWithConnectors(hba->Record.ModelCode))
+            node->Box.Value.Presence = 3;
+        if (external) {
+            STORAGE_BOX_VALUE &v = node->Box.Value;
+            v.BoxClass = 3;
+            v.BayCount = 255;
+            v.FanStatus = v.TemperatureStatus = v.PowerSupplyStatus = 1;
+            v.Condition = 2;
+            SetText(v.SerialNumber, "");
+        }
+    }
+    node->Key = key;
+    STORAGE_BOX_VALUE &v = node->Box.Value;
+    bool external = false;
+    if (Inquiry(hba->Handle, EntryTarget(entry), &data) != 0 || !DecodeScsiInquiry(data.data(), data.size(), &inquiry) ||
+        inquiry.Peripheral != 13) {
+        std::vector<uint8_t> response;
+        SMP_MANUFACTURER info{};
+        if (Smp(hba->Handle, entry.Identify.PhyIdentifier, entry.PortIdentifier, entry.Attached.SasAddress, 0x01, 4, 0,
+                &response) == 0 &&
+            DecodeSmpManufacturer(response.data(), response.size(), &info) && info.Vendor[0] != '\0') {
+            SetText(v.VendorId, info.Vendor);
+            SetText(v.ProductId, info.Product);
+            SetText(v.ProductRevision, info.Revision);
+        }
+        // The expander's virtual phy sits two above its last bay; a key below that has no bays.
+        v.BayCount = static_cast<uint8_t>(key.Number >= 2 ? key.Number - 2 : 0);
+    } else {
+        SetText(v.VendorId, Trimmed(inquiry.Vendor, 8));
+        const std::string product = Trimmed(inquiry.Product, 16);
+        SetText(v.ProductId, product);
+        SetText(v.ProductRevision, Trimmed(inquiry.Revision, 4));
+        external = SasIsExternalEnclosure(product.c_str());
+        if (external) {
+            std::vector<uint8_t> page;
+            if (Ssp(hba->Handle, EntryTarget(entry), {0x12, 0x01, 0x85, 0x00, 0x3C, 0x00}, 60, &page) == 0) {
+                ByteReader reader(page.data(), page.size());
+                char text[64];
+                if (TextField(reader, 8, std::min<size_t>(63, page.size() > 8 ? page.size() - 8 : 0), text, sizeof text))
+                    SetText(v.ManagementText1, text);
+                if (TextField(reader, 36, std::min<size_t>(63, page.size() > 36 ? page.size() - 36 : 0), text,
+                              sizeof text))
+                    SetText(v.ManagementText2, text);
+                char address[17];
+                AddressText(entry.Identify.SasAddress, address);
+                SetText(v.AdapterSasAddress, address);
+                AddressText(entry.Attached.SasAddress, address);
+                SetText(v.BoxSasAddress, address);
+            }
+        } else {
+            v.BayStatusValid = inquiry.HasByte54 && (inquiry.Byte54 & 0x04) != 0 ? 1 : 0;
+            SasReadSes(hba, node, entry);
+        }
+    }
+    if (!external) {
+        uint8_t condition = v.FanCondition > 1 ? v.FanCondition : 1;
+        condition = std::max(condition, v.TemperatureCondition);
+        condition = std::max(condition, v.PowerSupplyCondition);
+        v.Condition = condition;
+    }
+    node->Seen = 1;
+}
+
+void SasUpdateTape(SAS_HBA_NODE *hba, const SAS_DEVICE_ENTRY &entry, const SAS_LOCATION_KEY &key,
+                   const std::vector<uint8_t> &inquiryData)
+{
+    const uint32_t index = key.Number + 1;
+    SAS_TAPE_NODE *tape = hba->Tapes;
+    while (tape != nullptr && tape->Record.TapeIndex != index)
+        tape = tape->Next;
+    if (tape == nullptr) {
+        DWORD error = 0;
+        tape = Alloc<SAS_TAPE_NODE>(&error);
+        if (tape == nullptr)
+            return;
+        SAS_TAPEDRV_RECORD &t = tape->Record;
+        t.AdapterIndex = hba->Record.AdapterIndex;
+        t.TapeIndex = index;
+        std::memcpy(t.AdapterLocation, hba->Record.Location, sizeof t.AdapterLocation);
+        char name[32];
+        std::snprintf(name, sizeof name, "Device %d", static_cast<int>(index));
+        SetText(t.Name, name);
+        AddressText(entry.Attached.SasAddress, t.SasAddress);
+        std::vector<uint8_t> identity = inquiryData;
+        uint8_t byte41 = 0;
+        if (ByteReader(identity.data(), identity.size()).U8(41, &byte41) && (byte41 & 0x0F) == 0x0C) {
+            std::vector<uint8_t> page;
+            if (Ssp(hba->Handle, EntryTarget(entry), {0x12, 0x01, 0xCC, 0x00, 0x74, 0x00}, 116, &page) == 0 &&
+                page.size() >= 16) {
+                const std::string vendor = Trimmed(&page[8], 8);
+                if (_stricmp(vendor.c_str(), "MIRTOL") == 0 || _stricmp(vendor.c_str(), "QZ") == 0)
+                    identity = page;
+            }
+        }
+        SCSI_INQUIRY inquiry{};
+        if (DecodeScsiInquiry(identity.data(), identity.size(), &inquiry)) {
+            std::string model = Trimmed(inquiry.Vendor, 8) + " " +
+                                std::string(reinterpret_cast<const char *>(inquiry.Product),
+                                            strnlen(reinterpret_cast<const char *>(inquiry.Product), 16));
+            while (!model.empty() && model.back() == ' ')
+                model.pop_back();
+            SetText(t.Model, model);
+            SetText(t.FirmwareRevision, std::string(reinterpret_cast<const char *>(inquiry.Revision),
+                                                    strnlen(reinterpret_cast<const char *>(inquiry.Revision), 4)));
+        }
+        if (t.SerialNumber[0] == '\0')
+            InquirySerial(hba->Handle, EntryTarget(entry), t.SerialNumber, sizeof t.SerialNumber);
+        SAS_TAPE_NODE **at = &hba->Tapes;
+        while (*at != nullptr && (*at)->Record.TapeIndex < index)
+            at = &(*at)->Next;
+        tape->Next = *at;
+        *at = tape;
+    }
+    tape->Record.Status = 2;
+    tape->Record.Condition = 2;
+    tape->Seen = 1;
+}
+
+void SasPruneEnclosures(SAS_HBA_NODE *hba)
+{
+    for (SAS_BOX_NODE *box = hba->Boxes; box != nullptr;) {
+        SAS_BOX_NODE *next = box->Next;
+        if (!box->Seen) {
+            STORAGE_BOX_VALUE &v = box->Box.Value;
+            // Enclosures that report their own presence stay, marked lost, at their first miss.
+            if ((v.BoxClass == 3 || KindWithConnectors(hba->Record.ModelCode)) && v.Presence == 3) {
+                v.Presence = 4;
+                v.Condition = 4;
+            } else {
+                FreeEnclosure(hba, box);
+            }
+        }
+        box = next;
+    }
+}
+
+// Every SAS drive shows the identity of the enclosure it sits in: the one whose bay key it holds,
+// or, with a single enclosure on the adapter, that one.
+void SasCopyEnclosureIdentity(SAS_HBA_NODE *hba)
+{
+    const bool single = hba->Boxes != nullptr && hba->Boxes->Next == nullptr;
+    for (SAS_DRIVE_NODE *drive = hba->Drives; drive != nullptr; drive = drive->Next) {
+        if (drive->Record.DriveType != 2)
+            continue;
+        SAS_BOX_NODE *box = IsBayKey(drive->Key) ? EnclosureWithNumber(hba, drive->Key.Parent - SAS_BAY_KEY_BASE)
+                                                 : nullptr;
+        if (box == nullptr && single)
+            box = hba->Boxes;
+        SAS_PHYDRV_RECORD &r = drive->Record;
+        if (box == nullptr) {
+            SetText(r.EnclosureProduct, "");
+            SetText(r.EnclosureRevision, "");
+            SetText(r.EnclosureVendor, "");
+            SetText(r.EnclosureSerial, "");
+            continue;
+        }
+        const STORAGE_BOX_VALUE &v = box->Box.Value;
+        SetText(r.EnclosureProduct, std::string(v.ProductId, strnlen(v.ProductId, sizeof v.ProductId)));
+        SetText(r.EnclosureRevision, std::string(v.ProductRevision, strnlen(v.ProductRevision, sizeof v.ProductRevision)));
+        SetText(r.EnclosureVendor, std::string(v.VendorId, strnlen(v.VendorId, sizeof v.VendorId)));
+        SetText(r.EnclosureSerial, std::string(v.SerialNumber, strnlen(v.SerialNumber, sizeof v.SerialNumber)));
+    }
+}
+
 // ---- Topology ----
 bool ExpanderListed(SAS_HBA_NODE *hba, const uint8_t *address)
 {
@@ -741,6 +1110,10 @@ void SasProbeAttachedDevice(SAS_HBA_NODE *hba, const SAS_DEVICE_ENTRY &entry, co
         if (Inquiry(hba->Handle, EntryTarget(entry), &data) == 0 && DecodeScsiInquiry(data.data(), data.size(), &inquiry)) {
             if (inquiry.Peripheral == 0)
                 SasUpdateDrive(drive, hba, entry, key, inquiry, behindExpander);
+            else if (inquiry.Peripheral == 1)
+                SasUpdateTape(hba, entry, key, data);
+            else if (inquiry.Peripheral == 13)
+                SasUpdateEnclosure(hba, entry, key);
             return;
         }
     } else if (type == 0x20 || type == 0x30) {
@@ -775,8 +1148,10 @@ void Discover(SAS_HBA_NODE *hba, SAS_EXPANDER_RECORD *expander, uint8_t phy, int
     entry.Attached.DeviceType = discover.AttachedDeviceByte;
     entry.Attached.TargetProtocol = discover.TargetFlags;
     std::memcpy(entry.Attached.SasAddress, discover.AttachedSasAddress, 8);
-    if (discover.VirtualPhy)
-        return;   // an enclosure's own device: enclosures are not kept yet
+    if (discover.VirtualPhy) {
+        SasUpdateEnclosure(hba, entry, key);
+        return;
+    }
     SAS_DRIVE_NODE *drive = DriveWithAddress(hba, discover.AttachedSasAddress);
     if ((drive == nullptr || !drive->Seen) && (discover.TargetFlags & 0x09) != 0) {
         if (drive != nullptr)
@@ -850,8 +1225,15 @@ void SasNameDrives(SAS_HBA_NODE *hba)
     const uint8_t kind = hba->Record.ModelCode;
     for (SAS_DRIVE_NODE *drive = hba->Drives; drive != nullptr; drive = drive->Next) {
         char name[81] = "";
+        SAS_BOX_NODE *box =
+            IsBayKey(drive->Key) ? EnclosureWithNumber(hba, drive->Key.Parent - SAS_BAY_KEY_BASE) : nullptr;
         if (drive->FromRaid) {
             std::snprintf(name, sizeof name, "Unknown (%d)", static_cast<int>(drive->Record.DriveIndex));
+        } else if (box != nullptr && drive->Key.Number != 0) {
+            drive->Bay = static_cast<uint8_t>(drive->Key.Number);
+            const STORAGE_BOX_VALUE &v = box->Box.Value;
+            std::snprintf(name, sizeof name, "%s Bay %d", std::string(v.BoxName, strnlen(v.BoxName, sizeof v.BoxName)).c_str(),
+                          drive->Bay);
         } else {
             char port[16] = "";
             const uint8_t number = static_cast<uint8_t>(drive->Key.Number);
@@ -1114,6 +1496,7 @@ void SasUpdateRaid(SAS_HBA_NODE *hba)
     SasSweepLost(hba);
     if (haveInfo)
         SasNameVolumes(hba);
+    SasPruneEnclosures(hba);
     SasNameDrives(hba);
 }
 
@@ -1138,8 +1521,13 @@ void SasUpdateController(SAS_HBA_NODE *hba)
         else if (d.ArrayRole == 3)
             raise(d.Condition == 4 ? 3 : d.Condition);
     }
+    for (SAS_TAPE_NODE *tape = hba->Tapes; tape != nullptr; tape = tape->Next)
+        raise(tape->Record.Condition);
+    for (SAS_BOX_NODE *box = hba->Boxes; box != nullptr; box = box->Next)
+        raise(box->Box.Value.Condition);
     raise(r.ControllerCondition);
     r.OverallCondition = overall;
+    SasCopyEnclosureIdentity(hba);
 }
 
 void FreeAdapter(SAS_HBA_NODE *hba)
@@ -1148,6 +1536,9 @@ void FreeAdapter(SAS_HBA_NODE *hba)
     FreeList(hba->Drives);
     FreeList(hba->LogicalDrives);
     FreeList(hba->Expanders);
+    while (hba->Boxes != nullptr)
+        FreeEnclosure(hba, hba->Boxes);
+    FreeList(hba->Tapes);
     SasFree(hba);
 }
 
@@ -1241,6 +1632,11 @@ void Publish(int fullRewrite)
             adapter.LogicalDrives.push_back(logical->Record);
         for (SAS_DRIVE_NODE *drive = hba->Drives; drive != nullptr; drive = drive->Next)
             adapter.Drives.push_back(drive->Record);
+        for (SAS_TAPE_NODE *tape = hba->Tapes; tape != nullptr; tape = tape->Next)
+            adapter.Tapes.push_back(tape->Record);
+        for (SAS_BOX_NODE *box = hba->Boxes; box != nullptr; box = box->Next)
+            if (box->Listed)
+                adapter.Enclosures.push_back(&box->Box);
         adapters.push_back(std::move(adapter));
     }
     SasPublishRecords(adapters, s_PublishState, fullRewrite);
@@ -1276,6 +1672,14 @@ uint8_t SasControllerKind(uint32_t boardId)
         if (row.BoardId == boardId)
             return row.Kind;
     return (boardId & kGenericMask) == kGenericPattern ? 2 : 0;
+}
+
+bool SasIsExternalEnclosure(const char *product)
+{
+    for (const ExternalName &name : kExternalNames)
+        if (std::strncmp(product, name.Text, name.Length) == 0)
+            return true;
+    return false;
 }
 
 bool SasIsInternalPort(uint8_t kind, uint8_t phy)

@@ -10,6 +10,7 @@
 
 #include "csmi_reply.h"
 #include "sas_records.h"
+#include "storage_box.h"
 
 // Where a device was found: {0, adapter phy}, {expander id, expander phy}, or
 // {SAS_BAY_KEY_BASE + enclosure number, bay}.
@@ -52,15 +53,36 @@ struct SAS_LOGDRV_NODE {
     SAS_LOGDRV_RECORD Record;
 };
 
+// An enclosure: its box record lives in the storage box list while the node does.
+struct SAS_BOX_NODE {
+    SAS_BOX_NODE *Next;
+    SAS_LOCATION_KEY Key;
+    STORAGE_BOX_RECORD Box;
+    uint8_t SasAddress[8];
+    char SasAddressText[17];
+    uint8_t Seen;
+    uint8_t Listed;          // the storage box list took it
+    uint32_t Number;         // enclosure number on its adapter, from 1
+};
+
+struct SAS_TAPE_NODE {
+    SAS_TAPE_NODE *Next;
+    SAS_TAPEDRV_RECORD Record;
+    uint8_t Seen;
+};
+
 struct SAS_HBA_NODE {
     SAS_HBA_NODE *Next;
     HANDLE Handle;
     SAS_DRIVE_NODE *Drives;
     SAS_LOGDRV_NODE *LogicalDrives;
+    SAS_BOX_NODE *Boxes;
     SAS_EXPANDER_RECORD *Expanders;
+    SAS_TAPE_NODE *Tapes;
     SAS_HBA_RECORD Record;
     uint32_t PublishedDrives;
     uint32_t NextId;          // last id given to a drive or expander
+    uint32_t NextBox;         // last enclosure number given
 };
 
 struct SAS_DISCOVERY {
@@ -83,6 +105,9 @@ int SasDiscoveryRefresh();
 uint8_t SasControllerKind(uint32_t boardId);
 bool SasIsInternalPort(uint8_t kind, uint8_t phy);
 const char *SasPortName(uint8_t kind, uint8_t phy);
+
+// The maker's external enclosures, by the start of their INQUIRY product text.
+bool SasIsExternalEnclosure(const char *product);
 
 // Tests only: every adapter freed and its handle closed, as a new process starts.
 void SasResetForTest();
