@@ -49,8 +49,14 @@ bool KindWithConnectors(uint8_t kind) { return kind >= 9 && kind <= 13; }
 bool MakersKind(uint8_t kind) { return kind >= 3 && kind <= 13; }
 
 // ---- Small helpers ----
+bool s_FailAllocations = false;
+
 template <typename T> T *Alloc(DWORD *error)
 {
+    if (s_FailAllocations) {
+        *error = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
     void *p = nullptr;
     *error = SasAlloc(sizeof(T), &p);
     return static_cast<T *>(p);
@@ -1736,6 +1742,11 @@ int SasGetPhysicalDriveList(void *buffer, int32_t *count)
             hba->PublishedDrives = drives;
         }
     });
+}
+
+void SasFailAllocationsForTest(bool fail)
+{
+    s_FailAllocations = fail;
 }
 
 void SasResetForTest()

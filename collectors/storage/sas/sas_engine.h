@@ -111,3 +111,5 @@ bool SasIsExternalEnclosure(const char *product);
 
 // Tests only: every adapter freed and its handle closed, as a new process starts.
 void SasResetForTest();
+// Tests only: every node allocation of the engine fails while set.
+void SasFailAllocationsForTest(bool fail);

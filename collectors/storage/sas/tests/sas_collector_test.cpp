@@ -184,6 +184,25 @@ TEST_F(SasCollectorTest, CollectionsOverAFabric)
     EXPECT_TRUE(s_ZDTSASDataCollector.PreviousDrives().empty());
 }
 
+TEST_F(SasCollectorTest, FailedDiscoveryKeepsThePreviousDrivesAndSendsNothing)
+{
+    Adapter a = AddAdapter(0, 3);
+    a.AttachDrive(0, 0x70, Disk("F1"));
+    a.AttachDrive(1, 0x71, Disk("F2"));
+    EXPECT_TRUE(Collect().empty());
+    // A new adapter appears while nothing can be allocated: every export fails.
+    Adapter b = AddAdapter(1, 3);
+    SasFailAllocationsForTest(true);
+    std::vector<RECORDED_PDU> pdus = Collect();
+    SasFailAllocationsForTest(false);
+    EXPECT_TRUE(pdus.empty());
+    EXPECT_EQ(2u, s_ZDTSASDataCollector.PreviousDrives().size());
+    EXPECT_EQ(std::nullopt, TextAt(staging.get(), EnterpriseOid({5, 5, 2, 1, 1, 10, 0, 1})));
+    // Once discovery works again the same drives send nothing.
+    EXPECT_TRUE(Collect().empty());
+    EXPECT_EQ(std::optional<std::string>("F1"), TextAt(staging.get(), EnterpriseOid({5, 5, 2, 1, 1, 10, 0, 1})));
+}
+
 TEST_F(SasCollectorTest, RegistersItsRegions)
 {
     RecordingSession session;
