@@ -175,12 +175,8 @@ TEST_F(SasEnclosureTest, VanishingByKind)
         SetUp();
         StorageSim local;
         StorageSimScope inner(local);
-        Adapter a;
-        a.Port = local.AddScsiPort(0);
-        a.Csmi = std::make_shared<SimCsmiController>();
-        a.Csmi->SetConfig(BoardOfKind(c.kind), 3, 0, 0, 0, "S", {}, {});
+        Adapter a = AdapterOn(local, 0, c.kind);
         a.Csmi->SetConnectorNames({"1I", "1I", "1I", "1I", "1I", "1I", "1I", "1I"});
-        a.Port->Csmi = a.Csmi;
         auto expander = Shelf(a, 0x100, Enclosure("SHELF", "S", {{3, {0, 1}}}, {}), {Disk("D")});
         Drives();
         std::vector<STORAGE_BOX_VALUE> boxes = Boxes();

@@ -221,11 +221,7 @@ TEST_F(SasEngineTest, ProbeValues)
         SetUp();
         StorageSim local;
         StorageSimScope inner(local);
-        Adapter a;
-        a.Port = local.AddScsiPort(0);
-        a.Csmi = std::make_shared<SimCsmiController>();
-        a.Csmi->SetConfig(BoardOfKind(3), 3, 0, 0, 0, "S", {}, {});
-        a.Port->Csmi = a.Csmi;
+        Adapter a = AdapterOn(local, 0, 3);
         auto disk = Disk("X1");
         c.setup(*disk);
         a.AttachDrive(0, 0x70, disk);
@@ -367,11 +363,7 @@ TEST_F(SasEngineTest, CarrierStates)
         SetUp();
         StorageSim local;
         StorageSimScope inner(local);
-        Adapter a;
-        a.Port = local.AddScsiPort(0);
-        a.Csmi = std::make_shared<SimCsmiController>();
-        a.Csmi->SetConfig(BoardOfKind(3), 3, 0, 0, 0, "S", {}, {});
-        a.Port->Csmi = a.Csmi;
+        Adapter a = AdapterOn(local, 0, 3);
         a.AttachDrive(0, 0x70, Disk("C1"));
         std::vector<uint8_t> state(36, 0);
         state[1] = c.present;

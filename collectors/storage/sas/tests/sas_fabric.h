@@ -107,17 +107,19 @@ protected:
     }
     void TearDown() override { SasResetForTest(); }
 
-    Adapter AddAdapter(unsigned port, uint8_t kind, uint8_t slotBus = 0)
+    // An accepted adapter of a kind behind port `port` of a server (the fixture's by default).
+    static Adapter AdapterOn(StorageSim &server, unsigned port, uint8_t kind)
     {
         Adapter adapter;
-        adapter.Port = sim.AddScsiPort(port);
+        adapter.Port = server.AddScsiPort(port);
         adapter.Csmi = std::make_shared<SimCsmiController>();
-        adapter.Csmi->SetConfig(BoardOfKind(kind), 3, slotBus, 0, 0, "HBA-SN", {1, 2, 3, 4}, {5, 6, 7, 8});
+        adapter.Csmi->SetConfig(BoardOfKind(kind), 3, 0, 0, 0, "HBA-SN", {1, 2, 3, 4}, {5, 6, 7, 8});
         adapter.Csmi->SetStatus(1);
         adapter.Csmi->SetPhys({});
         adapter.Port->Csmi = adapter.Csmi;
         return adapter;
     }
+    Adapter AddAdapter(unsigned port, uint8_t kind) { return AdapterOn(sim, port, kind); }
 
     // One refresh through the drive export; the drives as the engine now holds them.
     std::vector<SAS_PHYDRV_RECORD> Drives(int *result = nullptr)
