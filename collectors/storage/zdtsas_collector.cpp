@@ -1,10 +1,277 @@
 #include "zdtsas_collector.h"
 
+#include "agentx_pdu.h"
+#include "ax_session.h"
+#include "common_log.h"
+#include "enterprise_arc.h"
+#include "sas_engine.h"
 #include "service_parameters.h"
+#include "storage_trap.h"
+#include "store_writers.h"
+#include "traps.h"
+#include "zdtscsi_collector.h"
+
+#include <cctype>
+#include <cstring>
+#include <string>
 
 ZDTSASDataCollector s_ZDTSASDataCollector;
+
+namespace {
+
+constexpr uint8_t kRegistrationPriority = 127;
+constexpr uint32_t kTrapStatus = 5022;
+constexpr uint32_t kTrapWear = 5026;
+
+std::string Text(const char *field, size_t size)
+{
+    return std::string(field, strnlen(field, size));
+}
+#define FIELD_TEXT(field) Text(field, sizeof field).c_str()
+
+template <typename Record>
+int CopyRecords(int (*exporter)(void *, int32_t *), std::vector<Record> *records)
+{
+    records->clear();
+    int32_t count = 0;
+    int result = exporter(nullptr, &count);
+    if (result != 0 || count <= 0)
+        return result;
+    std::vector<Record> buffer;
+    try {
+        buffer.resize(static_cast<size_t>(count));
+    } catch (const std::bad_alloc &) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    result = exporter(buffer.data(), &count);
+    if (result != 0)
+        return result;
+    // Drives may have left between the two calls: only the records the second call wrote count.
+    if (static_cast<size_t>(count) < buffer.size())
+        buffer.resize(static_cast<size_t>(count));
+    *records = std::move(buffer);
+    return 0;
+}
+
+// The serial number is the key by which drives are matched; an empty one matches nothing.
+bool SameSerial(const SAS_PHYDRV_RECORD &a, const SAS_PHYDRV_RECORD &b)
+{
+    const std::string x = Text(a.SerialNumber, sizeof a.SerialNumber);
+    const std::string y = Text(b.SerialNumber, sizeof b.SerialNumber);
+    if (x.empty() || x.size() != y.size())
+        return false;
+    for (size_t i = 0; i < x.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(x[i])) != std::toupper(static_cast<unsigned char>(y[i])))
+            return false;
+    return true;
+}
+
+uint8_t VanishedStatus(uint8_t status)
+{
+    switch (status) {
+    case 2: return 6;
+    case 3: return 7;
+    case 4: return 8;
+    case 5: return 9;
+    case 10: return 11;
+    default: return 13;
+    }
+}
+
+} // namespace
 
 ZDTSASDataCollector::ZDTSASDataCollector() : DATACOLLECTOR(L"ZDTSAS", 0, 0, 0, &s_ServiceParameters.EnableZDTSAS)
 {}
 
 ZDTSASDataCollector::~ZDTSASDataCollector() = default;
+
+int ZDTSASDataCollector::Register(AXSESSION *session)
+{
+    uint8_t encoded[AGENTX_PDU_BUFFER_SIZE / 4];
+    EncodeAgentXOid(EnterpriseOid({5, 5}), encoded);
+    return session->Register(encoded, kRegistrationPriority);
+}
+
+int ZDTSASDataCollector::GetSasHbaRecords(std::vector<SAS_HBA_RECORD> *records)
+{
+    return CopyRecords(SasGetHbaList, records);
+}
+
+int ZDTSASDataCollector::GetSasDriveRecords(std::vector<SAS_PHYDRV_RECORD> *records)
+{
+    return CopyRecords(SasGetPhysicalDriveList, records);
+}
+
+void ZDTSASDataCollector::Collect(int firstRun, DATASTORE *staging)
+{
+    LOG_INFO(L"ZDTSASDataCollector::Collect", L"Starting SAS collector.");
+    // Group 5 reports what this collection finds: the SCSI collector, which serves the group and
+    // is otherwise only triggered, collects with every SAS collection.
+    s_ZDTSCSIDataCollector.StartCollection(firstRun, staging);
+    s_ZDTSCSIDataCollector.PreCollect(firstRun, staging);
+    Collect_zdtSasHba(staging);
+    UpdateDriveList();
+    Collect_zdtSasPhyDrv(staging);
+    s_ZDTSCSIDataCollector.EndCollection(0, staging);
+}
+
+void ZDTSASDataCollector::Collect_zdtSasHba(DATASTORE *staging)
+{
+    std::vector<SAS_HBA_RECORD> records;
+    GetSasHbaRecords(&records);
+    DATASTORE_TABLE table(staging);
+    if (!table.BeginTable(EnterpriseOid({5, 5, 1, 1, 1}), 1, true))
+        return;
+    for (const SAS_HBA_RECORD &r : records) {
+        table.SetIndex(r.AdapterIndex);
+        table.SetInteger(1, static_cast<int32_t>(r.AdapterIndex));
+        table.SetString(2, FIELD_TEXT(r.Location));
+        table.SetInteger(3, r.ModelCode);
+        table.SetInteger(4, r.ControllerStatus);
+        table.SetInteger(5, r.ControllerCondition);
+        table.SetInteger(6, r.OverallCondition);
+        table.SetString(7, FIELD_TEXT(r.SerialNumber));
+        table.SetString(8, FIELD_TEXT(r.FirmwareVersion));
+        table.SetString(9, FIELD_TEXT(r.BiosVersion));
+        table.SetString(10, FIELD_TEXT(r.PciLocation));
+        SetCondition(r.OverallCondition);
+        s_ZDTSCSIDataCollector.SetCondition(r.OverallCondition);
+        LOG_VERBOSE(L"ZDTSASDataCollector::Collect_zdtSasHba", L"Index: %u Location: %hs Model: %d Condition: %d",
+                    r.AdapterIndex, FIELD_TEXT(r.Location), r.ModelCode, r.OverallCondition);
+    }
+}
+
+void ZDTSASDataCollector::Collect_zdtSasPhyDrv(DATASTORE *staging)
+{
+    std::vector<SAS_PHYDRV_RECORD> records;
+    GetSasDriveRecords(&records);
+    DATASTORE_TABLE table(staging);
+    if (!table.BeginTable(EnterpriseOid({5, 5, 2, 1, 1}), 2, true))
+        return;
+    for (const SAS_PHYDRV_RECORD &r : records) {
+        table.SetIndex(r.AdapterIndex, r.DriveIndex);
+        table.SetInteger(1, static_cast<int32_t>(r.AdapterIndex));
+        table.SetInteger(2, static_cast<int32_t>(r.DriveIndex));
+        table.SetString(3, FIELD_TEXT(r.LocationName));
+        table.SetString(4, FIELD_TEXT(r.Model));
+        table.SetInteger(5, r.Status);
+        table.SetInteger(6, r.Condition);
+        table.SetString(7, FIELD_TEXT(r.FirmwareRevision));
+        table.SetInteger(8, static_cast<int32_t>(r.CapacityMiB));
+        table.SetCounter32(9, r.GrownDefects);
+        table.SetString(10, FIELD_TEXT(r.SerialNumber));
+        table.SetInteger(11, r.ArrayRole);
+        table.SetInteger(12, r.RotationClass);
+        table.SetString(13, FIELD_TEXT(r.OsDiskName));
+        table.SetInteger(14, r.Placement);
+        table.SetInteger(15, r.HotPlugClass);
+        table.SetInteger(16, r.DriveType);
+        table.SetString(17, FIELD_TEXT(r.SasAddress));
+        table.SetInteger(18, r.MediaType);
+        table.SetInteger(19, r.WearStatus);
+        table.SetCounter32(20, r.PowerOnHours);
+        table.SetGauge32(21, r.EnduranceUsed);
+        table.SetCounter32(22, r.RemainingHours);
+        table.SetInteger(23, r.CarrierState);
+        table.SetInteger(24, r.CarrierByteA);
+        table.SetInteger(25, r.CarrierByteB);
+        table.SetGauge32(26, r.CurrentTemperature);
+        table.SetGauge32(27, r.ReferenceTemperature);
+        table.SetString(28, FIELD_TEXT(r.EnclosureProduct));
+        table.SetString(29, FIELD_TEXT(r.EnclosureRevision));
+        table.SetString(30, FIELD_TEXT(r.EnclosureVendor));
+        table.SetString(31, FIELD_TEXT(r.EnclosureSerial));
+    }
+}
+
+void ZDTSASDataCollector::UpdateDriveList()
+{
+    std::vector<SAS_PHYDRV_RECORD> current;
+    // A discovery that failed says nothing about the drives: the previous list stays for the next
+    // one to compare with. One that succeeded without drives saw every drive vanish.
+    if (GetSasDriveRecords(&current) != 0)
+        return;
+    CheckSasTraps(current);
+    SavePreviousDrives(current);
+}
+
+void ZDTSASDataCollector::CheckSasTraps(const std::vector<SAS_PHYDRV_RECORD> &current)
+{
+    const bool first = m_PreviousDrives.empty();
+    for (const SAS_PHYDRV_RECORD &n : current) {
+        if (n.SerialNumber[0] == '\0')
+            continue;
+        bool known = false;
+        bool sent = false;
+        for (const SAS_PHYDRV_RECORD &p : m_PreviousDrives) {
+            if (!SameSerial(n, p))
+                continue;
+            known = true;
+            if (!sent && p.Status != n.Status) {
+                SendSasTrap(kTrapStatus, n);
+                sent = true;
+            }
+        }
+        if (!sent)
+            for (const SAS_PHYDRV_RECORD &p : m_PreviousDrives)
+                if (SameSerial(n, p) && p.WearStatus != n.WearStatus) {
+                    SendSasTrap(kTrapWear, n);
+                    break;
+                }
+        if (!known && !first)
+            SendSasTrap(kTrapStatus, n);
+    }
+    for (SAS_PHYDRV_RECORD &p : m_PreviousDrives) {
+        if (p.SerialNumber[0] == '\0')
+            continue;
+        bool present = false;
+        for (const SAS_PHYDRV_RECORD &n : current)
+            present = present || SameSerial(n, p);
+        if (present)
+            continue;
+        p.Status = VanishedStatus(p.Status);
+        SendSasTrap(kTrapStatus, p);
+    }
+}
+
+void ZDTSASDataCollector::SavePreviousDrives(const std::vector<SAS_PHYDRV_RECORD> &current)
+{
+    m_PreviousDrives = current;
+}
+
+void ZDTSASDataCollector::SendSasTrap(uint32_t trapNumber, const SAS_PHYDRV_RECORD &r)
+{
+    LOG_INFO(L"ZDTSASDataCollector::SendSasTrap", L"Trap %u for drive %u.%u serial %hs status %d", trapNumber,
+             r.AdapterIndex, r.DriveIndex, FIELD_TEXT(r.SerialNumber), r.Status);
+    uint8_t trapOid[AGENTX_PDU_BUFFER_SIZE / 8];
+    EncodeAgentXOid(EnterpriseOid({0, 0}), trapOid);
+    SetLastSubId(trapOid, trapNumber);
+    TRAP_BUFFER *trap = CreateTrap(trapOid);
+    if (trap == nullptr)
+        return;
+    AddStorageTrapHeader(trap, r.Condition);
+    uint8_t oid[AGENTX_PDU_BUFFER_SIZE / 8];
+    uint8_t varbind[AGENTX_PDU_BUFFER_SIZE / 2];
+    const uint32_t h = r.AdapterIndex, d = r.DriveIndex;
+    EncodeAgentXOid(EnterpriseOid({5, 5, 1, 1, 1, 2, 0}), oid);
+    SetLastSubId(oid, h);
+    AddTrapVarBind(trap, MakeOctetStringVarBind(varbind, oid, FIELD_TEXT(r.AdapterLocation)));
+    auto column = [&](uint32_t number) {
+        EncodeAgentXOid(EnterpriseOid({5, 5, 2, 1, 1, number, 0, 0}), oid);
+        SetLastTwoSubIds(oid, h, d);
+        return oid;
+    };
+    AddTrapVarBind(trap, MakeOctetStringVarBind(varbind, column(3), FIELD_TEXT(r.LocationName)));
+    AddTrapVarBind(trap, MakeIntegerVarBind(varbind, column(1), static_cast<int32_t>(h)));
+    AddTrapVarBind(trap, MakeIntegerVarBind(varbind, column(2), static_cast<int32_t>(d)));
+    if (trapNumber == kTrapStatus)
+        AddTrapVarBind(trap, MakeIntegerVarBind(varbind, column(5), r.Status));
+    AddTrapVarBind(trap, MakeIntegerVarBind(varbind, column(16), r.DriveType));
+    AddTrapVarBind(trap, MakeOctetStringVarBind(varbind, column(4), FIELD_TEXT(r.Model)));
+    AddTrapVarBind(trap, MakeOctetStringVarBind(varbind, column(7), FIELD_TEXT(r.FirmwareRevision)));
+    AddTrapVarBind(trap, MakeOctetStringVarBind(varbind, column(10), FIELD_TEXT(r.SerialNumber)));
+    AddTrapVarBind(trap, MakeOctetStringVarBind(varbind, column(17), FIELD_TEXT(r.SasAddress)));
+    if (trapNumber == kTrapWear)
+        AddTrapVarBind(trap, MakeIntegerVarBind(varbind, column(19), r.WearStatus));
+    SendTrap(trap);
+}

@@ -142,6 +142,15 @@ DWORD SimCsmiController::Request(uint8_t *buffer, DWORD size, DWORD *returned)
             if (config != RaidConfigs.end())
                 answer = &config->second;
         }
+        std::vector<uint8_t> address;
+        if (code == 27 && size >= SIM_CSMI_HEADER + 20) {
+            auto found27 = ScsiAddresses.find(AddressKey(payload));
+            if (found27 != ScsiAddresses.end()) {
+                address.assign(payload, payload + 16);
+                address.insert(address.end(), found27->second.begin(), found27->second.end());
+                answer = &address;
+            }
+        }
         if (answer == nullptr) {
             returnCode = kCsmiStatusFailed;
         } else {

@@ -22,6 +22,10 @@ public:
     // Payloads[11] when there is one.
     std::map<uint32_t, std::vector<uint8_t>> RaidConfigs;
 
+    // SCSI addresses (code 27) by the request's SAS address: host index, path id, target id, LUN.
+    // A SAS address without one takes Payloads[27] when there is one.
+    std::map<uint64_t, std::array<uint8_t, 4>> ScsiAddresses;
+
     void SetConfig(uint32_t boardId, uint8_t ioBusType, uint8_t bus, uint8_t device, uint8_t function,
                    const char *serial, std::array<uint16_t, 4> revision, std::array<uint16_t, 4> biosRevision);
     void SetStatus(uint32_t status, uint32_t offlineReason = 0);

@@ -194,6 +194,12 @@ size_t StorageSim::UnknownHandleUses() const
     return m_UnknownHandles;
 }
 
+size_t StorageSim::OpenAttempts() const
+{
+    std::lock_guard<std::mutex> hold(m_Lock);
+    return m_OpenAttempts;
+}
+
 size_t StorageSim::OpenCount() const
 {
     std::lock_guard<std::mutex> hold(m_Lock);
@@ -219,6 +225,7 @@ SimFault *StorageSim::MatchFault(const std::string &path, DWORD code, uint32_t c
 HANDLE StorageSim::OpenDevice(const char *path, DWORD, DWORD, DWORD, DWORD)
 {
     std::lock_guard<std::mutex> hold(m_Lock);
+    ++m_OpenAttempts;
     std::string key = DevicePathKey(path ? path : "");
     if (SimFault *fault = MatchFault(key, 0, 0, true)) {
         SetLastError(fault->Error);

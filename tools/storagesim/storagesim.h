@@ -89,6 +89,7 @@ public:
     size_t DoubleCloses() const;
     size_t UnknownHandleUses() const;
     size_t OpenCount() const;
+    size_t OpenAttempts() const;    // opens asked, found or not
     // The last view mapped: offset and size asked.
     uint64_t LastMapOffset() const { return m_LastMapOffset; }
     SIZE_T LastMapSize() const { return m_LastMapSize; }
@@ -131,6 +132,7 @@ private:
     size_t m_DoubleCloses = 0;
     size_t m_UnknownHandles = 0;
     size_t m_Opens = 0;
+    size_t m_OpenAttempts = 0;
     std::vector<SimRequest> m_Requests;
     std::vector<SimFault> m_Faults;
     std::vector<SimPciDevice> m_Pci;

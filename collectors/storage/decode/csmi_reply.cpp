@@ -138,3 +138,61 @@ bool DecodeCsmiStpReply(const uint8_t *buffer, size_t returned, CSMI_STP_REPLY *
     reply->DataLength = length;
     return true;
 }
+
+bool DecodeCsmiScsiAddress(const uint8_t *buffer, size_t returned, CSMI_SCSI_ADDRESS *address)
+{
+    ByteReader reader(buffer, returned);
+    uint8_t bytes[4];
+    if (!reader.Bytes(44, bytes, 4))
+        return false;
+    *address = {bytes[0], bytes[1], bytes[2], bytes[3]};
+    return true;
+}
+
+bool DecodeCsmiConnectorName(const uint8_t *buffer, size_t returned, unsigned index, char out[5])
+{
+    ByteReader reader(buffer, returned);
+    if (index >= 32)
+        return false;
+    char name[5] = {};
+    if (!TextField(reader, 28 + 36 * size_t{index} + 4, 4, name, sizeof name))
+        return false;
+    size_t length = strnlen(name, 4);
+    while (length > 0 && name[length - 1] == ' ')
+        --length;
+    name[length] = '\0';
+    std::memcpy(out, name, 5);
+    return true;
+}
+
+bool DecodeCsmiLocation(const uint8_t *buffer, size_t returned, std::vector<CSMI_LOCATION_ENTRY> *entries)
+{
+    ByteReader reader(buffer, returned);
+    uint8_t count = 0;
+    if (!reader.U8(33, &count))
+        return false;
+    entries->clear();
+    for (size_t i = 0; i < count; ++i) {
+        size_t at = CSMI_LOCATION_ENTRIES_OFFSET + i * CSMI_LOCATION_ENTRY_SIZE;
+        if (!reader.Has(at, CSMI_LOCATION_ENTRY_SIZE))
+            break;
+        CSMI_LOCATION_ENTRY entry{};
+        reader.U32(at, &entry.Flags);
+        reader.Bytes(at + 4, entry.SasAddress, 8);
+        reader.U8(at + 92, &entry.BayIdentifier);
+        entries->push_back(entry);
+    }
+    return true;
+}
+
+bool DecodeCsmiCarrierState(const uint8_t *buffer, size_t returned, uint8_t *present, uint8_t *state)
+{
+    ByteReader reader(buffer, returned);
+    return reader.U8(29, present) && reader.U8(30, state);
+}
+
+bool DecodeCsmiCarrierBytes(const uint8_t *buffer, size_t returned, uint8_t *a, uint8_t *b)
+{
+    ByteReader reader(buffer, returned);
+    return reader.U8(34, a) && reader.U8(44, b);
+}

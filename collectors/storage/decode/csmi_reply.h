@@ -112,3 +112,32 @@ struct CSMI_STP_REPLY {
     size_t DataLength;           // DataBytes cut to the bytes returned and the request's length
 };
 bool DecodeCsmiStpReply(const uint8_t *buffer, size_t returned, CSMI_STP_REPLY *reply);
+
+// SCSI address of a SAS address (code 27): host index, path id, target id and LUN at buffer
+// bytes 44 to 47.
+struct CSMI_SCSI_ADDRESS {
+    uint8_t HostIndex, PathId, TargetId, Lun;
+};
+bool DecodeCsmiScsiAddress(const uint8_t *buffer, size_t returned, CSMI_SCSI_ADDRESS *address);
+
+// Connector information (code 30): the first four characters of the connector name of entry
+// `index` (36-byte entries from buffer byte 28, name at entry byte 4), trailing spaces removed.
+bool DecodeCsmiConnectorName(const uint8_t *buffer, size_t returned, unsigned index, char out[5]);
+
+// Location (code 31): the entry count at buffer byte 33, entries of 96 bytes from byte 35 (flags
+// 32-bit, SAS address 8 bytes, bay identifier at entry byte 92). Only the entries the reply holds
+// whole count, whatever the count byte says.
+constexpr size_t CSMI_LOCATION_ENTRIES_OFFSET = 35;
+constexpr size_t CSMI_LOCATION_ENTRY_SIZE = 96;
+constexpr uint32_t CSMI_LOCATION_BUFFER_SIZE = 24516;
+struct CSMI_LOCATION_ENTRY {
+    uint32_t Flags;              // 0x01 SAS address valid, 0x20 bay identifier valid
+    uint8_t SasAddress[8];
+    uint8_t BayIdentifier;
+};
+bool DecodeCsmiLocation(const uint8_t *buffer, size_t returned, std::vector<CSMI_LOCATION_ENTRY> *entries);
+
+// Drive-carrier replies: code 32 gives the present byte (29) and the state byte (30); code 34
+// the two carrier bytes (34 and 44).
+bool DecodeCsmiCarrierState(const uint8_t *buffer, size_t returned, uint8_t *present, uint8_t *state);
+bool DecodeCsmiCarrierBytes(const uint8_t *buffer, size_t returned, uint8_t *a, uint8_t *b);

@@ -1,0 +1,217 @@
+// The SAS collector: its two tables from the discovery engine, the drive traps it queues, and
+// the group-5 condition that follows every SAS collection.
+#include "sas_fabric.h"
+
+#include "datastore.h"
+#include "enterprise_arc.h"
+#include "host_test_support.h"
+#include "service_parameters.h"
+#include "traps.h"
+#include "zdtsas_collector.h"
+#include "zdtscsi_collector.h"
+
+#include <cstring>
+#include <tuple>
+
+using namespace sastest;
+using namespace hosttest;
+
+namespace {
+
+SAS_PHYDRV_RECORD Drive(uint32_t index, const char *serial, uint8_t status, uint8_t wear = 1)
+{
+    SAS_PHYDRV_RECORD r;
+    std::memset(&r, 0, sizeof r);
+    r.AdapterIndex = 2;
+    r.DriveIndex = index;
+    r.Status = status;
+    r.Condition = SasDriveCondition(status);
+    r.WearStatus = wear;
+    r.DriveType = 2;
+    SasSetText(r.SerialNumber, serial);
+    SasSetText(r.Model, "QZ      SIM300");
+    SasSetText(r.FirmwareRevision, "A1B2");
+    SasSetText(r.LocationName, "Port 1I Device " + std::to_string(index));
+    SasSetText(r.AdapterLocation, "Slot 3");
+    SasSetText(r.SasAddress, "5000C50000000070");
+    return r;
+}
+
+class SasCollectorTest : public SasFabricTest {
+protected:
+    void SetUp() override
+    {
+        SasFabricTest::SetUp();
+        s_ZDTSASDataCollector.ResetForTests();
+        s_ServiceParameters.EnableTraps = 1;
+        ASSERT_TRUE(InitDataStores());
+        InitTraps();
+    }
+    void TearDown() override
+    {
+        TermTraps();
+        TermDataStores();
+        SasFabricTest::TearDown();
+    }
+
+    std::vector<RECORDED_PDU> Sent()
+    {
+        RecordingSession session;
+        while (QueuedTrapCount() > 0)
+            if (SendOneTrap(&session) != 0)
+                break;
+        return session.pdus;
+    }
+
+    // One collection as the scheduler runs it; the traps it queued.
+    std::vector<RECORDED_PDU> Collect()
+    {
+        staging = std::make_unique<DATASTORE>(false);
+        s_ZDTSASDataCollector.StartCollection(0, staging.get());
+        s_ZDTSASDataCollector.PreCollect(0, staging.get());
+        s_ZDTSASDataCollector.Collect(0, staging.get());
+        s_ZDTSASDataCollector.EndCollection(0, staging.get());
+        return Sent();
+    }
+
+    // The traps of one change check from prev to next.
+    std::vector<RECORDED_PDU> Check(std::vector<SAS_PHYDRV_RECORD> prev, const std::vector<SAS_PHYDRV_RECORD> &next)
+    {
+        s_ZDTSASDataCollector.ResetForTests();
+        s_ZDTSASDataCollector.SavePreviousDrives(prev);
+        s_ZDTSASDataCollector.CheckSasTraps(next);
+        s_ZDTSASDataCollector.SavePreviousDrives(next);
+        return Sent();
+    }
+
+    std::unique_ptr<DATASTORE> staging;
+};
+
+std::string Column(uint32_t column, uint32_t h, uint32_t d)
+{
+    return OidText(EnterpriseOid({5, 5, 2, 1, 1, column, h, d}));
+}
+
+TEST_F(SasCollectorTest, TrapsOfTheChangeCheck)
+{
+    struct Case {
+        const char *name;
+        std::vector<SAS_PHYDRV_RECORD> prev, next;
+        // Trap number, status carried (-1: none), condition carried: a vanished drive's trap
+        // keeps the condition it had.
+        std::vector<std::tuple<uint32_t, int, int>> traps;
+    } cases[] = {
+        {"first collection", {}, {Drive(1, "A", 2), Drive(2, "B", 3)}, {}},
+        {"unchanged", {Drive(1, "A", 2)}, {Drive(1, "A", 2)}, {}},
+        {"status 2 to 3", {Drive(1, "A", 2)}, {Drive(1, "A", 3)}, {{5022, 3, 3}}},
+        {"wear only", {Drive(1, "A", 2, 2)}, {Drive(1, "A", 2, 3)}, {{5026, -1, 2}}},
+        {"status and wear: one trap", {Drive(1, "A", 2, 2)}, {Drive(1, "A", 3, 3)}, {{5022, 3, 3}}},
+        {"case does not matter", {Drive(1, "abc", 2)}, {Drive(1, "ABC", 2)}, {}},
+        {"added", {Drive(1, "A", 2)}, {Drive(1, "A", 2), Drive(2, "B", 2)}, {{5022, 2, 2}}},
+        {"status 10 vanishes", {Drive(1, "A", 2), Drive(2, "B", 10)}, {Drive(1, "A", 2)}, {{5022, 11, 3}}},
+        {"status 12 vanishes", {Drive(1, "A", 2), Drive(2, "B", 12)}, {Drive(1, "A", 2)}, {{5022, 13, 3}}},
+        {"all vanish", {Drive(1, "A", 2), Drive(2, "B", 3)}, {}, {{5022, 6, 2}, {5022, 7, 3}}},
+        {"empty serials match nothing", {Drive(1, "", 2), Drive(2, "B", 2)}, {Drive(3, "", 3), Drive(2, "B", 2)}, {}},
+    };
+    for (const Case &c : cases) {
+        std::vector<RECORDED_PDU> pdus = Check(c.prev, c.next);
+        ASSERT_EQ(c.traps.size(), pdus.size()) << c.name;
+        for (size_t i = 0; i < pdus.size(); ++i) {
+            const auto &v = pdus[i].varbinds;
+            const uint32_t trap = std::get<0>(c.traps[i]);
+            EXPECT_EQ(OidText(EnterpriseOid({0, trap})), OidText(v[0].oid)) << c.name;
+            ASSERT_EQ(13u, v.size()) << c.name;   // snmpTrapOID and twelve
+            const bool status = trap == 5022;
+            // Which drive: its index from column 2.
+            const uint32_t d = static_cast<uint32_t>(v[6].integer);
+            std::vector<std::string> names = {".1.3.6.1.2.1.1.5.0", OidText(EnterpriseOid({11, 2, 11, 1, 0})),
+                                              OidText(EnterpriseOid({5, 5, 1, 1, 1, 2, 2})), Column(3, 2, d),
+                                              Column(1, 2, d), Column(2, 2, d)};
+            if (status)
+                names.push_back(Column(5, 2, d));
+            for (uint32_t col : {16u, 4u, 7u, 10u, 17u})
+                names.push_back(Column(col, 2, d));
+            if (!status)
+                names.push_back(Column(19, 2, d));
+            for (size_t k = 0; k < names.size(); ++k)
+                EXPECT_EQ(names[k], OidText(v[k + 1].name)) << c.name << " varbind " << k + 1;
+            EXPECT_EQ("Slot 3", v[3].text) << c.name;
+            EXPECT_EQ(std::get<2>(c.traps[i]) << 2, v[2].integer) << c.name;
+            if (status)
+                EXPECT_EQ(std::get<1>(c.traps[i]), v[7].integer) << c.name;
+        }
+    }
+}
+
+TEST_F(SasCollectorTest, CollectionsOverAFabric)
+{
+    Adapter a = AddAdapter(3, 3);
+    auto disk = Disk("S1");
+    a.AttachDrive(0, 0x70, disk);
+    a.AttachDrive(1, 0x71, Disk("S2"));
+    EXPECT_TRUE(Collect().empty());
+    ASSERT_EQ(2u, s_ZDTSASDataCollector.PreviousDrives().size());
+    EXPECT_EQ(std::optional<std::string>("Slot 0"), TextAt(staging.get(), EnterpriseOid({5, 5, 1, 1, 1, 2, 3})));
+    EXPECT_EQ(std::optional<int32_t>(3), IntAt(staging.get(), EnterpriseOid({5, 5, 1, 1, 1, 3, 3})));
+    EXPECT_EQ(std::optional<std::string>("S2"), TextAt(staging.get(), EnterpriseOid({5, 5, 2, 1, 1, 10, 3, 2})));
+    EXPECT_EQ(std::optional<std::string>("Port 2I Device 1"),
+              TextAt(staging.get(), EnterpriseOid({5, 5, 2, 1, 1, 3, 3, 2})));
+    EXPECT_EQ(std::optional<int32_t>(1024), IntAt(staging.get(), EnterpriseOid({5, 5, 2, 1, 1, 8, 3, 1})));
+    EXPECT_EQ(2, s_ZDTSASDataCollector.Condition());
+    EXPECT_EQ(std::optional<int32_t>(2), IntAt(staging.get(), EnterpriseOid({5, 1, 3, 0})));
+
+    disk->IeCode = 0x5D;   // failure predicted: 2 to 3
+    std::vector<RECORDED_PDU> pdus = Collect();
+    ASSERT_EQ(1u, pdus.size());
+    EXPECT_EQ(OidText(EnterpriseOid({0, 5022})), OidText(pdus[0].varbinds[0].oid));
+    EXPECT_EQ(3, pdus[0].varbinds[7].integer);
+    EXPECT_EQ(3, s_ZDTSCSIDataCollector.Condition());
+    EXPECT_EQ(std::optional<int32_t>(3), IntAt(staging.get(), EnterpriseOid({5, 1, 3, 0})));
+
+    // The group's condition falls again with the drive.
+    disk->IeCode = 0;
+    EXPECT_EQ(1u, Collect().size());
+    EXPECT_EQ(2, s_ZDTSCSIDataCollector.Condition());
+    EXPECT_EQ(std::optional<int32_t>(2), IntAt(staging.get(), EnterpriseOid({5, 1, 3, 0})));
+
+    // The adapter goes away: both drives vanish and both tables empty.
+    sim.AddFault({SimFault::Kind::OpenError, "\\\\.\\Scsi3:", 0, 0, -1, ERROR_FILE_NOT_FOUND});
+    pdus = Collect();
+    ASSERT_EQ(2u, pdus.size());
+    EXPECT_EQ(6, pdus[0].varbinds[7].integer);
+    EXPECT_EQ(std::nullopt, TextAt(staging.get(), EnterpriseOid({5, 5, 2, 1, 1, 10, 3, 2})));
+    EXPECT_EQ(std::nullopt, TextAt(staging.get(), EnterpriseOid({5, 5, 1, 1, 1, 2, 3})));
+    EXPECT_TRUE(s_ZDTSASDataCollector.PreviousDrives().empty());
+}
+
+TEST_F(SasCollectorTest, FailedDiscoveryKeepsThePreviousDrivesAndSendsNothing)
+{
+    Adapter a = AddAdapter(0, 3);
+    a.AttachDrive(0, 0x70, Disk("F1"));
+    a.AttachDrive(1, 0x71, Disk("F2"));
+    EXPECT_TRUE(Collect().empty());
+    // A new adapter appears while nothing can be allocated: every export fails.
+    Adapter b = AddAdapter(1, 3);
+    SasFailAllocationsForTest(true);
+    std::vector<RECORDED_PDU> pdus = Collect();
+    SasFailAllocationsForTest(false);
+    EXPECT_TRUE(pdus.empty());
+    EXPECT_EQ(2u, s_ZDTSASDataCollector.PreviousDrives().size());
+    EXPECT_EQ(std::nullopt, TextAt(staging.get(), EnterpriseOid({5, 5, 2, 1, 1, 10, 0, 1})));
+    // Once discovery works again the same drives send nothing.
+    EXPECT_TRUE(Collect().empty());
+    EXPECT_EQ(std::optional<std::string>("F1"), TextAt(staging.get(), EnterpriseOid({5, 5, 2, 1, 1, 10, 0, 1})));
+}
+
+TEST_F(SasCollectorTest, RegistersItsRegions)
+{
+    RecordingSession session;
+    EXPECT_EQ(0, s_ZDTSASDataCollector.Register(&session));
+    EXPECT_EQ(0, s_ZDTSCSIDataCollector.Register(&session));
+    ASSERT_EQ(2u, session.pdus.size());
+    EXPECT_EQ(OidText(EnterpriseOid({5, 5})), OidText(session.pdus[0].subtree));
+    EXPECT_EQ(OidText(EnterpriseOid({5, 1})), OidText(session.pdus[1].subtree));
+    EXPECT_EQ(127, session.pdus[0].priority);
+}
+
+} // namespace
