@@ -115,8 +115,9 @@ TEST(StdeqLogSense, SupportedPagesAndTemperature)
     for (const Case &c : cases) {
         std::vector<uint8_t> pages = {0x99};
         EXPECT_EQ(c.parsed, ParseSupportedLogPages(c.data.data(), c.data.size(), &pages)) << c.what;
-        if (c.parsed)
+        if (c.parsed) {
             EXPECT_EQ(c.pages, pages) << c.what;
+        }
     }
 
     const std::vector<uint8_t> page = {0x0D, 0, 0, 0x0C, 0, 0, 3, 2, 0, 41, 0, 1, 3, 2, 0, 70};

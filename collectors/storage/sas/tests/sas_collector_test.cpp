@@ -137,8 +137,9 @@ TEST_F(SasCollectorTest, TrapsOfTheChangeCheck)
                 EXPECT_EQ(names[k], OidText(v[k + 1].name)) << c.name << " varbind " << k + 1;
             EXPECT_EQ("Slot 3", v[3].text) << c.name;
             EXPECT_EQ(std::get<2>(c.traps[i]) << 2, v[2].integer) << c.name;
-            if (status)
+            if (status) {
                 EXPECT_EQ(std::get<1>(c.traps[i]), v[7].integer) << c.name;
+            }
         }
     }
 }
