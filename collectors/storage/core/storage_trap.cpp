@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 namespace {
 
 const uint32_t kSysName[] = {1, 3, 6, 1, 2, 1, 1, 5, 0};
@@ -16,14 +18,18 @@ bool AddOid(uint8_t *buffer, const uint32_t *ids, size_t count)
 
 } // namespace
 
-bool AddStorageTrapHeader(TRAP_BUFFER *trap, uint32_t condition)
+bool AddStorageTrapHeader(TRAP_BUFFER *trap, uint32_t condition, StorageTrapName which)
 {
     if (trap == nullptr)
         return false;
-    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD size = sizeof name;
-    if (!GetComputerNameA(name, &size))
-        name[0] = '\0';
+    char name[260] = {};
+    DWORD size = which == StorageTrapName::Computer ? MAX_COMPUTERNAME_LENGTH + 1 : sizeof name;
+    if (which == StorageTrapName::Computer) {
+        if (!GetComputerNameA(name, &size))
+            name[0] = '\0';
+    } else if (!GetComputerNameExA(ComputerNamePhysicalDnsFullyQualified, name, &size)) {
+        std::strcpy(name, "Unknown");
+    }
     name[sizeof name - 1] = '\0';
 
     uint8_t oid[4 * 16];

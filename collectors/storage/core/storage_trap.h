@@ -7,6 +7,10 @@
 
 #include <cstdint>
 
+// Which name sysName.0 carries: the computer's name, or its fully qualified physical DNS name
+// ("Unknown" when the system cannot tell it).
+enum class StorageTrapName { Computer, FullyQualified };
+
 // False (the trap left as it was after the first varbind that did not fit) when a varbind does not
 // fit the trap.
-bool AddStorageTrapHeader(TRAP_BUFFER *trap, uint32_t condition);
+bool AddStorageTrapHeader(TRAP_BUFFER *trap, uint32_t condition, StorageTrapName which = StorageTrapName::Computer);
