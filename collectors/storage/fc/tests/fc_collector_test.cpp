@@ -311,8 +311,9 @@ TEST_F(FcCollectorTest, TrapsPairAdaptersByWorldWideName)
     EXPECT_EQ(3, Int(4, 1));
 }
 
-// A table with the firmware-package structures of one stand-up card in slot 3 at PCI bus 5.
-std::vector<uint8_t> SmbiosWithFirmwarePackage(const char *version, const char *deviceClass)
+// A table with the firmware-package structures of one card at PCI bus 5: a stand-up card in
+// slot 3 (its slot structure, type 9) or an embedded one (its on-board device, type 41).
+std::vector<uint8_t> SmbiosWithFirmwarePackage(const char *version, const char *deviceClass, bool embedded = false)
 {
     std::vector<uint8_t> t = {0, 2, 8, 0, 0, 0, 0, 0};
     auto add = [&](std::vector<uint8_t> formatted, std::vector<std::string> strings) {
@@ -329,16 +330,23 @@ std::vector<uint8_t> SmbiosWithFirmwarePackage(const char *version, const char *
     device[0] = 203, device[1] = 32, device[2] = 0x10, device[3] = 0x00;   // handle 0x0010
     device[4] = 0x20, device[5] = 0x00;                                     // associated slot 0x0020
     device[29] = 1, device[31] = 2;
-    add(device, {deviceClass, "PCI-E Slot 3"});
+    add(device, {deviceClass, embedded ? "Embedded" : "PCI-E Slot 3"});
     std::vector<uint8_t> package(11, 0);
     package[0] = 240, package[1] = 11, package[2] = 0x11;
     package[4] = 0x10, package[5] = 0x00;
     package[10] = 1;
     add(package, {version});
-    std::vector<uint8_t> slot(17, 0);
-    slot[0] = 9, slot[1] = 17, slot[2] = 0x20;
-    slot[15] = 5, slot[16] = 0 << 3;
-    add(slot, {});
+    if (embedded) {
+        std::vector<uint8_t> onboard(11, 0);
+        onboard[0] = 41, onboard[1] = 11, onboard[2] = 0x20;
+        onboard[9] = 5, onboard[10] = 0 << 3;
+        add(onboard, {});
+    } else {
+        std::vector<uint8_t> slot(17, 0);
+        slot[0] = 9, slot[1] = 17, slot[2] = 0x20;
+        slot[15] = 5, slot[16] = 0 << 3;
+        add(slot, {});
+    }
     add({127, 4, 0xFF, 0xFF}, {});
     const uint32_t length = static_cast<uint32_t>(t.size() - 8);
     std::memcpy(&t[4], &length, 4);
@@ -378,6 +386,92 @@ TEST_F(FcCollectorTest, FirmwareFromTheFirmwarePackageElseTheLibraryElseNA)
         EXPECT_EQ("0000:05:00.0", Text(15));
         EXPECT_EQ(c.expected, Text(13)) << c.deviceClass << " " << c.library;
     }
+}
+
+TEST_F(FcCollectorTest, EmbeddedCardsFindTheirFirmwarePackageThroughTheirOnBoardDevice)
+{
+    Load(Library::Full);
+    auto device = std::make_shared<SimFcPort>();
+    device->Csmi = SimFcPort::CsmiConfig{0x32701D5A, 3, 3, 5, 0, 0, 0};
+    sim.AddDevice("\\\\.\\Scsi2:", device);
+    sim.AddPciDevice({"PCI\\VEN_1D5A&DEV_0800\\5", "PCI bus 5, device 0, function 0", std::nullopt, ""});   // slot 0
+    s_SMBIOSTable = std::make_unique<CSMBIOSTable>(SmbiosWithFirmwarePackage("7.0.4", "NIC", true));
+    AdapterSpec spec{"fc-0", kNode};
+    spec.Ports = {Port(kNode, kPort, HBA_PORTSTATE_ONLINE, "\\\\.\\Scsi2:")};
+    Set(Scenario({Adapter(spec)}));
+    Collect();
+    EXPECT_EQ(0, Int(2));
+    EXPECT_EQ("7.0.4", Text(13));
+}
+
+TEST_F(FcCollectorTest, TwoBoardsTakeTheirSlotFromTheBridgeBelowTheRootPort)
+{
+    Load(Library::Full);
+    const int root = sim.AddPciDevice({"ACPI\\PNP0A08\\0", "", std::nullopt, "", -1, true, "", "", {"ACPI\\PNP0A08"}});
+    const int rootPort = sim.AddPciDevice({"PCI\\VEN_8086&DEV_3C04\\3", "PCI bus 0, device 2, function 0", std::nullopt,
+                                           "", root, true, "", "", {"PCI\\VEN_8086&DEV_3C04&REV_07"}});
+    const int bridge = sim.AddPciDevice({"PCI\\VEN_1D5A&DEV_0900\\4", "PCI bus 11, device 0, function 0", 4, "", rootPort,
+                                         true, "", "", {"PCI\\VEN_1D5A&DEV_0900"}});
+    sim.AddPciDevice({"PCI\\VEN_1D5A&DEV_0800\\12", "PCI bus 12, device 0, function 0", 33, "", bridge, true, "", "",
+                      {"PCI\\VEN_1D5A&DEV_0800"}});
+    auto device = std::make_shared<SimFcPort>();
+    sim.AddDevice("\\\\.\\Scsi2:", device);
+    struct {
+        uint32_t board;
+        int32_t slot;
+    } cases[] = {{FC_BOARD_BRIDGE_SLOT_A, 4}, {FC_BOARD_BRIDGE_SLOT_B, 4}, {0x32701D5A, 33}};
+    for (const auto &c : cases) {
+        s_ZDTFCADataCollector.ResetForTests();
+        device->Csmi = SimFcPort::CsmiConfig{c.board, 3, 3, 12, 0, 0, 0};
+        AdapterSpec spec{"fc-0", kNode};
+        spec.Ports = {Port(kNode, kPort, HBA_PORTSTATE_ONLINE, "\\\\.\\Scsi2:")};
+        Set(Scenario({Adapter(spec)}));
+        Collect();
+        EXPECT_EQ(c.slot, Int(2)) << c.board;
+        EXPECT_EQ("Slot 33", Text(11)) << c.board;   // the wrapper's location stays its own
+    }
+}
+
+TEST_F(FcCollectorTest, APortWhoseDeviceCannotBeOpenedLeavesTheSlotUnknown)
+{
+    Load(Library::Full);
+    AdapterSpec spec{"fc-0", kNode};
+    spec.Ports = {Port(kNode, kPort, HBA_PORTSTATE_ONLINE, "\\\\.\\Scsi9:")};
+    Set(Scenario({Adapter(spec)}));
+    Collect();
+    EXPECT_EQ(255, Int(2));
+    EXPECT_EQ("N/A", Text(11));
+    EXPECT_EQ("0000:00:00.0", Text(15));   // no configuration came from the device
+    EXPECT_EQ(2, Int(4));
+}
+
+TEST_F(FcCollectorTest, AStopEndsTheWaitForAListMutex)
+{
+    HANDLE stop = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    DATACOLLECTOR::SetStopEvent(stop);
+    const DWORD savedWait = FcHbaTimeouts::MutexWaitMs.load();
+    FcHbaTimeouts::MutexWaitMs = 60000;
+    HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread holder([&] {
+        HANDLE mutex = CreateMutexW(nullptr, FALSE, L"_TlmFCHBACurrListMutex");
+        WaitForSingleObject(mutex, INFINITE);
+        SetEvent(held);
+        WaitForSingleObject(go, INFINITE);
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, 10000));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_NE(0, s_FcHbaApi.pollHBAInfo(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    SetEvent(go);
+    holder.join();
+    DATACOLLECTOR::SetStopEvent(nullptr);
+    FcHbaTimeouts::MutexWaitMs = savedWait;
+    CloseHandle(stop);
+    CloseHandle(held);
+    CloseHandle(go);
 }
 
 TEST_F(FcCollectorTest, RecordsFollowTheClientListNotTheLastPoll)
