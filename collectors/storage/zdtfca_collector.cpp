@@ -265,10 +265,7 @@ void ZDTFCADataCollector::Report_zdtFcaHostCntlr(DATASTORE *staging)
 void ZDTFCADataCollector::SendFcaTrap(uint32_t trapNumber, const FCA_HBA_RECORD &record)
 {
     LOG_INFO(L"ZDTFCADataCollector::SendFcaTrap", L"FC adapter = %hs", record.ModelDescription.c_str());
-    uint8_t trapOid[AGENTX_PDU_BUFFER_SIZE / 8];
-    EncodeAgentXOid(EnterpriseOid({0, 0}), trapOid);
-    SetLastSubId(trapOid, trapNumber);
-    TRAP_BUFFER *trap = CreateTrap(trapOid);
+    TRAP_BUFFER *trap = CreateStorageTrap(trapNumber);
     if (trap == nullptr)
         return;
     AddStorageTrapHeader(trap, record.Condition, StorageTrapName::FullyQualified);

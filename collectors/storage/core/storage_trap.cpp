@@ -18,6 +18,13 @@ bool AddOid(uint8_t *buffer, const uint32_t *ids, size_t count)
 
 } // namespace
 
+TRAP_BUFFER *CreateStorageTrap(uint32_t trapNumber)
+{
+    uint8_t trapOid[AGENTX_PDU_BUFFER_SIZE / 8];
+    EncodeAgentXOid(EnterpriseOid({0, trapNumber}), trapOid);
+    return CreateTrap(trapOid);
+}
+
 bool AddStorageTrapHeader(TRAP_BUFFER *trap, uint32_t condition, StorageTrapName which)
 {
     if (trap == nullptr)

@@ -7,6 +7,9 @@
 
 #include <cstdint>
 
+// A trap ENTERPRISE_ARC.0.trapNumber, or null when traps are off.
+TRAP_BUFFER *CreateStorageTrap(uint32_t trapNumber);
+
 // Which name sysName.0 carries: the computer's name, or its fully qualified physical DNS name
 // ("Unknown" when the system cannot tell it).
 enum class StorageTrapName { Computer, FullyQualified };
