@@ -205,18 +205,20 @@ TEST_F(FcCollectorTest, CsmiControllersTakeTheirSlotFromTheirPciFunction)
         std::optional<uint32_t> ui;
         bool slotRequest;   // the driver's slot request is sent too
         int32_t slot;
+        uint32_t returnCode = 0;
     } cases[] = {
         {0x32701D5A, 3, 3, 7, false, 7},
         {0x32701D5A, 4, 3, 8, false, 8},
         {0x32701D5A, 3, 1, 7, false, 255},                   // not on PCI: nothing found
         {FC_BOARD_CSMI_TYPE4_A, 3, 3, 7, true, 9},           // slot from the driver: 109 % 100
+        {0x32701D5A, 3, 3, 7, true, 9, 1},                   // CSMI refused: the driver's answer
     };
     for (const auto &c : cases) {
         s_FcHbaApi.ResetForTests();
         StorageSim local;
         StorageSimScope localScope(local);
         auto device = std::make_shared<SimFcPort>();
-        device->Csmi = SimFcPort::CsmiConfig{c.board, c.controllerClass, c.ioBusType, 9, 0, 0, 0};
+        device->Csmi = SimFcPort::CsmiConfig{c.board, c.controllerClass, c.ioBusType, 9, 0, 0, c.returnCode};
         device->Slot = SimFcPort::SlotData{c.board, 3, 10, 0, 0};
         local.AddDevice("\\\\.\\Scsi3:", device);
         SimPciDevice csmiNode{"PCI\\VEN_1D5A&DEV_0800\\9", "PCI bus 9, device 0, function 0", c.ui, ""};
@@ -232,6 +234,9 @@ TEST_F(FcCollectorTest, CsmiControllersTakeTheirSlotFromTheirPciFunction)
         const FC_ADAPTER_RECORD &adapter = s_FcHbaApi.ClientList().Adapters.at(0);
         EXPECT_EQ(c.slot, adapter.Slot) << c.board << " " << int(c.controllerClass);
         EXPECT_EQ(c.ioBusType == 3 ? c.board : 0u, adapter.Attributes.VendorSpecificID);
+        EXPECT_EQ(c.returnCode != 0 ? FC_CONTROLLER_DRIVER : c.slotRequest ? FC_CONTROLLER_CSMI_SLOT
+                  : c.controllerClass == 4 ? FC_CONTROLLER_CSMI_CLASS4 : FC_CONTROLLER_CSMI,
+                  adapter.Ports.at(0).ControllerType);
         s_FcHbaApi.UnlockClientList();
         EXPECT_EQ(c.slotRequest ? 1u : 0u, device->SlotRequests);
         EXPECT_TRUE(local.OpenHandles().empty());
@@ -443,6 +448,23 @@ TEST_F(FcCollectorTest, APortWhoseDeviceCannotBeOpenedLeavesTheSlotUnknown)
     EXPECT_EQ("N/A", Text(11));
     EXPECT_EQ("0000:00:00.0", Text(15));   // no configuration came from the device
     EXPECT_EQ(2, Int(4));
+}
+
+TEST_F(FcCollectorTest, LibraryTextsEndAtTheirFields)
+{
+    Load(Library::Full);
+    // A device name of 64 characters followed by more: only the 64 name the device.
+    const std::string device = "\\\\.\\FcPort" + std::string(64 - 10, 'P');
+    sim.AddDevice(device, std::make_shared<SimFcPort>());
+    AdapterSpec spec{"fc-0", kNode};
+    spec.Serial = std::string(64, 'S');        // fills its field, no NUL
+    spec.Model = std::string(256, 'M');
+    spec.Ports = {Port(kNode, kPort, HBA_PORTSTATE_ONLINE, (device + "XYZ").c_str())};
+    Set(Scenario({Adapter(spec)}));
+    Collect();
+    EXPECT_EQ(std::string(64, 'S'), Text(10));
+    EXPECT_EQ(2u, sim.OpenCount());   // opened by each of the collection's two polls
+    EXPECT_TRUE(sim.OpenHandles().empty());
 }
 
 TEST_F(FcCollectorTest, AStopEndsTheWaitForAListMutex)
