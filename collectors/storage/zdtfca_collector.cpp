@@ -131,7 +131,8 @@ LONG ZDTFCADataCollector::GetFcaData(std::vector<FCA_HBA_RECORD> *records)
     records->clear();
     if (!s_FcHbaApi.LockClientList()) {
         s_FirstCollection = false;
-        return polled;
+        // Nothing was read: the table keeps the rows of the last collection that read the list.
+        return polled != 0 ? polled : ERROR_TIMEOUT;
     }
     // The list walked below is the client list, so its count (not that of the last poll, which
     // may not have been copied) sizes the records: no empty records are left over.
