@@ -333,10 +333,7 @@ void ZDTiSCSIDataCollector::SendIscsiTrap(uint32_t trapNumber, const ISCSI_INSTA
 {
     std::string description = Text(record.Description, sizeof record.Description);
     LOG_INFO(L"ZDTiSCSIDataCollector::SendIscsiTrap", L"iSCSI description = %hs", description.c_str());
-    uint8_t trapOid[AGENTX_PDU_BUFFER_SIZE / 8];
-    EncodeAgentXOid(EnterpriseOid({0, 0}), trapOid);
-    SetLastSubId(trapOid, trapNumber);
-    TRAP_BUFFER *trap = CreateTrap(trapOid);
+    TRAP_BUFFER *trap = CreateStorageTrap(trapNumber);
     if (trap == nullptr)
         return;
     AddStorageTrapHeader(trap, 1);
