@@ -83,14 +83,13 @@ TEST(StorageTrap, SysNameThenConditionFlags)
     ASSERT_EQ(trap.VarBindCount, 2u);
     const uint8_t *first = trap.VarBinds;
     EXPECT_EQ(first[0], 4);  // OctetString
-    const uint8_t *name = first + 4;
-    EXPECT_EQ(name[0], 9);   // nine sub-identifiers: 1.3.6.1.2.1.1.5.0
-    uint32_t last = 0;
-    std::memcpy(&last, name + 4 + 4 * 7, 4);
-    EXPECT_EQ(last, 5u);
-    char computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    MIBOID name{};
+    DecodeAgentXOid(first + 4, &name);
+    EXPECT_EQ(name, (MIBOID{1, 3, 6, 1, 2, 1, 1, 5, 0}));
+    // The physical DNS name, as every storage trap names the computer.
+    char computer[260] = {};
     DWORD size = sizeof computer;
-    ASSERT_TRUE(GetComputerNameA(computer, &size));
+    ASSERT_TRUE(GetComputerNameExA(ComputerNamePhysicalDnsFullyQualified, computer, &size));
     const uint8_t *text = GetVarBindData(first);
     uint32_t length = 0;
     std::memcpy(&length, text, 4);
@@ -98,12 +97,9 @@ TEST(StorageTrap, SysNameThenConditionFlags)
 
     const uint8_t *second = NextVarBind(first);
     EXPECT_EQ(second[0], 2);  // Integer
-    const uint8_t *oid = second + 4;
-    ASSERT_EQ(oid[0], 12);
-    uint32_t ids[12];
-    std::memcpy(ids, oid + 4, sizeof ids);
-    const uint32_t expected[] = {1, 3, 6, 1, 4, 1, 32473, 11, 2, 11, 1, 0};
-    EXPECT_EQ(std::memcmp(ids, expected, sizeof ids), 0);
+    MIBOID flags{};
+    DecodeAgentXOid(second + 4, &flags);
+    EXPECT_EQ(flags, (MIBOID{1, 3, 6, 1, 4, 1, 32473, 11, 2, 11, 1, 0}));
     int32_t value = 0;
     std::memcpy(&value, GetVarBindData(second), 4);
     EXPECT_EQ(value, 12);
