@@ -4,6 +4,7 @@
 # that has set wine_run, winedir, bindir and work, and that runs with set -euo pipefail.
 #
 #   e2e_start NAME       fresh $work, the prefix $winedir/prefix-NAME-$$, snmpd and snmptrapd
+#                        (snmpd with the arguments of the array snmpd_modules when it is set)
 #   start_sim N [ARG...] oxbsim.exe in bridge mode, its record in $work/simN.txt, further
 #                        arguments passed on (--do DIRECTIVE...); sets sim_pid
 #   wait_for SECONDS CMD...
@@ -60,7 +61,7 @@ CONF
 disableAuthorization yes
 CONF
 
-  snmpd -f -C -c "$work/snmpd.conf" -Lf "$work/snmpd.log" -p "$work/snmpd.pid" &
+  snmpd -f -C -c "$work/snmpd.conf" -Lf "$work/snmpd.log" -p "$work/snmpd.pid" ${snmpd_modules[@]+"${snmpd_modules[@]}"} &
   pids+=($!)
   snmptrapd -f -C -c "$work/snmptrapd.conf" -Lf "$work/traps.log" -p "$work/snmptrapd.pid" -On \
     "udp:127.0.0.1:$trap_port" &

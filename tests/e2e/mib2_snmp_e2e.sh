@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The MIB-2 interfaces and ip groups against a reference agent on the same host: snmpd as the
+# AgentX master with none of its own MIB modules (so that nothing of its own answers below
+# 1.3.6.1.2.1), oxbsim.exe bridging it to qzrtlm_sim.exe, which runs under Wine's service control
+# manager with only the MIB-2 collector enabled; and a second snmpd with its default modules on
+# another loopback port as the reference. Both read the same Linux interfaces, addresses and
+# routes (Wine's IP Helper reads them from the kernel), so the values must agree; what is not
+# compared, and why, is listed in mib2_compare.py.
+#
+#   mib2_snmp_e2e.sh WINE_RUN WINEDIR BINDIR WORKDIR
+set -euo pipefail
+
+wine_run=$1 winedir=$2 bindir=$3 work=$4
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=snmp_e2e_lib.sh
+. "$here/snmp_e2e_lib.sh"
+snmpd_modules=(-I agentx)
+e2e_start mib2e2e
+run() { "$wine_run" "$winedir" "$@"; }
+installed=0
+mib2_cleanup() {
+  set +e
+  if [ "$installed" = 1 ]; then
+    run sc stop ndxtlm >/dev/null 2>&1
+    for _ in $(seq 1 100); do run sc query ndxtlm 2>/dev/null | grep -q STOPPED && break; sleep 0.1; done
+    run sc delete ndxtlm >/dev/null 2>&1
+  fi
+  e2e_cleanup
+}
+trap mib2_cleanup EXIT
+
+MIB2=.1.3.6.1.2.1
+# The master's own modules serve nothing below MIB-2: every value found later is the service's.
+first=$(snmpgetnext "${snmp[@]}" $MIB2 2>&1 || true)
+case "$first" in
+  $MIB2.*" = "*) fail "the master answers below $MIB2 by itself: $first" ;;
+esac
+
+# The reference agent.
+ref_port=$(free_port 2)
+cat >"$work/reference.conf" <<CONF
+agentaddress udp:127.0.0.1:$ref_port
+rocommunity public 127.0.0.1
+CONF
+snmpd -f -C -c "$work/reference.conf" -Lf "$work/reference.log" -p "$work/reference.pid" &
+pids+=($!)
+ref=(-v2c -c public -On -t 10 -r 1 "udp:127.0.0.1:$ref_port")
+ref_walk() {  # file
+  { snmpwalk "${ref[@]}" $MIB2.2; snmpwalk "${ref[@]}" $MIB2.4; } >"$1"
+}
+wait_for 20 snmpget "${ref[@]}" $MIB2.2.1.0 >/dev/null 2>&1 || fail "the reference agent does not answer"
+
+# Only the MIB-2 collector; the other collectors' Enable switches off.
+params='HKLM\SYSTEM\CurrentControlSet\Services\ndxtlm\Parameters'
+for switch in EnableZDTHOST EnableZDTIDE EnableZDTNIC EnableZDTSAS EnableZDTSTDEQ EnableZDTFCA EnableZDTISCSI; do
+  run reg add "$params" /v "$switch" /t REG_DWORD /d 0 /f >/dev/null 2>&1
+done
+run reg add "$params" /v EnableMIB2 /t REG_DWORD /d 1 /f >/dev/null 2>&1
+
+ref_walk "$work/before.txt"
+# The simulation build finds the simulated processor under its default name.
+sim=oxbsim
+start_sim 1
+run sc delete ndxtlm >/dev/null 2>&1 || true
+run sc create ndxtlm binPath= "\"Z:${bindir//\//\\}\\qzrtlm_sim.exe\"" >/dev/null
+installed=1
+run sc start ndxtlm >/dev/null
+served() { snmpget "${snmp[@]}" $MIB2.2.1.0 2>/dev/null | grep -q INTEGER; }
+wait_for 120 served || fail "the interfaces group was not served: $(snmpget "${snmp[@]}" $MIB2.2.1.0 2>&1)"
+{ snmpwalk "${snmp[@]}" $MIB2.2; snmpwalk "${snmp[@]}" $MIB2.4; } >"$work/ours.txt"
+ref_walk "$work/after.txt"
+
+python3 "$here/mib2_compare.py" "$work/ours.txt" "$work/before.txt" "$work/after.txt" ||
+  fail "the service's MIB-2 groups differ from the reference agent's (walks in $work)"
+echo "PASS"
