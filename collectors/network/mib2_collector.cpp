@@ -128,6 +128,12 @@ void MIB2DataCollector::Collect(int firstRun, DATASTORE *staging)
     Collect_ipAddrTable(firstRun, staging);
     Collect_ipRouteTable(firstRun, staging);
     Collect_ipAddressTable(firstRun, staging);
+    // The software groups are slow to gather: only on their own schedule.
+    if (IsSoftwareCollectionDue()) {
+        Collect_hrSWRun(firstRun, staging);
+        Collect_hrSwInstalled(firstRun, staging);
+        StampSoftwareCollection(true);
+    }
 }
 
 int MIB2DataCollector::IsInterfaceDataReady()

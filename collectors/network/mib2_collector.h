@@ -10,6 +10,7 @@
 
 #include "datacollector.h"
 #include "iphelper.h"
+#include "mib2_software.h"
 #include "nic_records.h"
 
 #include <atomic>
@@ -66,6 +67,10 @@ public:
     void Collect_ipAddrTable(int firstRun, DATASTORE *staging);
     void Collect_ipRouteTable(int firstRun, DATASTORE *staging);
     void Collect_ipAddressTable(int firstRun, DATASTORE *staging);
+    void Collect_hrSWRun(int firstRun, DATASTORE *staging);
+    void Collect_hrSwInstalled(int firstRun, DATASTORE *staging);
+    // The running drivers of WMI that are not programs of the Uninstall keys already.
+    void CollectRunningDrivers();
 
     // 0 with the physical records of the NIC library; 3 (vector emptied) when its data is not
     // ready; the registry's error (vector as it was) when the key cannot be read.
@@ -74,10 +79,16 @@ public:
     int IsInterfaceDataReady();
 
     static inline MIB2_SOURCES Sources = kSystemMib2Sources;
+    static inline MIB2_PROCESS_SOURCE ProcessSource = kSystemProcessSource;
 
 private:
     // The process-wide interface status memory; it only grows.
     std::vector<MIB2_INTERFACE_MEMORY> m_StatusMemory;
+    // Installed software: the programs of one collection, the drivers until the next, the
+    // operating-system updates until the next hot-fix collection.
+    std::vector<SOFTWARE_ENTRY> m_Programs;
+    std::vector<SOFTWARE_ENTRY> m_Drivers;
+    std::vector<SOFTWARE_ENTRY> m_OsUpdates;
 };
 
 extern MIB2DataCollector s_MIB2DataCollector;

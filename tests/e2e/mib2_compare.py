@@ -23,9 +23,11 @@ ifOperStatus of interfaces that are not up: an interface down since it was first
 ipAdEntBcastAddr of the loopback address: always 1 here, 0 in the reference agent
 ipAdEntReasmMaxSize: the reference agent has no value
 ipRouteMetric1-5, ipRouteProto, ipRouteAge, ipRouteInfo: the two agents take them from different sources
+ipRouteNextHop of a direct route: Windows names the interface's own address, Linux 0.0.0.0; it is
+  checked to be an address of the route's interface instead
 ipReasmTimeout: the reference agent has no value
 ipAddressTable (.4.34): rows of this service's own shape, not those of the reference agent
-ifOutQLen, ifSpecific, ipRoutingDiscards: not kept the same way by the two agents
+ifOutQLen: a queue length that goes up and down, not a counter
 """
 
 LINE = re.compile(r'^(\.[0-9.]+) = (?:([A-Za-z0-9-]+): ?)?(.*)$')
@@ -103,10 +105,18 @@ def main():
     our_routes, ref_routes = column(ours, ROUTE, 1), column(after, ROUTE, 1)
     check('ipRouteTable rows', sorted(our_routes), sorted(ref_routes))
     for index in sorted(set(our_routes) & set(ref_routes)):
-        for col, name in ((1, 'ipRouteDest'), (2, 'ipRouteIfIndex'), (7, 'ipRouteNextHop'), (11, 'ipRouteMask'),
-                          (8, 'ipRouteType')):
+        for col, name in ((1, 'ipRouteDest'), (2, 'ipRouteIfIndex'), (11, 'ipRouteMask'), (8, 'ipRouteType')):
             check('%s.%s' % (name, index), ours.get(ROUTE + '%d.%s' % (col, index)),
                   after.get(ROUTE + '%d.%s' % (col, index)))
+        hop = ours.get(ROUTE + '7.' + index)
+        if after.get(ROUTE + '8.' + index) == ('INTEGER', '3'):
+            interface = ours.get(ROUTE + '2.' + index)
+            own = [v for i, v in column(ours, ADDR, 1).items() if ours.get(ADDR + '2.' + i) == interface]
+            if hop not in own:
+                failures.append('ipRouteNextHop.%s of a direct route: %r, not an address of interface %r' %
+                                (index, hop, interface))
+        else:
+            check('ipRouteNextHop.%s' % index, hop, after.get(ROUTE + '7.' + index))
 
     compared = len(our_ifs) + len(our_addrs) + len(our_routes)
     if failures:

@@ -72,4 +72,19 @@ ref_walk "$work/after.txt"
 
 python3 "$here/mib2_compare.py" "$work/ours.txt" "$work/before.txt" "$work/after.txt" ||
   fail "the service's MIB-2 groups differ from the reference agent's (walks in $work)"
+
+# The running software is Wine's processes, which the reference agent does not see; of it only
+# the service itself is checked: its executable at its process id.
+# Wine's sc has no queryex: the process id comes from Wine's debugger's process list (hex).
+service_pid=$(run winedbg --command "info process" 2>/dev/null | tr -d '\r' |
+  awk "/'qzrtlm_sim.exe'/ {print \$1; exit}")
+[ -n "$service_pid" ] || fail "no process id of the service: $(run winedbg --command 'info process' 2>&1)"
+service_pid=$((16#$service_pid))
+RUN=$MIB2.25.4.2.1
+ran() { snmpget "${snmp[@]}" "$RUN.2.$service_pid" 2>/dev/null | grep -q '"qzrtlm_sim.exe"'; }
+wait_for 60 ran || fail "hrSWRunName.$service_pid: $(snmpget "${snmp[@]}" "$RUN.2.$service_pid" 2>&1)"
+want_path=$(printf 'Z:%s' "${bindir//\//\\}")
+got_path=$(snmpget "${snmp[@]}" -Oqv "$RUN.4.$service_pid" | tr -d '"' | sed 's/\\\\/\\/g')
+[ "${got_path,,}" = "${want_path,,}" ] || fail "hrSWRunPath.$service_pid: [$got_path], want [$want_path]"
+[ "$(snmpget "${snmp[@]}" -Oqv "$RUN.6.$service_pid")" = 4 ] || fail "hrSWRunType of the service"
 echo "PASS"
