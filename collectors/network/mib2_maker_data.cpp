@@ -5,7 +5,7 @@
 
 const MIB2_MAKER_NAMES kMib2MakerNames = {
     L"VQ",
-    L"Vostrel-Quinbar Company",
+    L"Vostrel-Quinbar",
     {"ndx velmarine channel driver", "ndx velmarine nic driver", "ndx velmarine storage driver",
      "ndx velmarine chipset driver", "ndx velmarine management driver"},
 };

@@ -79,21 +79,7 @@ SOFTWARE_DATE FileWriteDate(const std::string &ansiPath)
     return date;
 }
 
-bool SystemEnumerate(std::vector<DWORD> *ids)
-{
-    // Grown until the answer leaves room: a full buffer may have cut the list.
-    for (DWORD count = 1024; count <= (1u << 22); count *= 2) {
-        ids->assign(count, 0);
-        DWORD bytes = 0;
-        if (!K32EnumProcesses(ids->data(), count * sizeof(DWORD), &bytes))
-            return false;
-        if (bytes < count * sizeof(DWORD)) {
-            ids->resize(bytes / sizeof(DWORD));
-            return true;
-        }
-    }
-    return false;
-}
+bool SystemEnumerate(std::vector<DWORD> *ids) { return EnumerateProcessIds(&K32EnumProcesses, ids); }
 
 int SystemImagePath(DWORD id, std::wstring *path)
 {
@@ -109,6 +95,22 @@ int SystemImagePath(DWORD id, std::wstring *path)
 }
 
 } // namespace
+
+bool EnumerateProcessIds(BOOL(WINAPI *enumProcesses)(DWORD *, DWORD, DWORD *), std::vector<DWORD> *ids)
+{
+    // Grown until the answer leaves room: a full buffer may have cut the list short.
+    for (DWORD count = 1024; count <= kMaxProcessIds; count *= 2) {
+        ids->assign(count, 0);
+        DWORD bytes = 0;
+        if (!enumProcesses(ids->data(), count * sizeof(DWORD), &bytes))
+            return false;
+        if (bytes < count * sizeof(DWORD)) {
+            ids->resize(bytes / sizeof(DWORD));
+            return true;
+        }
+    }
+    return false;
+}
 
 const MIB2_PROCESS_SOURCE kSystemProcessSource = {&SystemEnumerate, &SystemImagePath};
 

@@ -37,6 +37,10 @@ struct MIB2_PROCESS_SOURCE {
     int (*imagePath)(DWORD id, std::wstring *path);
 };
 extern const MIB2_PROCESS_SOURCE kSystemProcessSource;
+// Every process id through a K32EnumProcesses-like call, with a buffer grown until the answer
+// leaves room (at most kMaxProcessIds); false when the call fails or the list never fits.
+constexpr DWORD kMaxProcessIds = 1u << 22;
+bool EnumerateProcessIds(BOOL(WINAPI *enumProcesses)(DWORD *, DWORD, DWORD *), std::vector<DWORD> *ids);
 
 // A process's row: name, path, parameters and run type; id 0 becomes 1. 1 when it is listed.
 int GetProcessImagePath(DWORD *id, std::string *name, std::string *path, std::string *parameters, int *runType);
@@ -44,7 +48,7 @@ int GetProcessImagePath(DWORD *id, std::string *name, std::string *path, std::st
 // The maker's publisher names and driver-package fragments (this product's own choice).
 struct MIB2_MAKER_NAMES {
     const wchar_t *shortPublisher;
-    const wchar_t *longPublisher;  // compared over its first 15 characters
+    const wchar_t *longPublisher;  // 15 characters, compared with a publisher's first 15
     const char *driverFragments[5];  // lower case
 };
 extern const MIB2_MAKER_NAMES kMib2MakerNames;
