@@ -17,17 +17,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 snmpd_modules=(-I agentx)
 e2e_start mib2e2e
 run() { "$wine_run" "$winedir" "$@"; }
-installed=0
-mib2_cleanup() {
-  set +e
-  if [ "$installed" = 1 ]; then
-    run sc stop ndxtlm >/dev/null 2>&1
-    for _ in $(seq 1 100); do run sc query ndxtlm 2>/dev/null | grep -q STOPPED && break; sleep 0.1; done
-    run sc delete ndxtlm >/dev/null 2>&1
-  fi
-  e2e_cleanup
-}
-trap mib2_cleanup EXIT
+trap service_cleanup EXIT
 
 MIB2=.1.3.6.1.2.1
 # The master's own modules serve nothing below MIB-2: every value found later is the service's.
@@ -61,10 +51,7 @@ ref_walk "$work/before.txt"
 # The simulation build finds the simulated processor under its default name.
 sim=oxbsim
 start_sim 1
-run sc delete ndxtlm >/dev/null 2>&1 || true
-run sc create ndxtlm binPath= "\"Z:${bindir//\//\\}\\qzrtlm_sim.exe\"" >/dev/null
-installed=1
-run sc start ndxtlm >/dev/null
+start_service
 served() { snmpget "${snmp[@]}" $MIB2.2.1.0 2>/dev/null | grep -q INTEGER; }
 wait_for 120 served || fail "the interfaces group was not served: $(snmpget "${snmp[@]}" $MIB2.2.1.0 2>&1)"
 { snmpwalk "${snmp[@]}" $MIB2.2; snmpwalk "${snmp[@]}" $MIB2.4; } >"$work/ours.txt"

@@ -1,5 +1,7 @@
 #include "software_text.h"
 
+#include "software_rules.h"
+
 #include <cstdio>
 
 namespace {
@@ -147,13 +149,7 @@ INSTALLED_ON ParseInstalledOn(std::string_view text)
 
 void SoftwareDateAndTime(const SOFTWARE_DATE &date, uint8_t out[8])
 {
-    out[0] = static_cast<uint8_t>(date.year >> 8);
-    out[1] = static_cast<uint8_t>(date.year);
-    out[2] = static_cast<uint8_t>(date.month);
-    out[3] = static_cast<uint8_t>(date.day);
-    out[4] = static_cast<uint8_t>(date.hour);
-    out[5] = static_cast<uint8_t>(date.minute);
-    out[6] = static_cast<uint8_t>(date.second);
+    DateToOctets(FILE_DATE{date.year, date.month, date.day, date.hour, date.minute, date.second}, out);
     out[7] = static_cast<uint8_t>(date.milliseconds / 100);
 }
 
