@@ -34,7 +34,10 @@ template <class T> struct FreeDeleter {
 };
 template <class T> using MallocPtr = std::unique_ptr<T, FreeDeleter<T>>;
 
-bool SameText(const std::string &a, const std::string &b) { return _stricmp(a.c_str(), b.c_str()) == 0; }
+bool SameText(const std::string &a, const std::string &b)
+{
+    return _stricmp(a.c_str(), b.c_str()) == 0;
+}
 
 // An 8-bit text of at most kMib2DescriptionBytes - 1 bytes, as the interface rows carry theirs.
 std::string ToDescription(const std::wstring &wide)
@@ -78,8 +81,8 @@ std::string ReadFailedBridgeName()
     // the value holds.
     char name[kMib2DescriptionBytes + 1] = {};
     DWORD nameSize = kMib2DescriptionBytes;
-    const bool haveName = RegQueryValueExA(key, "BridgeName", nullptr, &type, reinterpret_cast<BYTE *>(name),
-                                           &nameSize) == ERROR_SUCCESS;
+    const bool haveName =
+        RegQueryValueExA(key, "BridgeName", nullptr, &type, reinterpret_cast<BYTE *>(name), &nameSize) == ERROR_SUCCESS;
     RegCloseKey(key);
     if (!haveStatus || !haveName || status != kBridgeStatusFailed)
         return std::string();
@@ -167,8 +170,7 @@ int MIB2DataCollector::ReadInterfacePhysRecords(std::vector<PHYSADAPTERRECORD> *
         DWORD nameLength = 256, type = 0;
         PHYSADAPTERRECORD record{};
         DWORD size = sizeof record;
-        status = RegEnumValueW(key, index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE *>(&record),
-                               &size);
+        status = RegEnumValueW(key, index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE *>(&record), &size);
         if (status == ERROR_NO_MORE_ITEMS)
             break;
         if (status == ERROR_MORE_DATA)
@@ -248,9 +250,9 @@ void MIB2DataCollector::Collect_ifTable(int, DATASTORE *staging)
         ifTable.SetInteger(7, adminStatus);
         ifTable.SetInteger(8, operStatus);
         ifTable.SetTimeTicks(9, row.dwLastChange);
-        const DWORD counters[] = {row.dwInOctets,  row.dwInUcastPkts,  row.dwInNUcastPkts,  row.dwInDiscards,
-                                  row.dwInErrors,  row.dwInUnknownProtos, row.dwOutOctets, row.dwOutUcastPkts,
-                                  row.dwOutNUcastPkts, row.dwOutDiscards, row.dwOutErrors};
+        const DWORD counters[] = {row.dwInOctets,      row.dwInUcastPkts,     row.dwInNUcastPkts, row.dwInDiscards,
+                                  row.dwInErrors,      row.dwInUnknownProtos, row.dwOutOctets,    row.dwOutUcastPkts,
+                                  row.dwOutNUcastPkts, row.dwOutDiscards,     row.dwOutErrors};
         for (uint32_t c = 0; c < sizeof counters / sizeof counters[0]; ++c)
             ifTable.SetCounter32(10 + c, counters[c]);
         ifTable.SetGauge32(21, row.dwOutQLen);
@@ -268,13 +270,13 @@ void MIB2DataCollector::Collect_ip(int, DATASTORE *staging)
         return;
     cursor.SetInteger(1, static_cast<int32_t>(stats.dwForwarding));
     cursor.SetInteger(2, static_cast<int32_t>(stats.dwDefaultTTL));
-    const DWORD counters[] = {stats.dwInReceives, stats.dwInHdrErrors,   stats.dwInAddrErrors, stats.dwForwDatagrams,
-                              stats.dwInUnknownProtos, stats.dwInDiscards, stats.dwInDelivers,  stats.dwOutRequests,
-                              stats.dwOutDiscards, stats.dwOutNoRoutes};
+    const DWORD counters[] = {stats.dwInReceives,      stats.dwInHdrErrors, stats.dwInAddrErrors, stats.dwForwDatagrams,
+                              stats.dwInUnknownProtos, stats.dwInDiscards,  stats.dwInDelivers,   stats.dwOutRequests,
+                              stats.dwOutDiscards,     stats.dwOutNoRoutes};
     for (uint32_t i = 0; i < sizeof counters / sizeof counters[0]; ++i)
         cursor.SetCounter32(3 + i, counters[i]);
     cursor.SetInteger(13, static_cast<int32_t>(stats.dwReasmTimeout));
-    const DWORD reassembly[] = {stats.dwReasmReqds, stats.dwReasmOks,   stats.dwReasmFails,
+    const DWORD reassembly[] = {stats.dwReasmReqds, stats.dwReasmOks,  stats.dwReasmFails,
                                 stats.dwFragOks,    stats.dwFragFails, stats.dwFragCreates};
     for (uint32_t i = 0; i < sizeof reassembly / sizeof reassembly[0]; ++i)
         cursor.SetCounter32(14 + i, reassembly[i]);

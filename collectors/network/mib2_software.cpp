@@ -39,7 +39,8 @@ std::string Utf8(const std::wstring &wide)
         WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
     std::string text(static_cast<size_t>(std::max(size, 0)), '\0');
     if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), size, nullptr, nullptr);
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), size, nullptr,
+                            nullptr);
     return text;
 }
 
@@ -55,7 +56,17 @@ std::string AnsiToUtf8(const std::string &text)
     return Utf8(wide);
 }
 
-bool SameTextNoCase(const std::string &a, const std::string &b) { return _stricmp(a.c_str(), b.c_str()) == 0; }
+// A posted record's flags: the entry's, and which of the list's records is first and last.
+uint16_t PostedFlags(const SOFTWARE_ENTRY &entry, size_t position, size_t count)
+{
+    return static_cast<uint16_t>(entry.flags | (position == 0 ? kSoftwareFlagFirst : 0) |
+                                 (position + 1 == count ? kSoftwareFlagLast : 0));
+}
+
+bool SameTextNoCase(const std::string &a, const std::string &b)
+{
+    return _stricmp(a.c_str(), b.c_str()) == 0;
+}
 
 SOFTWARE_DATE DateOfFile(HANDLE file)
 {
@@ -70,8 +81,8 @@ SOFTWARE_DATE DateOfFile(HANDLE file)
 // The last-write time of a file (not a directory) as local time; year 0 when it does not open.
 SOFTWARE_DATE FileWriteDate(const std::string &ansiPath)
 {
-    HANDLE file =
-        CreateFileA(ansiPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(ansiPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return SOFTWARE_DATE{};
     const SOFTWARE_DATE date = DateOfFile(file);
@@ -79,7 +90,10 @@ SOFTWARE_DATE FileWriteDate(const std::string &ansiPath)
     return date;
 }
 
-bool SystemEnumerate(std::vector<DWORD> *ids) { return EnumerateProcessIds(&K32EnumProcesses, ids); }
+bool SystemEnumerate(std::vector<DWORD> *ids)
+{
+    return EnumerateProcessIds(&K32EnumProcesses, ids);
+}
 
 int SystemImagePath(DWORD id, std::wstring *path)
 {
@@ -120,7 +134,8 @@ SOFTWARE_DATE LocalDateOf(const FILETIME &utc)
     SYSTEMTIME time{};
     if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &time))
         return SOFTWARE_DATE{};
-    return SOFTWARE_DATE{time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond, time.wMilliseconds};
+    return SOFTWARE_DATE{time.wYear,   time.wMonth,  time.wDay,         time.wHour,
+                         time.wMinute, time.wSecond, time.wMilliseconds};
 }
 
 int GetProcessImagePath(DWORD *id, std::string *name, std::string *path, std::string *parameters, int *runType)
@@ -162,9 +177,13 @@ int GetProcessImagePath(DWORD *id, std::string *name, std::string *path, std::st
 
 SubKeyEnumerator::SubKeyEnumerator(HKEY root, const wchar_t *path, REGSAM access)
     : m_Parent(new CRegistry(root, path, access))
-{}
+{
+}
 
-SubKeyEnumerator::~SubKeyEnumerator() { delete m_Parent; }
+SubKeyEnumerator::~SubKeyEnumerator()
+{
+    delete m_Parent;
+}
 
 int SubKeyEnumerator::NextName(std::wstring *name)
 {
@@ -273,8 +292,8 @@ void ReadSoftwareCollectionFile(std::vector<SOFTWARE_ENTRY> *items)
     if (length == 0 || length + wcslen(kSoftwareListFileName) >= 1024)
         return;
     const std::wstring fileName = std::wstring(temp, length) + kSoftwareListFileName;
-    HANDLE file = CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     std::string text;
@@ -417,17 +436,13 @@ void MIB2DataCollector::Collect_hrSwInstalled(int firstRun, DATASTORE *staging)
     if (firstRun && firstDone == 0) {
         for (size_t i = 0; i < m_Programs.size(); ++i) {
             const SOFTWARE_ENTRY &entry = m_Programs[i];
-            const uint16_t flags = static_cast<uint16_t>(entry.flags | (i == 0 ? kSoftwareFlagFirst : 0) |
-                                                         (i + 1 == m_Programs.size() ? kSoftwareFlagLast : 0));
-            PostSoftwareRecord(kBlackboxCodeSoftware, flags, entry.publisher.c_str(), entry.name.c_str(),
-                               entry.second.c_str(), SoftwareDateText(entry.time).c_str());
+            PostSoftwareRecord(kBlackboxCodeSoftware, PostedFlags(entry, i, m_Programs.size()), entry.publisher.c_str(),
+                               entry.name.c_str(), entry.second.c_str(), SoftwareDateText(entry.time).c_str());
         }
         for (size_t i = 0; i < m_OsUpdates.size(); ++i) {
             const SOFTWARE_ENTRY &entry = m_OsUpdates[i];
-            const uint16_t flags = static_cast<uint16_t>(entry.flags | (i == 0 ? kSoftwareFlagFirst : 0) |
-                                                         (i + 1 == m_OsUpdates.size() ? kSoftwareFlagLast : 0));
-            PostOsUpdateRecord(kBlackboxCodeOsUpdate, flags, entry.name.c_str(), entry.second.c_str(),
-                               SoftwareDateText(entry.time).c_str());
+            PostOsUpdateRecord(kBlackboxCodeOsUpdate, PostedFlags(entry, i, m_OsUpdates.size()), entry.name.c_str(),
+                               entry.second.c_str(), SoftwareDateText(entry.time).c_str());
         }
     }
     m_Programs.clear();

@@ -16,9 +16,9 @@ class CRegistry;
 struct SOFTWARE_ENTRY {
     uint16_t flags = 0;
     std::string name;
-    std::string second;  // a program's version; an update's hot-fix id or "n/a"
+    std::string second; // a program's version; an update's hot-fix id or "n/a"
     std::string publisher;
-    SOFTWARE_DATE time;  // local time; year 0: no date
+    SOFTWARE_DATE time; // local time; year 0: no date
 };
 
 // Flags of SOFTWARE_ENTRY; first and last are added only to the posted records.
@@ -48,8 +48,8 @@ int GetProcessImagePath(DWORD *id, std::string *name, std::string *path, std::st
 // The maker's publisher names and driver-package fragments (this product's own choice).
 struct MIB2_MAKER_NAMES {
     const wchar_t *shortPublisher;
-    const wchar_t *longPublisher;  // 15 characters, compared with a publisher's first 15
-    const char *driverFragments[5];  // lower case
+    const wchar_t *longPublisher;   // 15 characters, compared with a publisher's first 15
+    const char *driverFragments[5]; // lower case
 };
 extern const MIB2_MAKER_NAMES kMib2MakerNames;
 

@@ -6,7 +6,10 @@
 
 namespace {
 
-bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+bool StartsWith(std::string_view text, std::string_view prefix)
+{
+    return text.substr(0, prefix.size()) == prefix;
+}
 
 // The value of a key line: what begins two characters after the first colon. False for a line
 // without a colon or without anything there.
@@ -19,7 +22,10 @@ bool KeyValue(std::string_view line, std::string *value)
     return true;
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 // A decimal number as "%d" reads one: blanks, a sign, digits. Numbers too large for any date end
 // up as a value no date accepts.
@@ -129,14 +135,14 @@ INSTALLED_ON ParseInstalledOn(std::string_view text)
     size_t digits = 0;
     for (; i < text.size(); ++i, ++digits) {
         const char c = text[i];
-        const int digit = c >= '0' && c <= '9' ? c - '0'
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
                           : c >= 'a' && c <= 'f' ? c - 'a' + 10
                           : c >= 'A' && c <= 'F' ? c - 'A' + 10
                                                  : -1;
         if (digit < 0)
             break;
         if (value >> 60)
-            return result;  // more than 64 bits: no time
+            return result; // more than 64 bits: no time
         value = value << 4 | static_cast<uint64_t>(digit);
     }
     // A zero time is none.

@@ -42,8 +42,8 @@ struct SOFTWARE_DATE {
 // day, year), a FILETIME in hexadecimal, or nothing usable.
 struct INSTALLED_ON {
     enum Kind { None, Date, FileTime } kind = None;
-    SOFTWARE_DATE date;     // kind Date
-    uint64_t fileTime = 0;  // kind FileTime (UTC)
+    SOFTWARE_DATE date;    // kind Date
+    uint64_t fileTime = 0; // kind FileTime (UTC)
 };
 INSTALLED_ON ParseInstalledOn(std::string_view text);
 

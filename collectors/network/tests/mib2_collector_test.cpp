@@ -48,7 +48,8 @@ protected:
 
 TEST_F(Mib2Test, RegisterAllFourSubtreesAndReturnTheLastFailure)
 {
-    const std::vector<std::string> subtrees = {".1.3.6.1.2.1.2", ".1.3.6.1.2.1.4", ".1.3.6.1.2.1.25", ".1.3.6.1.2.1.55"};
+    const std::vector<std::string> subtrees = {".1.3.6.1.2.1.2", ".1.3.6.1.2.1.4", ".1.3.6.1.2.1.25",
+                                               ".1.3.6.1.2.1.55"};
     struct {
         const char *what;
         std::vector<std::pair<std::string, int>> refused;
@@ -87,10 +88,10 @@ TEST_F(Mib2Test, InterfaceStatusPrecedence)
     SetInterfaceDataReady(1);
     struct {
         const char *description;
-        std::vector<DWORD> operSeen;  // dwOperStatus (as mapped) at each collection
+        std::vector<DWORD> operSeen; // dwOperStatus (as mapped) at each collection
         DWORD admin;
         bool inNicsList;
-        int physCondition;  // 0: no physical record
+        int physCondition; // 0: no physical record
         bool failedBridge;
         int32_t wantAdmin, wantOper;
     } cases[] = {
@@ -183,14 +184,14 @@ TEST_F(Mib2Test, PhysicalRecordsAreTakenOnlyFromValuesOfOneRecord)
     s_Tables.ifRows = {IfRow(1, "phys after odd values", 2, 2), IfRow(2, "phys in an odd value", 2, 2)};
     Collect();
     EXPECT_EQ(IntAt(m_Staging, IfCell(8, 1)), 1);
-    EXPECT_EQ(IntAt(m_Staging, IfCell(8, 2)), 4);  // down at first sight, no record
+    EXPECT_EQ(IntAt(m_Staging, IfCell(8, 2)), 4); // down at first sight, no record
 }
 
 TEST_F(Mib2Test, PhysicalRecordsWaitForTheLibrary)
 {
     struct {
         const char *what;
-        int ready;  // -1: no value
+        int ready; // -1: no value
         int result;
     } cases[] = {{"not ready", 0, 3}, {"no mark", -1, 3}, {"ready", 1, 0}};
     WritePhysRecords({PhysRecord("phys waiting", kNicConditionOk)});
@@ -201,7 +202,7 @@ TEST_F(Mib2Test, PhysicalRecordsWaitForTheLibrary)
         const DWORD start = GetTickCount();
         EXPECT_EQ(c.result, s_MIB2DataCollector.ReadInterfacePhysRecords(&records));
         EXPECT_EQ(c.result == 0 ? 1u : 0u, records.size());
-        if (c.result == 3)  // both tries were made
+        if (c.result == 3) // both tries were made
             EXPECT_GE(GetTickCount() - start, 15u);
     }
     // Not ready: the rule is skipped, the row keeps its memory's status.
@@ -235,7 +236,7 @@ TEST_F(Mib2Test, InterfaceRowColumns)
     row.dwType = 6;
     row.dwMtu = 1500;
     row.dwSpeed = 1000000000;
-    row.dwPhysAddrLen = 200;  // more than the array: cut to it
+    row.dwPhysAddrLen = 200; // more than the array: cut to it
     for (int i = 0; i < MAXLEN_PHYSADDR; ++i)
         row.bPhysAddr[i] = static_cast<BYTE>(0xA0 + i);
     row.dwLastChange = 4242;
@@ -326,7 +327,7 @@ TEST_F(Mib2Test, AddressAndRouteTables)
     EXPECT_EQ(IntAt(m_Staging, Oid(a + "5.10.0.0.5")), 65535);
 
     const std::string r = ".1.3.6.1.2.1.4.21.1.";
-    EXPECT_EQ(IntAt(m_Staging, Oid(r + "2.192.168.7.0")), 4);  // the later route
+    EXPECT_EQ(IntAt(m_Staging, Oid(r + "2.192.168.7.0")), 4); // the later route
     EXPECT_EQ(IntAt(m_Staging, Oid(r + "3.192.168.7.0")), 25);
     EXPECT_EQ(TextAt(m_Staging, Oid(r + "7.192.168.7.0")), std::string("\xC0\xA8\x07\x01", 4));
     EXPECT_EQ(IntAt(m_Staging, Oid(r + "8.192.168.7.0")), 4);

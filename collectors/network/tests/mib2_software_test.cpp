@@ -135,8 +135,8 @@ protected:
     }
     void WriteList(const std::string &text)
     {
-        HANDLE file = CreateFileW((m_Temp + kSoftwareListFileName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  0, nullptr);
+        HANDLE file =
+            CreateFileW((m_Temp + kSoftwareListFileName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         ASSERT_NE(INVALID_HANDLE_VALUE, file);
         DWORD written = 0;
         WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
@@ -161,7 +161,7 @@ TEST_F(Mib2SoftwareTest, RunningProcessRows)
     s_ProcessIds = {0, 4, 100, 200, 300, 400};
     s_Images = {{100, L"C:\\Apps\\Tool\\tool.exe"},
                 {300, L"noslash.exe"},
-                {400, L"C:\\Apps\\caf\u00e9\\\u00fcber.exe"}};  // 200 cannot be opened
+                {400, L"C:\\Apps\\caf\u00e9\\\u00fcber.exe"}}; // 200 cannot be opened
     DATASTORE *store = new DATASTORE(false);
     s_MIB2DataCollector.Collect_hrSWRun(0, store);
     wchar_t windows[MAX_PATH];
@@ -179,7 +179,10 @@ TEST_F(Mib2SoftwareTest, RunningProcessRows)
         {4, "System", windowsDir + "\\System32", 2},
         {100, "tool.exe", "C:\\Apps\\Tool", 4},
         {300, "noslash.exe", "", 4},
-        {400, "\xC3\xBC" "ber.exe", "C:\\Apps\\caf\xC3\xA9", 4},
+        {400,
+         "\xC3\xBC"
+         "ber.exe",
+         "C:\\Apps\\caf\xC3\xA9", 4},
     };
     auto cell = [](uint32_t column, uint32_t index) {
         return Oid(".1.3.6.1.2.1.25.4.2.1." + std::to_string(column) + "." + std::to_string(index));
@@ -229,11 +232,11 @@ TEST_F(Mib2SoftwareTest, ProcessIdsBeyondTheFirstBuffer)
 TEST_F(Mib2SoftwareTest, UninstallProgramsOfBothViews)
 {
     AddProgram(0, L"a", L"Fixture Alpha", L"unins.exe", L"2.1", L"Someone");
-    AddProgram(0, L"b", L"Fixture Alpha", L"unins.exe");                 // same name in this view
-    AddProgram(0, L"c", L"Fixture No Uninstall", nullptr);                // not listed
-    AddProgram(0, L"d", L"Fixture No Uninstall", L"unins.exe");           // the name was seen already
+    AddProgram(0, L"b", L"Fixture Alpha", L"unins.exe");        // same name in this view
+    AddProgram(0, L"c", L"Fixture No Uninstall", nullptr);      // not listed
+    AddProgram(0, L"d", L"Fixture No Uninstall", L"unins.exe"); // the name was seen already
     AddProgram(0, L"e", L"Foo\u00AE Tool", L"unins.exe");
-    AddProgram(0, L"f", L"NDX Velmarine NIC Driver x64", L"unins.exe");   // the maker's driver package
+    AddProgram(0, L"f", L"NDX Velmarine NIC Driver x64", L"unins.exe"); // the maker's driver package
     AddProgram(0, L"g", L"Fixture Maker Short", L"unins.exe", L"1", L"VQ");
     AddProgram(0, L"h", L"Fixture Maker Long", L"unins.exe", L"1", L"Vostrel-Quinbar Company Ltd.");
     AddProgram(0, L"i", L"Fixture Almost Maker", L"unins.exe", L"1", L"Vostrel-Quinba");
@@ -244,10 +247,10 @@ TEST_F(Mib2SoftwareTest, UninstallProgramsOfBothViews)
     std::vector<SOFTWARE_ENTRY> programs;
     ScanUninstallKey(0, &programs);
     ScanUninstallKey(KEY_WOW64_32KEY, &programs);
-    EXPECT_EQ(Names(programs), (std::vector<std::string>{"fixture alpha", "foo  tool", "fixture maker short",
-                                                          "fixture maker long", "fixture almost maker",
-                                                          "fixture not short", "fixture alpha",
-                                                          "fixture \xC3\xA9t\xC3\xA9"}));
+    EXPECT_EQ(Names(programs),
+              (std::vector<std::string>{"fixture alpha", "foo  tool", "fixture maker short", "fixture maker long",
+                                        "fixture almost maker", "fixture not short", "fixture alpha",
+                                        "fixture \xC3\xA9t\xC3\xA9"}));
     ASSERT_EQ(8u, programs.size());
     EXPECT_EQ("2.1", programs[0].second);
     EXPECT_EQ("Someone", programs[0].publisher);
@@ -266,7 +269,7 @@ TEST_F(Mib2SoftwareTest, HotFixes)
         {{L"HotFixID", L"KB124"}, {L"InstalledOn", L"2020/3/15"}},
         {{L"Description", L"Service Pack"}, {L"InstalledOn", L"15/3/20"}},
         {{L"Description", L"Update"}, {L"HotFixID", L"KB125"}, {L"InstalledOn", L"22/2/2022"}},
-        {{L"InstalledOn", L"3/15/2020"}},  // neither description nor id: skipped
+        {{L"InstalledOn", L"3/15/2020"}}, // neither description nor id: skipped
         {{L"Description", L"Hotfix"}, {L"HotFixID", L"KB126"}, {L"InstalledOn", L"01d5a0b3c7e48000"}},
     };
     std::vector<SOFTWARE_ENTRY> updates(3);
@@ -320,8 +323,8 @@ TEST_F(Mib2SoftwareTest, InstalledRowsInOrderWithTheirDates)
     Installed(0);
 
     const std::vector<std::pair<std::string, int32_t>> want = {
-        {"fixture tool", 4},  {"fixture other", 4}, {"Update (KB1)", 2}, {"Fixture Driver", 3},
-        {"Listed File", 4},   {"Listed Folder", 4}, {"Listed Nowhere", 4}, {"Listed Without", 4},
+        {"fixture tool", 4}, {"fixture other", 4}, {"Update (KB1)", 2},   {"Fixture Driver", 3},
+        {"Listed File", 4},  {"Listed Folder", 4}, {"Listed Nowhere", 4}, {"Listed Without", 4},
     };
     // Rows of the Uninstall key come in the key's order; compare them as a set.
     std::vector<std::pair<std::string, int32_t>> got;
@@ -372,7 +375,7 @@ TEST_F(Mib2SoftwareTest, FirstRunPostsProgramsAndUpdates)
     struct {
         const char *what;
         int firstRun;
-        DWORD firstDone;  // ~0: no value
+        DWORD firstDone; // ~0: no value
         bool relog;
         bool posted;
     } cases[] = {
@@ -407,8 +410,9 @@ TEST_F(Mib2SoftwareTest, FirstRunPostsProgramsAndUpdates)
         EXPECT_EQ("3.2", posts[0].texts[2]);
         EXPECT_TRUE(std::regex_match(posts[0].texts[3], std::regex(R"(\d{4}/\d\d/\d\d( \d\d:\d\d:\d\d)?)")))
             << posts[0].texts[3];
-        const std::vector<std::vector<std::string>> updates = {
-            {"Update (KB1)", "KB1", "2021/05/04"}, {"Hotfix KB2", "KB2", "n/a"}, {"Service Pack (SP1)", "SP1", "2003/01/02"}};
+        const std::vector<std::vector<std::string>> updates = {{"Update (KB1)", "KB1", "2021/05/04"},
+                                                               {"Hotfix KB2", "KB2", "n/a"},
+                                                               {"Service Pack (SP1)", "SP1", "2003/01/02"}};
         const uint16_t flags[] = {kSoftwareFlagOsUpdate | 1, kSoftwareFlagOsUpdate, kSoftwareFlagServicePack | 2};
         for (size_t i = 0; i < 3; ++i) {
             EXPECT_EQ(kBlackboxCodeOsUpdate, posts[1 + i].code);

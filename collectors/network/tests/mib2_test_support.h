@@ -102,7 +102,10 @@ inline std::wstring Wide(const char *text)
     return wide;
 }
 
-inline DWORD Ip(BYTE a, BYTE b, BYTE c, BYTE d) { return a | b << 8 | c << 16 | static_cast<DWORD>(d) << 24; }
+inline DWORD Ip(BYTE a, BYTE b, BYTE c, BYTE d)
+{
+    return a | b << 8 | c << 16 | static_cast<DWORD>(d) << 24;
+}
 
 // A mapped interface row (operational status as AllocIfTable leaves it).
 inline MIB_IFROW IfRow(DWORD index, const char *description, DWORD oper, DWORD admin)
@@ -205,7 +208,10 @@ inline MIBOID IfCell(uint32_t column, uint32_t index)
 
 // A value's type and its 32-bit number; MIBTYPE_NONE when the store has no value there.
 using TYPED = std::pair<uint16_t, uint32_t>;
-inline TYPED Typed(uint16_t type, uint32_t number) { return {type, number}; }
+inline TYPED Typed(uint16_t type, uint32_t number)
+{
+    return {type, number};
+}
 inline TYPED TypedAt(DATASTORE *store, const MIBOID &oid)
 {
     TYPED found{MIBTYPE_NONE, 0};

@@ -69,7 +69,7 @@ TEST(InstalledOn, Forms)
         {"2020/3/15", INSTALLED_ON::Date, 2020, 3, 15, 0},
         {" 12/31/1999 extra", INSTALLED_ON::Date, 1999, 12, 31, 0},
         {"15/3/20", INSTALLED_ON::None, 0, 0, 0, 0},
-        {"22/2/2022", INSTALLED_ON::None, 0, 0, 0, 0},   // day first: month 22 is no month
+        {"22/2/2022", INSTALLED_ON::None, 0, 0, 0, 0}, // day first: month 22 is no month
         {"2022/13/1", INSTALLED_ON::None, 0, 0, 0, 0},
         {"2022/12/32", INSTALLED_ON::None, 0, 0, 0, 0},
         {"0/0/2020", INSTALLED_ON::None, 0, 0, 0, 0},
@@ -78,7 +78,7 @@ TEST(InstalledOn, Forms)
         {"01d5a0b3c7e48000", INSTALLED_ON::FileTime, 0, 0, 0, 0x01d5a0b3c7e48000ull},
         {"0x1D5A0B3C7E48000", INSTALLED_ON::FileTime, 0, 0, 0, 0x01d5a0b3c7e48000ull},
         {"0", INSTALLED_ON::None, 0, 0, 0, 0},
-        {"1ffffffffffffffff", INSTALLED_ON::None, 0, 0, 0, 0},  // past 64 bits
+        {"1ffffffffffffffff", INSTALLED_ON::None, 0, 0, 0, 0}, // past 64 bits
         {"n/a", INSTALLED_ON::None, 0, 0, 0, 0},
         {"", INSTALLED_ON::None, 0, 0, 0, 0},
     };
