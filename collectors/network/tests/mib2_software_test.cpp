@@ -425,3 +425,27 @@ TEST_F(Mib2SoftwareTest, FirstRunPostsProgramsAndUpdates)
 }
 
 } // namespace
+
+namespace {
+
+// The software groups are written only when their schedule is due, and the collection stamps it.
+TEST_F(Mib2SoftwareTest, SoftwareGroupsOnlyWhenDue)
+{
+    s_ProcessIds = {0};
+    MIB2DataCollector::Sources = TestSources();
+    for (bool due : {false, true}) {
+        SCOPED_TRACE(due);
+        ASSERT_TRUE(StampSoftwareCollection(!due));
+        ASSERT_EQ(due, IsSoftwareCollectionDue());
+        DATASTORE *store = new DATASTORE(false);
+        s_MIB2DataCollector.Collect(0, store);
+        EXPECT_EQ(due ? std::optional<int32_t>(4) : std::nullopt, IntAt(store, Oid(".1.3.6.1.2.1.25.4.1.0")));
+        EXPECT_EQ(due ? std::optional<int32_t>(1) : std::nullopt, IntAt(store, Oid(".1.3.6.1.2.1.25.4.2.1.1.1")));
+        EXPECT_EQ(due, TypedAt(store, Oid(".1.3.6.1.2.1.25.6.1.0")).first == MIBTYPE_TIMETICKS);
+        EXPECT_FALSE(IsSoftwareCollectionDue());
+        delete store;
+    }
+    MIB2DataCollector::Sources = kSystemMib2Sources;
+}
+
+} // namespace
