@@ -74,4 +74,26 @@ want_path=$(printf 'Z:%s' "${bindir//\//\\}")
 got_path=$(snmpget "${snmp[@]}" -Oqv "$RUN.4.$service_pid" | tr -d '"' | sed 's/\\\\/\\/g')
 [ "${got_path,,}" = "${want_path,,}" ] || fail "hrSWRunPath.$service_pid: [$got_path], want [$want_path]"
 [ "$(snmpget "${snmp[@]}" -Oqv "$RUN.6.$service_pid")" = 4 ] || fail "hrSWRunType of the service"
+
+# The hot fixes of Wine's WMI: on the first run each one is an OS Update record (first and last
+# flagged) and a row of type 2 (operating system) of the installed software.
+updates() { grep -E '^bbdata .* code=19 ' "$work/sim1.txt" 2>/dev/null; }
+wait_for 60 updates >/dev/null || fail "no OS Update record: $(grep -c '^bbdata' "$work/sim1.txt") records"
+INSTALLED=$MIB2.25.6.3.1
+snmpwalk "${snmp[@]}" "$INSTALLED" >"$work/installed.txt"
+count=$(updates | wc -l)
+n=0
+while read -r record; do
+  name=$(sed -E 's/.*;Description=([^;]*);.*/\1/' <<<"$record" | tr _ ' ')
+  flags=$(sed -E 's/.*fields=Flags=(0x[0-9A-Fa-f]+);.*/\1/' <<<"$record")
+  want=1024
+  case "$name" in "Service Pack"*) want=512 ;; esac
+  [ "$n" = 0 ] && want=$((want | 1))
+  [ "$n" = $((count - 1)) ] && want=$((want | 2))
+  [ $((flags)) = $want ] || fail "OS Update record $name: flags $flags, want $(printf 0x%X $want)"
+  row=$(grep -F "= STRING: \"$name\"" "$work/installed.txt" | head -1 | sed -E "s/^$INSTALLED\.2\.([0-9]+) .*/\1/")
+  [ -n "$row" ] || fail "no installed-software row for $name"
+  grep -qx "$INSTALLED.4.$row = INTEGER: 2" "$work/installed.txt" || fail "$name: not of type 2"
+  n=$((n + 1))
+done < <(updates)
 echo "PASS"
