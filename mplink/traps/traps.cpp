@@ -225,3 +225,22 @@ size_t QueuedTrapCount()
     std::lock_guard<std::mutex> hold(s_Traps.lock);
     return s_Traps.traps.size();
 }
+
+bool AddTrapHeader(TRAP_BUFFER *trap, int32_t flags)
+{
+    if (trap == nullptr)
+        return false;
+    char name[260] = {};
+    DWORD size = sizeof name;
+    if (!GetComputerNameExA(ComputerNamePhysicalDnsFullyQualified, name, &size))
+        std::strcpy(name, "Unknown");
+    name[sizeof name - 1] = '\0';
+
+    uint8_t oid[AGENTX_PDU_BUFFER_SIZE / 8];
+    uint8_t varbind[AGENTX_PDU_BUFFER_SIZE / 2];
+    EncodeAgentXOid(MIBOID{1, 3, 6, 1, 2, 1, 1, 5, 0}, oid);
+    if (!AddTrapVarBind(trap, MakeOctetStringVarBind(varbind, oid, name)))
+        return false;
+    EncodeAgentXOid(EnterpriseOid({11, 2, 11, 1, 0}), oid);
+    return AddTrapVarBind(trap, MakeIntegerVarBind(varbind, oid, flags));
+}

@@ -33,6 +33,10 @@ void FreeTrap(TRAP_BUFFER *trap);
 bool SetTrapOid(TRAP_BUFFER *trap, const uint8_t *trapOid);
 bool SetTrapEnterprise(TRAP_BUFFER *trap, const uint8_t *enterpriseOid);
 bool AddTrapVarBind(TRAP_BUFFER *trap, const uint8_t *varbind);
+// The two varbinds that open every collector's trap: sysName.0 (the computer's physical DNS name,
+// "Unknown" when it cannot be read) and the trap-flags object ENTERPRISE_ARC.11.2.11.1.0. False
+// when one does not fit.
+bool AddTrapHeader(TRAP_BUFFER *trap, int32_t flags);
 // Takes ownership of the buffer in every case.
 void SendTrap(TRAP_BUFFER *trap);
 void LogTrapInfo(const TRAP_BUFFER *trap);

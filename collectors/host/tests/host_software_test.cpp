@@ -91,6 +91,9 @@ protected:
         ClearRecordedPosts();
         g_DriversAndServicesLogged = false;
         s_PciFunctionSource = [] { return std::vector<PCI_FUNCTION>(); };
+        // The service's key as installed: made first, it never becomes volatile as the parent of
+        // the VolatileData key the black box writes (a volatile key takes no lasting subkeys).
+        ASSERT_TRUE(CRegistry(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\ndxtlm").Create());
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kBlackBoxVolatileKey);
         CRegistry(HKEY_LOCAL_MACHINE, kBlackBoxHostKey).DeleteValue(L"KWBCleared");
     }

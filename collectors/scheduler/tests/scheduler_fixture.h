@@ -152,6 +152,9 @@ protected:
         s_ServiceParameters = SERVICE_PARAMETERS{};
         for (const wchar_t *key : {kServiceParametersKey, kHostStateKey, kVolatileDataKey})
             RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+        // The service's key exists on an installed machine; made first, it never becomes volatile
+        // as the parent of VolatileData (a volatile key takes no lasting subkeys).
+        ASSERT_TRUE(CRegistry(HKEY_LOCAL_MACHINE, kServiceKey).Create());
         CRegistry(HKEY_LOCAL_MACHINE, kServiceKey).DeleteValue(L"FirstDataCollectionDone");
         ASSERT_TRUE(InitDataStores());
         s_DataStore = new DATASTORE(true);

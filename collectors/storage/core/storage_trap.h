@@ -1,5 +1,5 @@
 #pragma once
-// The first two varbinds of every storage trap: sysName.0 (the computer's name) and the trap-flags
+// The first two varbinds of every storage trap: sysName.0 (the computer's physical DNS name) and the trap-flags
 // object ENTERPRISE_ARC.11.2.11.1.0 holding the condition shifted left by 2. The columns of the
 // row the trap is about follow.
 

@@ -74,6 +74,10 @@ protected:
         static wchar_t *argv[] = {program, nullptr};
         static SERVICEHOST host = {L"NDX Velmarine Management Service", nullptr, nullptr, {nullptr}, 1, argv};
         RunServiceHost(&host);
+        // The service's key exists on an installed machine. Made here first, it cannot become
+        // volatile as the parent of VolatileData, which a start may create before anything else
+        // (a volatile key takes no lasting subkeys, so Parameters could then not be written).
+        ASSERT_TRUE(CRegistry(HKEY_LOCAL_MACHINE, kServiceKey).Create());
     }
 
     void SetUp() override
@@ -240,7 +244,6 @@ TEST_F(Lifecycle, BootAndShutdownRecordsReachTheBlackBoxLog)
     PipeBackendSetName(sim.Name().c_str());
     ASSERT_TRUE(sim.Start());
     BlackBoxTimeouts::WakeMs = 300;
-    CRegistry(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\ndxtlm").Create();
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kBlackBoxVolatileKey);  // a fresh boot of the system
     ServiceStartup();
     const int started = StartAndStop(0, [&] {

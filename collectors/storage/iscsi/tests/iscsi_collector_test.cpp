@@ -15,6 +15,14 @@ using namespace hosttest;
 
 namespace {
 
+std::string PhysicalDnsName()
+{
+    char name[260] = {};
+    DWORD size = sizeof name;
+    EXPECT_TRUE(GetComputerNameExA(ComputerNamePhysicalDnsFullyQualified, name, &size));
+    return name;
+}
+
 class IscsiCollectorTest : public IscsiFixture {
 protected:
     void SetUp() override
@@ -77,6 +85,7 @@ TEST_F(IscsiCollectorTest, SessionCountChangesGiveTraps)
         ASSERT_EQ(4u, varbinds.size());
         EXPECT_EQ(OidText(EnterpriseOid({0, step.trap})), OidText(varbinds[0].oid));
         EXPECT_EQ(".1.3.6.1.2.1.1.5.0", OidText(varbinds[1].name));
+        EXPECT_EQ(PhysicalDnsName(), varbinds[1].text);
         EXPECT_EQ(OidText(EnterpriseOid({11, 2, 11, 1, 0})), OidText(varbinds[2].name));
         EXPECT_EQ(4, varbinds[2].integer);
         EXPECT_EQ(OidText(EnterpriseOid({169, 2, 2, 1, 1, 2, 0})), OidText(varbinds[3].name));
