@@ -96,24 +96,11 @@ idle_part() {
   # shellcheck source=../tests/e2e/snmp_e2e_lib.sh
   . tests/e2e/snmp_e2e_lib.sh
   run() { "$wine_run" "$winedir" "$@"; }
-  installed=0
-  idle_cleanup() {
-    set +e
-    if [ "$installed" = 1 ]; then
-      run sc stop ndxtlm >/dev/null 2>&1
-      for _ in $(seq 1 100); do run sc query ndxtlm 2>/dev/null | grep -q STOPPED && break; sleep 0.1; done
-      run sc delete ndxtlm >/dev/null 2>&1
-    fi
-    e2e_cleanup
-  }
   e2e_start idle
-  trap idle_cleanup EXIT
+  trap service_cleanup EXIT
   sim=oxbsim    # the simulation build's default channel name
   start_sim 1
-  run sc delete ndxtlm >/dev/null 2>&1 || true
-  run sc create ndxtlm binPath= "\"Z:${bindir//\//\\}\\qzrtlm_sim.exe\"" >/dev/null
-  installed=1
-  run sc start ndxtlm >/dev/null
+  start_service
   wait_for 60 grep -q 'axforward .*type=1$' "$work/sim1.txt" || fail "the service opened no AgentX session"
   sleep 5   # start-up work done
   # The prefix's processes, by their environment and command line (not the wrapper scripts).

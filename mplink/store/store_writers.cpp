@@ -25,6 +25,7 @@ void MIBVALUE::InitInteger(int32_t value) { InitU32(this, MIBTYPE_INTEGER, stati
 void MIBVALUE::InitCounter32(uint32_t value) { InitU32(this, MIBTYPE_COUNTER32, value); }
 void MIBVALUE::InitGauge32(uint32_t value) { InitU32(this, MIBTYPE_GAUGE32, value); }
 void MIBVALUE::InitTimeTicks(uint32_t value) { InitU32(this, MIBTYPE_TIMETICKS, value); }
+void MIBVALUE::InitIpAddress(uint32_t address) { InitU32(this, MIBTYPE_IPADDRESS, address); }
 
 void MIBVALUE::InitOctetString(uint32_t byteCount, const void *bytes)
 {
@@ -190,6 +191,13 @@ bool DATASTORE_TABLE::SetTimeTicks(uint32_t column, uint32_t number)
     return SetColumn(column, value);
 }
 
+bool DATASTORE_TABLE::SetIpAddress(uint32_t column, uint32_t address)
+{
+    MIBVALUE value;
+    value.InitIpAddress(address);
+    return SetColumn(column, value);
+}
+
 bool DATASTORE_TABLE::SetOctetString(uint32_t column, uint32_t byteCount, const void *bytes)
 {
     MIBVALUE value;
@@ -254,6 +262,20 @@ bool DATASTORE_CURSOR::SetInteger(uint32_t number, int32_t integer)
 {
     MIBVALUE value;
     value.InitInteger(integer);
+    return SetScalar(number, value);
+}
+
+bool DATASTORE_CURSOR::SetCounter32(uint32_t number, uint32_t counter)
+{
+    MIBVALUE value;
+    value.InitCounter32(counter);
+    return SetScalar(number, value);
+}
+
+bool DATASTORE_CURSOR::SetTimeTicks(uint32_t number, uint32_t ticks)
+{
+    MIBVALUE value;
+    value.InitTimeTicks(ticks);
     return SetScalar(number, value);
 }
 

@@ -30,6 +30,9 @@ struct MIBVALUE {
     void InitCounter32(uint32_t value);
     void InitGauge32(uint32_t value);
     void InitTimeTicks(uint32_t value);
+    // An IpAddress: the four bytes of the address as the IP Helper tables hold it (first octet in
+    // the lowest byte), which is already the order on the wire.
+    void InitIpAddress(uint32_t address);
     // At most MIBVALUE_DATA_BYTES; longer strings are cut without notice. Null bytes give length 0.
     void InitOctetString(uint32_t byteCount, const void *bytes);
     // The sub-identifiers of the OID (an invalid OID gives length 0).
@@ -82,6 +85,7 @@ public:
     // UTF-8 (IsValidUtf8); an empty string for null.
     bool SetString(uint32_t column, const char *text);
     bool SetOid(uint32_t column, const MIBOID &oid);
+    bool SetIpAddress(uint32_t column, uint32_t address);  // as MIBVALUE::InitIpAddress
 
 private:
     DATASTORE_NODE *Entry();
@@ -106,6 +110,8 @@ public:
     bool SetInteger(uint32_t number, int32_t value);
     bool SetOctetString(uint32_t number, uint32_t byteCount, const void *bytes);
     bool SetString(uint32_t number, const char *text);
+    bool SetCounter32(uint32_t number, uint32_t value);
+    bool SetTimeTicks(uint32_t number, uint32_t value);
 
 private:
     DATASTORE_NODE *Group();

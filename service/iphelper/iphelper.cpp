@@ -87,7 +87,8 @@ IP_ADAPTER_ADDRESSES *AllocAddresses(ULONG family, ULONG flags)
 
 IP_ADAPTER_ADDRESSES *AllocIpv6AdapterAddresses()
 {
-    return AllocAddresses(AF_INET6, GAA_FLAG_INCLUDE_PREFIX);
+    // Wine fails the call with DNS servers asked for (error 9852); no caller reads them.
+    return AllocAddresses(AF_INET6, GAA_FLAG_INCLUDE_PREFIX | GAA_FLAG_SKIP_DNS_SERVER);
 }
 
 IP_ADAPTER_ADDRESSES *AllocAdapterAddresses()

@@ -4,9 +4,13 @@
 # that has set wine_run, winedir, bindir and work, and that runs with set -euo pipefail.
 #
 #   e2e_start NAME       fresh $work, the prefix $winedir/prefix-NAME-$$, snmpd and snmptrapd
+#                        (snmpd with the arguments of the array snmpd_modules when it is set)
 #   start_sim N [ARG...] oxbsim.exe in bridge mode, its record in $work/simN.txt, further
 #                        arguments passed on (--do DIRECTIVE...); sets sim_pid
 #   wait_for SECONDS CMD...
+#   start_service        qzrtlm_sim.exe from $bindir installed as the service "ndxtlm" under Wine's
+#                        service control manager and started; service_cleanup (the EXIT trap then)
+#                        stops and removes it before e2e_cleanup
 # After e2e_start: $snmp (the clients' common arguments), $E (the enterprise arc), $winwork
 # ($work as a Windows path), $sim (the channel name) and the array pids.
 
@@ -60,7 +64,7 @@ CONF
 disableAuthorization yes
 CONF
 
-  snmpd -f -C -c "$work/snmpd.conf" -Lf "$work/snmpd.log" -p "$work/snmpd.pid" &
+  snmpd -f -C -c "$work/snmpd.conf" -Lf "$work/snmpd.log" -p "$work/snmpd.pid" ${snmpd_modules[@]+"${snmpd_modules[@]}"} &
   pids+=($!)
   snmptrapd -f -C -c "$work/snmptrapd.conf" -Lf "$work/traps.log" -p "$work/snmptrapd.pid" -On \
     "udp:127.0.0.1:$trap_port" &
@@ -79,4 +83,25 @@ start_sim() {
   sim_pid=$!
   pids+=($sim_pid)
   wait_for 60 grep -q '^ready' "$work/sim$1.txt" 2>/dev/null || fail "oxbsim did not start"
+}
+
+service_installed=0
+start_service() {
+  "$wine_run" "$winedir" sc delete ndxtlm >/dev/null 2>&1 || true
+  "$wine_run" "$winedir" sc create ndxtlm binPath= "\"Z:${bindir//\//\\}\\qzrtlm_sim.exe\"" >/dev/null
+  service_installed=1
+  "$wine_run" "$winedir" sc start ndxtlm >/dev/null
+}
+
+service_cleanup() {
+  set +e
+  if [ "$service_installed" = 1 ]; then
+    "$wine_run" "$winedir" sc stop ndxtlm >/dev/null 2>&1
+    for _ in $(seq 1 100); do
+      "$wine_run" "$winedir" sc query ndxtlm 2>/dev/null | grep -q STOPPED && break
+      sleep 0.1
+    done
+    "$wine_run" "$winedir" sc delete ndxtlm >/dev/null 2>&1
+  fi
+  e2e_cleanup
 }

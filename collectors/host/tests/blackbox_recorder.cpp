@@ -57,6 +57,20 @@ int PostServiceRecord(uint32_t code, uint16_t flags, const char *name, const cha
     return 0;
 }
 
+int PostSoftwareRecord(uint32_t code, uint16_t flags, const char *vendor, const char *name, const char *version,
+                       const char *timestamp)
+{
+    RecordedSoftwarePosts().push_back({code, flags, {vendor, name, version, timestamp}});
+    return 0;
+}
+
+int PostOsUpdateRecord(uint32_t code, uint16_t flags, const char *description, const char *identifier,
+                       const char *timestamp)
+{
+    RecordedSoftwarePosts().push_back({code, flags, {description, identifier, timestamp}});
+    return 0;
+}
+
 int PostProcessorUsageRecord(const uint8_t *usage, uint32_t processorCount)
 {
     std::lock_guard<std::mutex> hold(s_Lock);

@@ -19,7 +19,8 @@ struct OS_INFO_POST {
 // Every post since the last clear, in order.
 std::vector<OS_INFO_POST> &RecordedOsInfoPosts();
 
-// A "Driver" or "Service" record: the flags and the texts (five for a service, six for a driver).
+// A "Driver", "Service", "Software" or "OS Update" record: the flags and the texts (five for a
+// service, six for a driver, four for software, three for an update).
 struct SOFTWARE_POST {
     uint32_t code;
     uint16_t flags;

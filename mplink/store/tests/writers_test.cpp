@@ -54,6 +54,15 @@ TEST_F(WritersTest, ScalarOfAGroup)
     ASSERT_TRUE(cursor.SetOctetString(6, 3, bytes));
     EXPECT_EQ(Staged(), (std::vector<std::string>{std::string(kGroup) + ".4.0=1", std::string(kGroup) + ".5.0=\"five\"",
                                                   std::string(kGroup) + ".6.0=\"" + std::string("\0\1\2", 3) + "\""}));
+    ASSERT_TRUE(cursor.SetCounter32(7, 0xFFFFFFFF));
+    ASSERT_TRUE(cursor.SetTimeTicks(8, 12345));
+    std::vector<uint16_t> types;
+    m_Staging->Walk(Oid(std::string(kGroup) + ".7"), s_NoEndOid, false, [&](const MIBOID &, const MIBVALUE_REF &v) {
+        types.push_back(v.type);
+        EXPECT_EQ(v.U32(), types.size() == 1 ? 0xFFFFFFFFu : 12345u);
+        return true;
+    });
+    EXPECT_EQ(types, (std::vector<uint16_t>{MIBTYPE_COUNTER32, MIBTYPE_TIMETICKS}));
 }
 
 TEST_F(WritersTest, TypedColumns)
@@ -68,6 +77,7 @@ TEST_F(WritersTest, TypedColumns)
     ASSERT_TRUE(table.SetTimeTicks(5, 9));
     ASSERT_TRUE(table.SetOid(6, s_ZeroDotZeroOid));
     ASSERT_TRUE(table.SetOid(7, Oid("1.3.6.1.4.1.9")));
+    ASSERT_TRUE(table.SetIpAddress(8, 0x0500000A));  // 10.0.0.5 as the IP Helper tables hold it
     std::vector<std::pair<uint16_t, std::vector<uint32_t>>> seen;
     m_Staging->Walk(s_NoStartOid, s_NoEndOid, false, [&](const MIBOID &, const MIBVALUE_REF &v) {
         std::vector<uint32_t> words(v.length / 4);
@@ -78,9 +88,16 @@ TEST_F(WritersTest, TypedColumns)
     const std::vector<std::pair<uint16_t, std::vector<uint32_t>>> expected = {
         {MIBTYPE_INTEGER, {0xFFFFFFFB}}, {MIBTYPE_COUNTER32, {0xFFFFFFFF}}, {MIBTYPE_GAUGE32, {7}},
         {MIBTYPE_GAUGE32, {8}},          {MIBTYPE_TIMETICKS, {9}},          {MIBTYPE_OID, {0, 0}},
-        {MIBTYPE_OID, {1, 3, 6, 1, 4, 1, 9}},
+        {MIBTYPE_OID, {1, 3, 6, 1, 4, 1, 9}}, {MIBTYPE_IPADDRESS, {0x0500000A}},
     };
     EXPECT_EQ(seen, expected);
+    // On the wire an IpAddress is its four bytes, first octet first.
+    std::vector<uint8_t> address;
+    m_Staging->Walk(Oid(E("8")), s_NoEndOid, false, [&](const MIBOID &, const MIBVALUE_REF &v) {
+        address.assign(v.data, v.data + v.length);
+        return false;
+    });
+    EXPECT_EQ(address, (std::vector<uint8_t>{10, 0, 0, 5}));
 }
 
 TEST_F(WritersTest, ClearDropsEarlierRowsAndTheMergeKeepsOnlyNewOnes)
