@@ -202,8 +202,9 @@ TEST_F(Mib2Test, PhysicalRecordsWaitForTheLibrary)
         const DWORD start = GetTickCount();
         EXPECT_EQ(c.result, s_MIB2DataCollector.ReadInterfacePhysRecords(&records));
         EXPECT_EQ(c.result == 0 ? 1u : 0u, records.size());
-        if (c.result == 3) // both tries were made
+        if (c.result == 3) { // both tries were made
             EXPECT_GE(GetTickCount() - start, 15u);
+        }
     }
     // Not ready: the rule is skipped, the row keeps its memory's status.
     SetInterfaceDataReady(0);

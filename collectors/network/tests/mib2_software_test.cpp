@@ -291,8 +291,9 @@ TEST_F(Mib2SoftwareTest, HotFixes)
         EXPECT_EQ(want[i].name, updates[i].name);
         EXPECT_EQ(want[i].second, updates[i].second);
         EXPECT_EQ(want[i].flags, updates[i].flags);
-        if (want[i].date)
+        if (want[i].date) {
             EXPECT_EQ(want[i].date, SoftwareDateText(updates[i].time));
+        }
     }
     // 0x01d5a0b3c7e48000 is 2019-11-21 21:36 UTC; local time is that day or a neighbour.
     EXPECT_EQ(2019, updates[4].time.year);
@@ -393,8 +394,9 @@ TEST_F(Mib2SoftwareTest, FirstRunPostsProgramsAndUpdates)
         else
             ASSERT_TRUE(service.SetDword(L"FirstDataCollectionDone", c.firstDone));
         CRegistry volatileKey(HKEY_LOCAL_MACHINE, kAgentXVolatileKey);
-        if (c.relog)
+        if (c.relog) {
             ASSERT_TRUE(volatileKey.Create(REG_OPTION_VOLATILE) && volatileKey.SetDword(L"RelogBBForSwOs", 1));
+        }
         Installed(c.firstRun);
         EXPECT_FALSE(CRegistry(HKEY_LOCAL_MACHINE, kAgentXVolatileKey).ValueExists(L"RelogBBForSwOs"));
         const auto &posts = RecordedSoftwarePosts();
