@@ -16,13 +16,16 @@ public:
     // buffer (METHOD_BUFFERED requests are sent that way).
     virtual DWORD Control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize, DWORD *returned) = 0;
     // A read from the device's start (every open reads from byte 0): 0 with *read set, or the
-    // Win32 error. Devices without data refuse it.
+    // Win32 error. Devices without data refuse it. The server has refused an unbuffered read that
+    // is not sector-aligned before it comes here.
     virtual DWORD Read(void *out, DWORD size, DWORD *read)
     {
         (void)out, (void)size;
         *read = 0;
         return ERROR_INVALID_FUNCTION;
     }
+    // The sector size an unbuffered read must align its buffer and size to.
+    virtual DWORD SectorBytes() const { return 512; }
 };
 
 // Something on the SAS fabric behind a CSMI controller that answers pass-through requests. The

@@ -23,7 +23,7 @@ DWORD SimKitLogDisk::Read(void *out, DWORD size, DWORD *read)
 {
     *read = 0;
     ++m_Reads;
-    if (reinterpret_cast<uintptr_t>(out) % kSectorBytes != 0 || size % kSectorBytes != 0)
+    if (size % kSectorBytes != 0)   // a raw disk reads whole sectors, buffered or not
         return ERROR_INVALID_PARAMETER;
     const DWORD count = size < m_Bytes.size() ? size : static_cast<DWORD>(m_Bytes.size());
     std::memcpy(out, m_Bytes.data(), count);

@@ -1,6 +1,6 @@
 #pragma once
-// The SD/USB storage kit's log disk: a raw area of text records read without buffering, so a
-// read must come with a sector-aligned buffer and a whole number of sectors.
+// The SD/USB storage kit's log disk: a raw area of text records. A read takes whole sectors; one
+// through a handle opened without buffering also needs a sector-aligned buffer (the server's rule).
 
 #include "sim_device.h"
 
@@ -21,6 +21,7 @@ public:
         return ERROR_INVALID_FUNCTION;
     }
     DWORD Read(void *out, DWORD size, DWORD *read) override;
+    DWORD SectorBytes() const override { return kSectorBytes; }
     size_t Reads() const { return m_Reads; }
 
 private:

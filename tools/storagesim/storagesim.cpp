@@ -200,6 +200,12 @@ size_t StorageSim::OpenAttempts() const
     return m_OpenAttempts;
 }
 
+DWORD StorageSim::LastOpenFlags() const
+{
+    std::lock_guard<std::mutex> hold(m_Lock);
+    return m_LastOpenFlags;
+}
+
 size_t StorageSim::OpenCount() const
 {
     std::lock_guard<std::mutex> hold(m_Lock);
@@ -222,7 +228,7 @@ SimFault *StorageSim::MatchFault(const std::string &path, DWORD code, uint32_t c
     return nullptr;
 }
 
-HANDLE StorageSim::OpenDevice(const char *path, DWORD, DWORD, DWORD, DWORD)
+HANDLE StorageSim::OpenDevice(const char *path, DWORD, DWORD, DWORD, DWORD flags)
 {
     std::lock_guard<std::mutex> hold(m_Lock);
     ++m_OpenAttempts;
@@ -238,7 +244,8 @@ HANDLE StorageSim::OpenDevice(const char *path, DWORD, DWORD, DWORD, DWORD)
     }
     uintptr_t value = m_NextHandle;
     m_NextHandle += 4;
-    m_Handles[value] = {key, found->second, true};
+    m_Handles[value] = {key, found->second, true, (flags & FILE_FLAG_NO_BUFFERING) != 0};
+    m_LastOpenFlags = flags;
     ++m_Opens;
     return reinterpret_cast<HANDLE>(value);
 }
@@ -256,6 +263,13 @@ BOOL StorageSim::ReadDevice(HANDLE device, void *buffer, DWORD size, DWORD *read
             return FALSE;
         }
         target = found->second.Device;
+        const DWORD sector = target->SectorBytes();
+        if (found->second.Unbuffered && sector != 0 &&
+            (reinterpret_cast<uintptr_t>(buffer) % sector != 0 || size % sector != 0)) {
+            *read = 0;
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
     }
     const DWORD error = target->Read(buffer, size, read);
     SetLastError(error);

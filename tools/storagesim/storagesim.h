@@ -4,6 +4,10 @@
 // configuration manager, windows of physical memory, and the HARDWARE\DEVICEMAP driver names of
 // the SCSI ports (written to the test prefix's real registry and removed again).
 //
+// A handle opened with FILE_FLAG_NO_BUFFERING reads as Windows reads one: a buffer or size that
+// is not a whole number of the device's sectors is refused with ERROR_INVALID_PARAMETER before the
+// device sees the read. (Every read starts at byte 0, so its offset is always aligned.)
+//
 // The server tracks every handle (leaks, double closes, use after close), logs and counts every
 // request, and injects faults into the requests a fault matches: a Win32 error, a transfer of no
 // bytes, a CSMI ReturnCode, patched status bytes or a whole raw reply.
@@ -90,6 +94,8 @@ public:
     size_t UnknownHandleUses() const;
     size_t OpenCount() const;
     size_t OpenAttempts() const;    // opens asked, found or not
+    // The flags of the last open that found its device (FILE_FLAG_NO_BUFFERING and the like).
+    DWORD LastOpenFlags() const;
     // The last view mapped: offset and size asked.
     uint64_t LastMapOffset() const { return m_LastMapOffset; }
     SIZE_T LastMapSize() const { return m_LastMapSize; }
@@ -118,6 +124,7 @@ private:
         std::string Path;
         std::shared_ptr<SimDevice> Device;   // null for the memory section
         bool Open = true;
+        bool Unbuffered = false;             // opened with FILE_FLAG_NO_BUFFERING
     };
     DWORD Dispatch(HANDLE device, DWORD code, void *in, DWORD inSize, void *out, DWORD outSize, DWORD *returned,
                    bool native);
@@ -133,6 +140,7 @@ private:
     size_t m_UnknownHandles = 0;
     size_t m_Opens = 0;
     size_t m_OpenAttempts = 0;
+    DWORD m_LastOpenFlags = 0;
     std::vector<SimRequest> m_Requests;
     std::vector<SimFault> m_Faults;
     std::vector<SimPciDevice> m_Pci;

@@ -233,6 +233,38 @@ TEST_F(StdeqKitTest, AFailedReadKeepsTheStamp)
     EXPECT_TRUE(sim.OpenHandles().empty());
 }
 
+// The log disk is opened without buffering and read in one piece into a sector-aligned area: the
+// step's read passes the device's rule, the same read a few bytes off a sector boundary does not.
+TEST_F(StdeqKitTest, TheLogDiskIsReadUnbufferedIntoAnAlignedArea)
+{
+    disk->SetRecords(kHealthyLog);
+    DATASTORE staging(false);
+    s_ZDTSTDEQDataCollector.Collect_zdtSeUSBPort(1, &staging);
+    SentTraps();
+    EXPECT_NE(0u, sim.LastOpenFlags() & FILE_FLAG_NO_BUFFERING);
+    EXPECT_EQ(1u, disk->Reads());
+    EXPECT_EQ(std::optional<std::string>("1.20"), ColText(staging, 9));
+    EXPECT_EQ(std::optional<std::string>("2026:12:10:18:30:07:"), Stamp());
+
+    alignas(SimKitLogDisk::kSectorBytes) static uint8_t area[kUsbKitLogBytes + SimKitLogDisk::kSectorBytes];
+    for (const size_t shift : {size_t{0}, size_t{1}, size_t{8}, size_t{SimKitLogDisk::kSectorBytes / 2}}) {
+        SCOPED_TRACE(shift);
+        HANDLE device = StoragePlatform().OpenDevice(kLogDisk, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                                                     sim.LastOpenFlags());
+        ASSERT_NE(INVALID_HANDLE_VALUE, device);
+        DWORD count = 0;
+        const BOOL read = StoragePlatform().ReadDevice(device, area + shift, kUsbKitLogBytes, &count);
+        const DWORD error = GetLastError();
+        StoragePlatform().CloseDevice(device);
+        EXPECT_EQ(shift == 0, read != FALSE);
+        if (shift != 0) {
+            EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), error);
+        }
+    }
+    EXPECT_EQ(2u, disk->Reads());   // the refused reads never reached the disk
+    EXPECT_TRUE(sim.OpenHandles().empty());
+}
+
 TEST_F(StdeqKitTest, AGoneKitIsNoLongerServed)
 {
     disk->SetRecords(kHealthyLog);

@@ -2,6 +2,7 @@
 // handle book-keeping catches leaks and double closes, and each fault does what it says.
 #include "csmi_reply.h"
 #include "inquiry_walk.h"
+#include "sim_usb_kit.h"
 #include "storagesim.h"
 
 #include <gtest/gtest.h>
@@ -87,6 +88,53 @@ TEST(StorageSim, HandlesAreTracked)
     EXPECT_EQ(sim.UnknownHandleUses(), 1u);
     EXPECT_EQ(sim.OpenHandles(), std::vector<std::string>{"\\\\.\\scsi0:"});  // b leaked
     sim.CloseDevice(b);
+    EXPECT_TRUE(sim.OpenHandles().empty());
+}
+
+// A handle opened without buffering takes only a sector-aligned buffer and whole sectors, as
+// Windows refuses the rest; a buffered handle leaves the buffer's alignment alone.
+TEST(StorageSim, UnbufferedReadsNeedSectorAlignment)
+{
+    StorageSim sim;
+    sim.AddDevice("\\.\PhysicalDrive7", std::make_shared<SimKitLogDisk>(std::vector<std::string>{"first"}, 4096));
+    alignas(4096) static uint8_t area[8192];
+    const struct {
+        DWORD flags;
+        size_t shift;   // bytes the buffer starts past a sector boundary
+        DWORD size;
+        DWORD error;    // 0: the read passes
+    } cases[] = {
+        {FILE_FLAG_NO_BUFFERING, 0, 4096, 0},
+        {FILE_FLAG_NO_BUFFERING, 0, 512, 0},
+        {FILE_FLAG_NO_BUFFERING, 1, 4096, ERROR_INVALID_PARAMETER},
+        {FILE_FLAG_NO_BUFFERING, 8, 4096, ERROR_INVALID_PARAMETER},
+        {FILE_FLAG_NO_BUFFERING, 256, 512, ERROR_INVALID_PARAMETER},
+        {FILE_FLAG_NO_BUFFERING, 0, 4000, ERROR_INVALID_PARAMETER},
+        {FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL, 4, 4096, ERROR_INVALID_PARAMETER},
+        {FILE_ATTRIBUTE_NORMAL, 1, 4096, 0},
+        {0, 8, 512, 0},
+        {0, 0, 100, ERROR_INVALID_PARAMETER},   // a raw disk reads whole sectors, buffered or not
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "flags " << std::hex << c.flags << std::dec << " shift " << c.shift
+                                        << " size " << c.size);
+        HANDLE device = sim.OpenDevice("\\.\PhysicalDrive7", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, c.flags);
+        ASSERT_NE(device, INVALID_HANDLE_VALUE);
+        std::memset(area, 0xAA, sizeof area);
+        DWORD read = 1234;
+        SetLastError(0);
+        const BOOL passed = sim.ReadDevice(device, area + c.shift, c.size, &read);
+        EXPECT_EQ(passed != FALSE, c.error == 0);
+        if (c.error == 0) {
+            EXPECT_EQ(read, c.size);
+            EXPECT_EQ(std::memcmp(area + c.shift, "first", 6), 0);
+        } else {
+            EXPECT_EQ(GetLastError(), c.error);
+            EXPECT_EQ(read, 0u);
+            EXPECT_EQ(area[c.shift], 0xAA);   // nothing written
+        }
+        sim.CloseDevice(device);
+    }
     EXPECT_TRUE(sim.OpenHandles().empty());
 }
 
