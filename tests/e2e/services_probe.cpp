@@ -3,8 +3,10 @@
 //   services_probe.exe OUTFILE
 // OUTFILE receives, in UTF-8, one line per entry:
 //   driver<TAB>NAME                a driver the service control manager reports running
-//   service<TAB>NAME<TAB>FILE      a Win32 service that both the service control manager and
-//                                  WMI's Win32_Service report running, whose file is on disk
+//   service<TAB>NAME<TAB>FILE[<TAB>svchost]
+//                                  a Win32 service that both the service control manager and
+//                                  WMI's Win32_Service report running, whose file is on disk;
+//                                  "svchost" when svchost.exe hosts it and FILE is its ServiceDll
 //   scm-only<TAB>NAME / wmi-only<TAB>NAME
 //                                  a service running by one list and not by the other
 //   no-file<TAB>NAME<TAB>PATH      a service running by both whose file is not on disk
@@ -170,13 +172,12 @@ std::wstring ServiceDll(const std::wstring &name)
     return L"";
 }
 
-std::wstring ServiceFile(const std::wstring &name, const std::wstring &commandLine)
+std::wstring ServiceFile(const std::wstring &name, const std::wstring &commandLine, bool *hosted)
 {
     const std::wstring program = Program(commandLine);
     const size_t slash = program.find_last_of(L'\\');
-    if (Lower(program.substr(slash == std::wstring::npos ? 0 : slash + 1)) == L"svchost.exe")
-        return ServiceDll(name);
-    return program;
+    *hosted = Lower(program.substr(slash == std::wstring::npos ? 0 : slash + 1)) == L"svchost.exe";
+    return *hosted ? ServiceDll(name) : program;
 }
 
 } // namespace
@@ -220,14 +221,15 @@ int wmain(int argc, wchar_t **argv)
         }
         // Win32_Service's PathName where WMI has it, the service manager's own path otherwise.
         const std::wstring commandLine = !listed->second.pathName.empty() ? listed->second.pathName : scmPath;
-        const std::wstring file = ServiceFile(name, commandLine);
+        bool hosted = false;
+        const std::wstring file = ServiceFile(name, commandLine, &hosted);
         HKEY key = nullptr;
         const bool registered = RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kServicesKey + name).c_str(), 0, KEY_READ, &key) ==
                                 ERROR_SUCCESS;
         if (registered)
             RegCloseKey(key);
         if (IsFile(file))
-            out += (registered ? L"service\t" : L"no-key\t") + name + L"\t" + file + L"\n";
+            out += (registered ? L"service\t" : L"no-key\t") + name + L"\t" + file + (hosted ? L"\tsvchost\n" : L"\n");
         else
             out += L"no-file\t" + name + L"\t" + commandLine + L"\n";
     }

@@ -133,16 +133,25 @@ want_drivers=$(listed driver)
 [ -n "$want_drivers" ] || fail "services_probe lists no running driver: $(cat "$probe")"
 same_set "Driver records" "$drivers" "$want_drivers"
 echo "$drivers" | grep -qi '^mountmgr$' || fail "no Driver record for MountMgr: $drivers"
-services=$(bb 6 | while read -r record; do
+service_records=$(bb 6 | while read -r record; do
   echo "$(echo "$record" | field Name)|$(echo "$record" | field File | tr '[:upper:]' '[:lower:]')"
 done | sort)
-want_services=$(listed service)
-[ -n "$want_services" ] || fail "services_probe lists no running service with a file: $(cat "$probe")"
+[ -n "$(listed service)" ] || fail "services_probe lists no running service with a file: $(cat "$probe")"
 # Entries outside the comparison, said so: a service one list has running and the other not, one
 # whose file is not on disk, and Wine's device hosts, which run without a key under Services (the
 # collector reads a service's image path there, where Windows keeps every service).
 awk -F'\t' '$1 != "driver" && $1 != "service" { print "  not compared: " $0 }' "$probe"
-same_set "Service records" "$services" "$want_services"
+same_set "Service records" "$(echo "$service_records" | cut -d'|' -f1)" "$(listed service | cut -d'|' -f1)"
+# The file each record names. A service svchost.exe hosts is only noted: the collector takes its
+# ServiceDll for the image path Windows writes ("%SystemRoot%\System32\svchost.exe -k ..."),
+# and Wine writes it with the drive letter, so the record names svchost.exe there.
+hosted=$(awk -F'\t' '$1 == "service" && $4 == "svchost" { print $2 }' "$probe")
+strip_hosted() { while IFS= read -r line; do
+  grep -q -x -F "${line%%|*}" <<<"$hosted" || echo "$line"; done; }
+same_set "Service record files" "$(echo "$service_records" | strip_hosted)" "$(listed service | strip_hosted)"
+for name in $hosted; do
+  echo "  hosted by svchost.exe: $(grep "^$name|" <<<"$service_records"), its ServiceDll $(listed service | grep "^$name|")"
+done
 # Usage records: as many processor entries as Linux has processors, and the physical total of
 # the memory record within a page of MemTotal.
 usage=$(bb 13 | tail -1)
