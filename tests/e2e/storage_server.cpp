@@ -2,6 +2,7 @@
 
 #include "fc_test_support.h"
 #include "iscsi_cowmi.h"
+#include "ide_layer.h"
 #include "iscsi_fixture.h"
 #include "sas_fabric.h"
 #include "sim_ata_disk.h"
@@ -270,6 +271,9 @@ bool InstallStorageServer(const std::wstring &library)
     server.BuildIde();
     server.BuildIscsi();
     SetStoragePlatformForTest(&server.Sim);
+    // The IDE device layer started with the program, on the system's own calls; it starts again
+    // as a process that starts on this server does.
+    IdeRestartForTest();
     return server.BuildFc(library);
 }
 
