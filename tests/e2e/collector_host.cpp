@@ -83,20 +83,27 @@ public:
                 StorageServerBeforeCycle(next);
             m_Cycle = next;
             m_Began = GetTickCount64();
+            m_Paused = 0;
         } else if (pause == 6 && m_Began != 0) {
             const ULONGLONG elapsed = GetTickCount64() - m_Began;
             m_Began = 0;
             const std::wstring name = L"cycle-" + std::to_wstring(m_Cycle.load());
             const std::wstring partial = PathOf((name + L".tmp").c_str());
             if (FILE *f = _wfopen(partial.c_str(), L"wb")) {
-                fprintf(f, "ms %llu\n", static_cast<unsigned long long>(elapsed));
+                // The cycle's wall time, and how much of it the scheduler spent in its pauses.
+                fprintf(f, "ms %llu\npause-ms %llu\n", static_cast<unsigned long long>(elapsed),
+                        static_cast<unsigned long long>(m_Paused));
                 if (m_StorageServer)
                     StorageServerAfterCycle(f);
                 fclose(f);
                 MoveFileExW(partial.c_str(), PathOf((name + L".txt").c_str()).c_str(), MOVEFILE_REPLACE_EXISTING);
             }
         }
-        return WaitForSingleObject(stopEvent, milliseconds);
+        const ULONGLONG before = GetTickCount64();
+        const DWORD result = WaitForSingleObject(stopEvent, milliseconds);
+        if (m_Began != 0)
+            m_Paused += GetTickCount64() - before;
+        return result;
     }
 
 private:
@@ -106,6 +113,7 @@ private:
     uint64_t m_Start = 0;
     std::atomic<int> m_Cycle{0};
     ULONGLONG m_Began = 0;
+    ULONGLONG m_Paused = 0;
 };
 
 // The named collectors of the program's list, in the list's order, then null.

@@ -118,7 +118,8 @@ for n in range(1, cycles + 1):
         else:
             other[parts[0]] = int(parts[1])
     records.append((requests, handles, other))
-    print("cycle %d: %d ms, %d requests, %d handles open" % (n, other["ms"], sum(v for k, v in requests.items() if not k.startswith("open")), len(handles)))
+    print("cycle %d: %d ms (%d of them the scheduler's pauses), %d requests, %d handles open" % (
+        n, other["ms"], other["pause-ms"], sum(v for k, v in requests.items() if not k.startswith("open")), len(handles)))
     for h in handles:
         print("  open " + h)
 kinds = sorted({k for r, _, _ in records for k in r})
@@ -156,10 +157,16 @@ grep '^  open ' "$work/cycles.txt" | sort -u >"$work/handles.txt" || true
 compare handles.golden "$work/handles.txt"
 if [ "$update" = 1 ]; then
   {
-    echo "# Wall time of one collection cycle of the storage end-to-end server under Wine, in ms"
-    echo "# (pass of all five collectors with the scheduler's pauses; not a timed test)."
-    date -u '+# recorded %Y-%m-%d'
-    grep -h '^ms ' "$work"/sim/cycle-*.txt | awk '{print "cycle " NR " " $2}'
+    echo "# Wall time of one collection cycle of the storage end-to-end server (storage_server.h)"
+    echo "# under Wine: all five collectors collect in it. Recorded by STORAGE_E2E_UPDATE=1; not a"
+    echo "# timed test. Columns: cycle, milliseconds, of them the scheduler's own pauses (50 ms each),"
+    echo "# device requests of the cycle."
+    date -u '+# recorded %Y-%m-%d on Wine '"$(wine --version 2>/dev/null)"
+    for n in $(seq 1 $cycles); do
+      awk -v n="$n" '$1 == "ms" {ms = $2} $1 == "pause-ms" {p = $2}
+        $1 == "requests" && $2 !~ /^open/ {r += $3} END {print "cycle " n "  " ms " ms  " p " ms  " r " requests"}' \
+        "$work/sim/cycle-$n.txt"
+    done
   } >"$golden/figures.txt"
 fi
 

@@ -240,7 +240,7 @@ public:
         Services->SetClass(L"MSiSCSI_HBAInformation", {Hba(kIscsiInstance, L"Software Initiator")});
         Services->SetClass(L"MSiSCSI_PortalInfoClass",
                            {Holder(kIscsiInstance, L"PortalInfoCount", L"PortalInformation",
-                                   {Portal(0, 0, Ipv4Address(0xC0A80A05))})});
+                                   {Portal(0, 0, Ipv4Address(0x050AA8C0))})});
         SetSessions(2);
     }
 
@@ -252,7 +252,7 @@ public:
             const std::wstring target = L"iqn.2026-12.com.example:store" + std::to_wstring(i);
             sessions.push_back(Session(target.c_str(), {0x40, 0, 0, 0x23, 0, static_cast<uint8_t>(i + 1)},
                                        static_cast<uint16_t>(0x100 + i),
-                                       {Connection(1, Ipv4Address(0xC0A80A01), Ipv4Address(0xC0A80A05))}));
+                                       {Connection(1, Ipv4Address(0x010AA8C0), Ipv4Address(0x050AA8C0))}));
         }
         Services->SetClass(L"MSiSCSI_InitiatorSessionInfo",
                            {Holder(kIscsiInstance, L"SessionCount", L"SessionsList", sessions)});
