@@ -81,7 +81,7 @@ export_tree() {
 # snmptrapd's log from line $1 on, one varbind a line and a blank line between traps; the
 # uptime, the time stamps and this host's name are taken out.
 traps_from() {
-  tail -n +"$1" "$work/traps.log" | python3 "$here/storage_traps.py" "$(hostname -f 2>/dev/null || hostname)"
+  tail -n +"$1" "$work/traps.log" | python3 "$here/storage_traps.py"
 }
 
 # ---- The simulated server ----------------------------------------------------------------------
