@@ -217,9 +217,10 @@ DWORD CMiniport::GetQ57W2KDynamicData(MINIPORTDYNAMICDATA *data)
 DWORD CMiniport::GetBmapiNicInfo(MINIPORTDYNAMICDATA *data, const char *guid)
 {
     static constexpr wchar_t kFunction[] = L"CMiniport::GetBmapiNicInfo";
+    const int initialised = InitializeBMAPI();
     const auto getHandle = Bind<HandleByServiceNameFn>(BmapiEntryPoint(kBmapiGetHandleByServiceName));
     const auto getInfo = Bind<BrcmNicInfoFn>(BmapiEntryPoint(kBmapiGetBRCMNicInfo));
-    if (InitializeBMAPI() != 1 || getHandle == nullptr || getInfo == nullptr) {
+    if (initialised != 1 || getHandle == nullptr || getInfo == nullptr) {
         LOG_VERBOSE(kFunction, L"BMAPI can't initialize!");
         data->duplexState = kDuplexUnknown;
         return 0;
@@ -254,9 +255,10 @@ DWORD CMiniport::GetQ579XXDynamicData(MINIPORTDYNAMICDATA *data)
         ApplyMediaDuplex(ReadU32(answer, 0), data);
         return 0;
     }
+    const int initialised = InitializeQMAPI();
     const auto getHandle = Bind<HandleByServiceNameFn>(QlmapiEntryPoint(kQLmapiGetHandleByServiceName));
     const auto linkStatus = Bind<RetrieveLinkStatusFn>(QlmapiEntryPoint(kQLmapiRetrieveLinkStatus));
-    if (InitializeQMAPI() != 1 || getHandle == nullptr || linkStatus == nullptr) {
+    if (initialised != 1 || getHandle == nullptr || linkStatus == nullptr) {
         LOG_VERBOSE(kFunction, L"QLMAPI can't initialize.");
         data->duplexState = kDuplexUnknown;
         return kept;

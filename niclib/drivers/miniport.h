@@ -67,7 +67,8 @@ constexpr uint32_t kDuplexFull = 3;
 constexpr size_t kPartNumberChars = 257;
 
 // One row of a part-number table: the family's key, the PCI device ID the row also asks for (0:
-// any) and the maker's option part number. Rows are compared in order; the first match decides.
+// any) and the maker's option part number (none: "N/A" stays). Rows are compared in order; the
+// first match decides.
 struct PARTNUMBERROW {
     uint32_t key;
     uint16_t deviceId;
@@ -99,6 +100,10 @@ struct PARTNUMBERTABLES {
     PARTNUMBERTABLE family[kPartFamilyCount];
 };
 const PARTNUMBERTABLES &PartNumberTables();
+// The part number of a NIC by adapter type and IDs, or none ("N/A"). *missLine is the line to
+// log when nothing matched (none when the family stays silent or a row matched).
+const wchar_t *LookupPartNumber(const PARTNUMBERTABLES &tables, uint8_t adapterType, uint32_t pciId,
+                                uint32_t subsystemId, const wchar_t **missLine);
 // Puts other tables in for a scope (tests only).
 class ScopedPartNumberTables {
 public:

@@ -66,32 +66,36 @@ ScopedPartNumberTables::~ScopedPartNumberTables()
     s_Tables = m_Saved;
 }
 
-void CMiniport::SetPartNumber()
+const wchar_t *LookupPartNumber(const PARTNUMBERTABLES &tables, uint8_t adapterType, uint32_t pciId,
+                                uint32_t subsystemId, const wchar_t **missLine)
 {
-    static constexpr wchar_t kFunction[] = L"CMiniport::SetPartNumber";
-    LOG_INFO(kFunction, L"Setting device part number!");
-    wcsncpy(m_PartNumber, L"N/A", kPartNumberChars - 1);
-    m_PartNumber[kPartNumberChars - 1] = L'\0';
-    LOG_VERBOSE(kFunction, L"SubID: 0x%08X Adapter Type: %d", m_SubsystemId, static_cast<int>(m_AdapterType));
-
-    const FAMILYCHOICE choice = ChooseFamily(m_AdapterType);
-    if (choice.family < 0) {
-        LOG_VERBOSE(kFunction, L"%s", choice.missLine);
-        return;
-    }
-    const PARTNUMBERTABLE &table = PartNumberTables().family[choice.family];
-    const uint32_t key = choice.family == kPartTlan ? m_PciId : m_SubsystemId;
-    const uint16_t deviceId = static_cast<uint16_t>(m_PciId & 0xFFFF);
+    const FAMILYCHOICE choice = ChooseFamily(adapterType);
+    *missLine = choice.missLine;
+    if (choice.family < 0)
+        return nullptr;
+    const PARTNUMBERTABLE &table = tables.family[choice.family];
+    const uint32_t key = choice.family == kPartTlan ? pciId : subsystemId;
+    const uint16_t deviceId = static_cast<uint16_t>(pciId & 0xFFFF);
     for (size_t i = 0; table.rows != nullptr && i < table.count; ++i) {
         const PARTNUMBERROW &row = table.rows[i];
         if (row.key != key || (row.deviceId != 0 && row.deviceId != deviceId))
             continue;
-        if (row.partNumber != nullptr) {
-            wcsncpy(m_PartNumber, row.partNumber, kPartNumberChars - 1);
-            m_PartNumber[kPartNumberChars - 1] = L'\0';
-        }
-        return;
+        // A matching row without a number ends the lookup with "N/A" and no line.
+        *missLine = nullptr;
+        return row.partNumber;
     }
-    if (choice.missLine != nullptr)
-        LOG_VERBOSE(kFunction, L"%s", choice.missLine);
+    return nullptr;
+}
+
+void CMiniport::SetPartNumber()
+{
+    static constexpr wchar_t kFunction[] = L"CMiniport::SetPartNumber";
+    LOG_INFO(kFunction, L"Setting device part number!");
+    LOG_VERBOSE(kFunction, L"SubID: 0x%08X Adapter Type: %d", m_SubsystemId, static_cast<int>(m_AdapterType));
+    const wchar_t *missLine = nullptr;
+    const wchar_t *found = LookupPartNumber(PartNumberTables(), m_AdapterType, m_PciId, m_SubsystemId, &missLine);
+    wcsncpy(m_PartNumber, found != nullptr ? found : L"N/A", kPartNumberChars - 1);
+    m_PartNumber[kPartNumberChars - 1] = L'\0';
+    if (missLine != nullptr)
+        LOG_VERBOSE(kFunction, L"%s", missLine);
 }
