@@ -96,7 +96,7 @@ TEST(StorageSim, HandlesAreTracked)
 TEST(StorageSim, UnbufferedReadsNeedSectorAlignment)
 {
     StorageSim sim;
-    sim.AddDevice("\\.\PhysicalDrive7", std::make_shared<SimKitLogDisk>(std::vector<std::string>{"first"}, 4096));
+    sim.AddDevice("\\\\.\\PhysicalDrive7", std::make_shared<SimKitLogDisk>(std::vector<std::string>{"first"}, 4096));
     alignas(4096) static uint8_t area[8192];
     const struct {
         DWORD flags;
@@ -118,7 +118,7 @@ TEST(StorageSim, UnbufferedReadsNeedSectorAlignment)
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "flags " << std::hex << c.flags << std::dec << " shift " << c.shift
                                         << " size " << c.size);
-        HANDLE device = sim.OpenDevice("\\.\PhysicalDrive7", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, c.flags);
+        HANDLE device = sim.OpenDevice("\\\\.\\PhysicalDrive7", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, c.flags);
         ASSERT_NE(device, INVALID_HANDLE_VALUE);
         std::memset(area, 0xAA, sizeof area);
         DWORD read = 1234;
