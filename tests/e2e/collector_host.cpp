@@ -4,10 +4,11 @@
 // oxbsim.exe. It runs until the stop file appears.
 //
 //   collector_e2e_host.exe --sim NAME --dir DIR --collectors NAME[,NAME...] [--heartbeat-ms MS]
-//                          [--software-seams] [--blackbox] [--stdeq-fixture FILE]
+//                          [--software-seams] [--blackbox] [--stdeq-fixture FILE] [--nic-wait-ms MS]
 // --software-seams answers the WMI classes Wine lacks and uses a test catalogue; --blackbox runs
 // the black-box thread, whose records go to oxbsim.exe; --stdeq-fixture FILE shows the standard
-// equipment of that fixture (stdeq_fixture.h).
+// equipment of that fixture (stdeq_fixture.h); --nic-wait-ms MS bounds the NIC collector's wait for
+// its library's pass (a test that runs it without the library, over records it wrote itself).
 // The collectors are taken from the program's list, in its order, by their group names.
 // DIR receives "registered" (a line per registration of the collectors) and is watched for "stop".
 #include "agentx_scheduler_link.h"
@@ -24,6 +25,7 @@
 #include "wmi.h"
 #include "zdt_ci.h"
 #include "zdthost_collector.h"
+#include "zdtnic_collector.h"
 
 #include <windows.h>
 
@@ -97,6 +99,8 @@ int wmain(int argc, wchar_t **argv)
             collectors = argv[i + 1];
         else if (key == L"--stdeq-fixture")
             stdeqFixture = argv[i + 1];
+        else if (key == L"--nic-wait-ms")
+            NIC_COLLECTOR_TIMING::InitDoneMs = static_cast<uint32_t>(wcstoul(argv[i + 1], nullptr, 10));
         else if (key == L"--heartbeat-ms")
             HEARTBEAT_TIMING::PassMs = static_cast<DWORD>(wcstoul(argv[i + 1], nullptr, 10));
         ++i;
