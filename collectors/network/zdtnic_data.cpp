@@ -156,7 +156,7 @@ void ZDTNICDataCollector::UpdateAllData()
         if (!adapter.Physical.Present || !adapter.Logical.Present)
             continue;
         adapter.Logical.MemberCount = 1;
-        adapter.Logical.OkMemberCount = adapter.Physical.LinkStatus == kNicLinkUp ? 1 : 0;
+        adapter.Logical.OkMemberCount = adapter.Physical.LinkStatus == kAdapterLinkUp ? 1 : 0;
         adapter.Logical.Members[0] = static_cast<uint8_t>(adapter.Physical.PhysicalIndex);
         if (m_Records.logResult != 0)
             continue;

@@ -182,16 +182,16 @@ void NET_ADAPTER::UpdatePhysical(const MIB_IF_ROW2 &row)
     Physical.Port = Device.Port;
     LOG_VERBOSE(L"NET_ADAPTER::UpdatePhysical", L"MediaConnectState: %d", static_cast<int>(row.MediaConnectState));
     if (row.MediaConnectState == MediaConnectStateConnected) {
-        Physical.LinkStatus = kNicLinkUp;
+        Physical.LinkStatus = kAdapterLinkUp;
         Physical.DuplexState = kNicDuplexFull;
     } else if (row.MediaConnectState == MediaConnectStateDisconnected) {
-        Physical.LinkStatus = kNicLinkDown;
+        Physical.LinkStatus = kAdapterLinkDown;
         Physical.DuplexState = kNicDuplexOther;
     } else {
-        Physical.LinkStatus = kNicLinkOther;
+        Physical.LinkStatus = kAdapterLinkOther;
         Physical.DuplexState = kNicDuplexOther;
     }
-    Physical.Speed = Physical.LinkStatus == kNicLinkUp ? row.TransmitLinkSpeed : 0;
+    Physical.Speed = Physical.LinkStatus == kAdapterLinkUp ? row.TransmitLinkSpeed : 0;
     WideToRecordText(RowText(row.Description).c_str(), Physical.Description, sizeof Physical.Description);
     Physical.PciId = (Device.Vendor << 16) + Device.Device;
     Physical.SubsystemId = Device.Subsystem;

@@ -56,7 +56,7 @@ bool IsTeamInterface(const MIB_IF_ROW2 &row);
 bool IsInterfaceOfInterest(const MIB_IF_ROW2 &row);
 
 // Link status and duplex of a physical part; condition and status of a logical part.
-constexpr uint32_t kNicLinkUp = 2, kNicLinkDown = 4, kNicLinkOther = 1;
+constexpr uint32_t kAdapterLinkUp = 2, kAdapterLinkDown = 4, kAdapterLinkOther = 1;
 constexpr uint32_t kNicDuplexFull = 3, kNicDuplexOther = 1;
 constexpr uint8_t kNicStatusUp = 2, kNicStatusDown = 5, kNicStatusOther = 1;
 

@@ -294,7 +294,7 @@ void ZDTNICDataCollector::Report_zdtNicIfLogMap(DATASTORE *staging)
                     for (const NET_ADAPTER &adapter : m_Adapters) {
                         if (!adapter.Physical.Present || !NicNameEquals(adapter.Physical.Description, entry.DeviceName))
                             continue;
-                        if (adapter.Physical.LinkStatus == kNicLinkUp)
+                        if (adapter.Physical.LinkStatus == kAdapterLinkUp)
                             ++record.OkMemberCount;
                         // 64 bits: a 10 Gbit/s member counts with its full speed.
                         speedMbps = std::max<uint64_t>(speedMbps, adapter.Physical.Speed / 1000000u);
