@@ -120,7 +120,6 @@ golden = [
     f'{L}.3.1 = STRING: "QZ Network Team #1"', f'{L}.4.1 = INTEGER: 3', f'{L}.5.1 = INTEGER: 2',
     f'{L}.7.1 = Hex-STRING: 01 02', f'{L}.14.1 = Gauge32: 2000000000', f'{L}.15.1 = INTEGER: 1',
     f'{L}.19.1 = Gauge32: 2000', f'{L}.20.1 = STRING: "fe80::10"', f'{L}.21.1 = STRING: "Team 1"',
-    f'{E}.18.2.2.2.0 = INTEGER: 2',
     f'{V}.1.1 = INTEGER: 1', f'{V}.2.1 = INTEGER: 1', f'{V}.3.1 = INTEGER: 14', f'{V}.4.1 = INTEGER: 100',
     f'{V}.5.1 = STRING: "VLAN 100"', f'{V}.6.1 = STRING: "fe80::64"', f'{V}.7.1 = STRING: "team 1"',
 ]
