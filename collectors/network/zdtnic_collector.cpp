@@ -162,7 +162,6 @@ int ZDTNICDataCollector::Register(AXSESSION *session)
 void ZDTNICDataCollector::Collect(int firstRun, DATASTORE *staging)
 {
     (void)firstRun;
-    (void)staging;
     LOG_INFO(L"ZDTNICDataCollector::Collect", L"Starting NIC collector.");
     {
         LOG_VERBOSE(L"ZDTNICDataCollector::Collect", L"CreateEvent: ZdtMNicInitEvent_Done");
@@ -191,7 +190,19 @@ void ZDTNICDataCollector::Collect(int firstRun, DATASTORE *staging)
         }
     }
     LOG_INFO(L"ZDTNICDataCollector::Collect", L"Update all the NIC data.");
-    NamedEvent trapsDone(kNicSendTrapDoneEvent);
-    if (trapsDone.handle != nullptr)
-        SetEvent(trapsDone.handle);
+    // The library's records are read once for the whole collection: the adapter list, the traps
+    // and the tables all see the same generation, and the readiness waits are paid once.
+    ReadCollectionRecords();
+    UpdateAllData();
+    CheckTraps();
+    {
+        NamedEvent trapsDone(kNicSendTrapDoneEvent);
+        if (trapsDone.handle != nullptr)
+            SetEvent(trapsDone.handle);
+    }
+    if (staging == nullptr)
+        return;
+    Report_zdtNicIfPhysAdapter(staging);
+    Report_zdtNicIfLogMap(staging);
+    Report_zdtNicIfVLanMap(staging);
 }

@@ -1,11 +1,15 @@
 #pragma once
 #include "datacollector.h"
 #include "nic_handshake.h"
+#include "nic_records.h"
+#include "zdtnic_model.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // The waits of the NIC collector; tests shorten them.
 struct NIC_COLLECTOR_TIMING {
@@ -16,7 +20,40 @@ struct NIC_COLLECTOR_TIMING {
     static inline std::atomic<uint32_t> ReadyPolls{15};
     static inline std::atomic<uint32_t> ReadyPollMs{1000};
     static inline std::atomic<uint32_t> ReadyPauseMs{10000};
+    // The readiness wait that guards every read of the library's records: tries and the pause
+    // after a failed try.
+    static inline std::atomic<uint32_t> ReadyTries{20};
+    static inline std::atomic<uint32_t> ReadyRetryMs{1000};
+    // A trap record of a bridge member: reads of the bridge values and the pause after a failure.
+    static inline std::atomic<uint32_t> BridgeReadTries{2};
+    static inline std::atomic<uint32_t> BridgeRetryMs{10000};
 };
+
+// The library's records of one collection, read once and shared by the adapter list, the tables
+// and the traps. A result other than 0 means no records of that kind.
+struct NIC_COLLECTION_RECORDS {
+    int physResult = 3, logResult = 3, vlanResult = 3;
+    std::vector<PHYSADAPTERRECORD> phys;
+    std::vector<INTERFACEMAPRECORD> logical;
+    std::vector<VLANMAPRECORD> vlans;
+    std::vector<BRIDGE_ENTRY> bridges;
+};
+
+// Where a row of the physical and the logical table went, for the tables written after it.
+struct PHYS_ADAPTER_INDEX {
+    std::string AdapterName;
+    uint8_t RowIndex;
+};
+struct LOG_INTERFACE_INDEX {
+    std::string ConnectionName;
+    uint32_t RowIndex;
+    uint8_t Condition;
+};
+extern std::vector<PHYS_ADAPTER_INDEX> s_PhysAdapterIndexMap;
+extern std::vector<LOG_INTERFACE_INDEX> s_LogInterfaceIndexMap;
+
+// The NIC trap numbers, below ENTERPRISE_ARC.0.
+constexpr uint32_t kNicTrapLost = 18012, kNicTrapRestored = 18011, kNicTrapReduced = 18014, kNicTrapIncreased = 18013;
 
 // The NIC collector of group 18: it loads the NIC library on a thread of its own, asks it for a
 // fresh pass at every collection and stops it at service stop.
@@ -33,11 +70,43 @@ public:
     // The library's full path: netvarix.dll in the folder of the running executable.
     static bool LibraryPath(wchar_t *path, DWORD capacity);
 
+    // Record readers: 0 with the records (in the order of their own indexes), 3 when the
+    // library's data is not ready before or after the read, else the key's error; no records
+    // unless 0.
+    int Get_zdtNicIfPhysAdapterTable_Data(std::vector<PHYSADAPTERRECORD> *records);
+    int Get_zdtNicIfLogMapTable_Data(std::vector<INTERFACEMAPRECORD> *records);
+    int Get_zdtNicIfVlanMapTable_Data(std::vector<VLANMAPRECORD> *records);
+    // Reads every record kind and the bridge description once for this collection.
+    void ReadCollectionRecords();
+
+    void UpdateAllData();
+    void CheckTraps();
+    // The first record of the trap's key; 0, 1168 for an unknown trap or a key that does not
+    // open, or the read's error.
+    int ReadTrapRecord(uint32_t trapNumber, TRAPRECORD *record, std::string *valueName);
+    void SendConnectivityTrapEx(uint32_t trapNumber, const TRAPRECORD &record);
+
+    void Report_zdtNicIfPhysAdapter(DATASTORE *staging);
+    void Report_zdtNicIfLogMap(DATASTORE *staging);
+    void Report_zdtNicIfVLanMap(DATASTORE *staging);
+    int AdjustToHyperVSwitchIndex(INTERFACEMAPRECORD *record, int32_t indexes[64]);
+
+    std::vector<NET_ADAPTER> &Adapters() { return m_Adapters; }
+    NIC_COLLECTION_RECORDS &Records() { return m_Records; }
+
+    // Where the interface data comes from (tests put their own).
+    static inline const NIC_INTERFACE_SOURCE *InterfaceSource = &kSystemNicInterfaceSource;
+
 private:
     static DWORD WINAPI NicLibraryThreadProc(void *collector);
     void RunNicLibrary();
 
     HANDLE m_LoaderThread = nullptr;
+    std::vector<NET_ADAPTER> m_Adapters;
+    NIC_COLLECTION_RECORDS m_Records;
 };
+
+// The first IPv6 unicast address of the adapter with this AdapterName, as text.
+int GetAdapterIPv6Address(const char *adapterName, char *buffer, size_t bufferSize);
 
 extern ZDTNICDataCollector s_ZDTNICDataCollector;

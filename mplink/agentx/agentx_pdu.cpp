@@ -392,6 +392,23 @@ void SetLastThreeSubIds(uint8_t *oid, uint32_t a, uint32_t b, uint32_t c)
     }
 }
 
+void SetOidIpAddressIndex(uint8_t *oid, uint32_t a, uint32_t b, uint32_t c, uint32_t d)
+{
+    const size_t count = oid[kOidCount];
+    if (count < 4)
+        return;
+    const uint32_t ids[] = {a, b, c, d};
+    for (size_t i = 0; i < 4; ++i)
+        PutAgentXU32(oid + kOidSubIds + 4 * (count - 4 + i), ids[i]);
+}
+
+uint8_t *MakeIpAddressVarBind(uint8_t *buffer, const uint8_t *name, const uint8_t address[4])
+{
+    InitVarBind(buffer, MIBTYPE_IPADDRESS, name);
+    WriteAgentXOctets(GetVarBindData(buffer), address, address != nullptr ? 4 : 0);
+    return buffer;
+}
+
 // ---- Bounded writer -----------------------------------------------------------------------------
 
 uint8_t *AGENTX_WRITER::Room(size_t count)

@@ -218,6 +218,10 @@ uint8_t *MakeCountedOctetStringVarBind(uint8_t *buffer, const uint8_t *name, uin
 void SetLastSubId(uint8_t *oid, uint32_t id);
 void SetLastTwoSubIds(uint8_t *oid, uint32_t a, uint32_t b);
 void SetLastThreeSubIds(uint8_t *oid, uint32_t a, uint32_t b, uint32_t c);
+// The four octets of an address as the last four sub-identifiers (first octet fourth from the end).
+void SetOidIpAddressIndex(uint8_t *oid, uint32_t a, uint32_t b, uint32_t c, uint32_t d);
+// An IpAddress varbind: the four address bytes in the order given (first octet first).
+uint8_t *MakeIpAddressVarBind(uint8_t *buffer, const uint8_t *name, const uint8_t address[4]);
 
 // ---- Bounded writer and the PDUs of the session --------------------------------------------------
 

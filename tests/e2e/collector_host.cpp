@@ -4,12 +4,14 @@
 // oxbsim.exe. It runs until the stop file appears.
 //
 //   collector_e2e_host.exe --sim NAME --dir DIR --collectors NAME[,NAME...] [--heartbeat-ms MS]
-//                          [--software-seams] [--blackbox] [--stdeq-fixture FILE]
+//                          [--software-seams] [--blackbox] [--stdeq-fixture FILE] [--nic-wait-ms MS]
 //                          [--storage-server HBA-LIBRARY] [--lockstep]
 // --software-seams answers the WMI classes Wine lacks and uses a test catalogue; --blackbox runs
 // the black-box thread, whose records go to oxbsim.exe; --stdeq-fixture FILE shows the standard
 // equipment of that fixture (stdeq_fixture.h); --storage-server shows the storage end-to-end
-// test's simulated server (storage_server.h) with the test HBA API library at that path.
+// test's simulated server (storage_server.h) with the test HBA API library at that path;
+// --nic-wait-ms MS bounds the NIC collector's wait for its library's pass (a test that runs it
+// without the library, over records it wrote itself).
 // --lockstep holds collection cycle N until DIR holds "go-N" and then runs it on a clock that has
 // moved on far enough for every collector to be due; after it, "cycle-N.txt" gives the cycle's
 // wall time in milliseconds and, with the storage server, its device requests and open handles.
@@ -30,6 +32,7 @@
 #include "wmi.h"
 #include "zdt_ci.h"
 #include "zdthost_collector.h"
+#include "zdtnic_collector.h"
 
 #include <windows.h>
 
@@ -168,6 +171,8 @@ int wmain(int argc, wchar_t **argv)
             stdeqFixture = argv[i + 1];
         else if (key == L"--storage-server")
             storageServer = argv[i + 1];
+        else if (key == L"--nic-wait-ms")
+            NIC_COLLECTOR_TIMING::InitDoneMs = static_cast<uint32_t>(wcstoul(argv[i + 1], nullptr, 10));
         else if (key == L"--heartbeat-ms")
             HEARTBEAT_TIMING::PassMs = static_cast<DWORD>(wcstoul(argv[i + 1], nullptr, 10));
         ++i;

@@ -247,3 +247,19 @@ TEST(AgentXHeader, ReadsAndWritesEveryField)
 }
 
 } // namespace
+
+TEST(AgentXVarBind, IpAddressIndexAndValue)
+{
+    // ipAdEntAddr.a.b.c.d: the address as the last four sub-identifiers and as the value.
+    std::vector<uint8_t> name = Bytes().oid(0, 0, {1, 3, 6, 1, 2, 1, 4, 20, 1, 1, 0, 0, 0, 0}).b;
+    SetOidIpAddressIndex(name.data(), 192, 168, 7, 21);
+    const uint8_t address[4] = {192, 168, 7, 21};
+    std::vector<uint8_t> varbind(128, 0xAA);
+    MakeIpAddressVarBind(varbind.data(), name.data(), address);
+    EXPECT_EQ(std::vector<uint8_t>(varbind.begin(), varbind.begin() + VarBindSize(varbind.data())),
+              Bytes().u16(64).u16(0).oid(0, 0, {1, 3, 6, 1, 2, 1, 4, 20, 1, 1, 192, 168, 7, 21}).u32(4).u8(192).u8(168).u8(7).u8(21).b);
+    std::vector<uint8_t> three = Bytes().oid(0, 0, {1, 2, 3}).b;
+    const std::vector<uint8_t> before = three;
+    SetOidIpAddressIndex(three.data(), 9, 9, 9, 9);
+    EXPECT_EQ(before, three);
+}

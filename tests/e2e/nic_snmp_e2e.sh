@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# The NIC group end to end: the test writes the NIC library's records (physical adapters, a team,
+# a VLAN and a ConnectivityLost trap record for this host's Ethernet port) and plays the library's
+# readiness mark; collector_e2e_host.exe runs the NIC collector, from a folder without the library,
+# under the real scheduler and sub-agent; oxbsim.exe bridges it to snmpd. The walk of the group
+# must hold the golden rows, snmptrapd must receive zdtNic3ConnectivityLost, and the trap record
+# must be gone.
+#
+#   nic_snmp_e2e.sh WINE_RUN WINEDIR BINDIR WORKDIR
+set -euo pipefail
+
+wine_run=$1 winedir=$2 bindir=$3 work=$4
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=snmp_e2e_lib.sh
+. "$here/snmp_e2e_lib.sh"
+e2e_start nice2e
+run() { "$wine_run" "$winedir" "$@"; }
+
+# The host's Ethernet port as Wine's IP Helper shows it: the first non-loopback link that is up.
+mac=
+for dev in /sys/class/net/*; do
+  [ "$(basename "$dev")" = lo ] && continue
+  [ "$(cat "$dev/operstate" 2>/dev/null)" = up ] || continue
+  mac=$(cat "$dev/address"); break
+done
+[ -n "$mac" ] || fail "no Ethernet port that is up"
+
+python3 "$here/nic_fixture.py" "$mac" "$work/records.reg" "$work/golden.txt"
+run reg import "$(printf 'Z:%s' "${work//\//\\}")\\records.reg" >/dev/null 2>&1 || fail "the records were not imported"
+
+# The library's part: its readiness mark stays 1 (the collector resets it at registration).
+(
+  while [ ! -f "$work/stop" ]; do
+    run reg add 'HKLM\SYSTEM\QZTLMNetwork\Interface' /v InterfaceData_Ready /t REG_DWORD /d 1 /f >/dev/null 2>&1 || true
+    sleep 0.5
+  done
+) &
+pids+=($!)
+
+# The host from a folder of its own: netvarix.dll beside it would rewrite the records.
+mkdir -p "$work/nic-host"
+cp "$bindir/collector_e2e_host.exe" "$work/nic-host/"
+start_sim 1
+run "$work/nic-host/collector_e2e_host.exe" --sim "$sim" --dir "$winwork" --collectors ZDTNIC \
+  --nic-wait-ms 1000 >"$work/host.out" 2>&1 &
+pids+=($!)
+wait_for 90 test -s "$work/registered" || fail "the sub-agent did not register"
+grep -q 'result 0$' "$work/registered" || fail "a registration failed: $(cat "$work/registered")"
+
+served() { snmpget "${snmp[@]}" "$E.18.2.3.1.1.39.1" 2>/dev/null | grep -q STRING; }
+wait_for 120 served || fail "the physical adapter table was not served: $(snmpget "${snmp[@]}" "$E.18.2.3.1.1.39.1" 2>&1)"
+snmpwalk "${snmp[@]}" "$E.18" | sed 's/[[:space:]]*$//' >"$work/walk.txt"
+
+missing=$(grep -vxF -f "$work/walk.txt" "$work/golden.txt" || true)
+[ -z "$missing" ] || fail "rows missing from the walk (walk in $work/walk.txt):
+$missing"
+# The DSC port has no row, and every row after the
+# library's two is one of the host's other links (role 255).
+grep -q '"DSC Management' "$work/walk.txt" && fail "the DSC port has a row"
+while read -r line; do
+  row=${line##*.}; row=${row%% *}
+  [ "$row" -le 2 ] && continue
+  grep -qx "$E.18.2.3.1.1.3.$row = INTEGER: 255" "$work/walk.txt" || fail "row $row is not a port of the host's own"
+done < <(grep "^$E\.18\.2\.3\.1\.1\.1\." "$work/walk.txt")
+
+lost() { grep -q "$E\.0\.18012" "$work/traps.log" 2>/dev/null; }
+wait_for 60 lost || fail "no zdtNic3ConnectivityLost: $(cat "$work/traps.log")"
+grep -q 'QZ Port 1' "$work/traps.log" || fail "the trap does not name its adapter: $(cat "$work/traps.log")"
+grep -qE "$E\.11\.2\.11\.1\.0 = INTEGER: 18" "$work/traps.log" || fail "trap flags: $(cat "$work/traps.log")"
+if run reg query 'HKLM\SYSTEM\QZTLMNetwork\Trap_ConnectivityLost' 2>/dev/null | grep -q TrapData; then
+  fail "the trap record was not deleted"
+fi
+echo "PASS"
