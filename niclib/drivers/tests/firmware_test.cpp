@@ -187,6 +187,7 @@ TEST_F(FirmwareTest, VbdHandleLookup)
     s_Answers.countResult = 21;
     EXPECT_EQ(21u, GetQLVBDHandle(0x77, &handle));
     s_Answers.countResult = 0;
+    s_Answers.nics = {{1, 10}};
     s_Answers.allResult = 22;
     EXPECT_EQ(22u, GetVBDHandle(0x77, &handle));
     s_Answers.allResult = 0;

@@ -183,7 +183,7 @@ TEST_F(PartitionProbeTest, FailuresGiveTwoAndStillRelease)
 {
     struct Case {
         const char *name;
-        std::function<void(PartitionProbeTest &)> describe;
+        std::function<void()> describe;
         unsigned loads;
         unsigned frees;
         uint64_t waitMs;
@@ -191,36 +191,36 @@ TEST_F(PartitionProbeTest, FailuresGiveTwoAndStillRelease)
     };
     const Case cases[] = {
         // Found only on the search path, not beside the library: never loaded.
-        {"search path only", [](PartitionProbeTest &t) { t.Library(L"bmapi.dll"); }, 0, 0, 0},
-        {"entry point missing", [](PartitionProbeTest &t) { t.Library(kBesideModule, false); }, 1, 1, 0},
+        {"search path only", [this] { Library(L"bmapi.dll"); }, 0, 0, 0},
+        {"entry point missing", [this] { Library(kBesideModule, false); }, 1, 1, 0},
         {"five failed initialisations",
-         [](PartitionProbeTest &t) {
-             t.Library();
+         [this] {
+             Library();
              s_Npar.initResults = {3, 3, 3, 3, 3};
          },
          1, 1, 5 * kNparInitWaitMs + kNparReleaseWaitMs},
         {"no location matches",
-         [](PartitionProbeTest &t) {
-             t.Library();
-             t.fixture.Host().devices.pop_back();
+         [this] {
+             Library();
+             fixture.Host().devices.pop_back();
          },
          1, 1, kNparReleaseWaitMs},
         {"no NIC of the ID",
-         [](PartitionProbeTest &t) {
-             t.Library();
+         [this] {
+             Library();
              s_Npar.nics = {{0x10, 4, "OTHER\\ID", 2}};
          },
          1, 1, kNparReleaseWaitMs},
         {"information refused",
-         [](PartitionProbeTest &t) {
-             t.Library();
+         [this] {
+             Library();
              s_Npar.nics = {{0x10, 5, "B06BDRV\\L2ND&PCI_164E14E4\\5&2", 2}};
              s_Npar.infoResult = 8;
          },
          1, 1, kNparReleaseWaitMs},
         {"uninitialise refused",
-         [](PartitionProbeTest &t) {
-             t.Library();
+         [this] {
+             Library();
              s_Npar.nics = {{0x10, 5, "B06BDRV\\L2ND&PCI_164E14E4\\5&2", 2}};
              s_Npar.uninitResult = 6;
          },
@@ -231,7 +231,7 @@ TEST_F(PartitionProbeTest, FailuresGiveTwoAndStillRelease)
         fixture.Host().modules.clear();
         fixture.Host().devices = devices;
         s_Npar = NparScript();
-        c.describe(*this);
+        c.describe();
         const unsigned loads = fixture.ModuleLoads(kBesideModule);
         const unsigned frees = fixture.ModuleFrees(kBesideModule);
         const uint64_t start = fixture.Ticks();

@@ -169,23 +169,23 @@ TEST_F(PortMapTest, UnusableTables)
 {
     struct Case {
         const char *name;
-        std::function<void(PortMapTest &)> describe;
+        std::function<void()> describe;
         int init;
         const wchar_t *function;
         const wchar_t *warning;
     };
     const Case cases[] = {
-        {"no WMI instance", [](PortMapTest &) {}, 0, L"CPortMap::Init", L"GetSMBIOSTableFromWMI returned 2"},
-        {"VT_NULL data", [](PortMapTest &t) { t.Smbios({}, 0, false); }, 0, L"CPortMap::GetSMBIOSProperties",
+        {"no WMI instance", [] {}, 0, L"CPortMap::Init", L"GetSMBIOSTableFromWMI returned 2"},
+        {"VT_NULL data", [this] { Smbios({}, 0, false); }, 0, L"CPortMap::GetSMBIOSProperties",
          L"Can't get data from SMBIOS table. Return code: 0x80041005"},
-        {"no type 1", [](PortMapTest &t) { t.Smbios(BuildStructures({{204, 2, {0, 0, 0, 1}, {"1"}}})); }, 0,
+        {"no type 1", [this] { Smbios(BuildStructures({{204, 2, {0, 0, 0, 1}, {"1"}}})); }, 0,
          L"CPortMap::GetSystemInfo", L"Failed to get SMBIOS_SYSTEM_INFO_DATA"},
     };
     for (const Case &c : cases) {
         fixture.Host().wmiRows.clear();
         fixture.Host().wmiNamespaces = {L"root\\wmi"};
         Device(L"PCI\\VEN_8086&DEV_1572\\1", L"i40ea", L"PCI bus 3, device 0, function 1");
-        c.describe(*this);
+        c.describe();
         EXPECT_EQ(c.init, PortMapInit()) << c.name;
         EXPECT_EQ(1u, CountOf(LogMessages(s_LogPath, c.function), c.warning)) << c.name;
         EXPECT_TRUE(g_PortMap.GetDevices().empty()) << c.name; // the walk never ran
