@@ -91,7 +91,7 @@ protected:
         device.classGuid = L"{4d36e97d-e325-11ce-bfc1-08002be10318}";
         device.properties[CM_DRP_LOCATION_INFORMATION] = location;
         if (ui >= 0)
-            device.numbers[CM_DRP_UI_NUMBER] = static_cast<uint32_t>(ui);
+            device.properties[CM_DRP_UI_NUMBER] = std::to_wstring(static_cast<uint32_t>(ui));
         fixture.Host().devices.push_back(device);
         return fixture.Host().devices.back();
     }
@@ -109,10 +109,13 @@ TEST_F(PortMapTest, BuildReadsServerAndWalksTheDevices)
     Smbios(Structures("Rack Server 10", "12"));
     NicHostDevice &plain = Device(L"PCI\\VEN_8086&DEV_1572&SUBSYS_00018086&REV_01\\3&1", L"i40ea",
                                   L"PCI bus 3, device 0, function 1");
-    plain.numbers[CM_DRP_UI_NUMBER] = 0x104; // the low eight bits are the slot
+    plain.properties[CM_DRP_UI_NUMBER] = std::to_wstring(0x104); // the low eight bits are the slot
     Device(L"PCI\\VEN_8086&DEV_1572&SUBSYS_00018086&REV_01\\3&2", L"i40eb",
            L"PCI Segment 2 bus 4, device 0, function 1");
-    NicHostDevice nameless = {L"PCI\\VEN_1\\1", L"", kNetClass, {{CM_DRP_SERVICE, L"nodesc"}}, {}, {}};
+    NicHostDevice nameless;
+    nameless.id = L"PCI\\VEN_1\\1";
+    nameless.classGuid = kNetClass;
+    nameless.properties[CM_DRP_SERVICE] = L"nodesc";
     fixture.Host().devices.push_back(nameless); // no description: skipped
     EXPECT_EQ(1, PortMapInit());
     EXPECT_EQ("Rack Server 10", g_PortMap.GetServerName());
@@ -211,16 +214,16 @@ TEST_F(PortMapTest, FunctionsLocatedThroughTheirParent)
     Bus(L"PCI\\VEN_15B3&DEV_1003&SUBSYS_0055103C&REV_00\\4&1", L"PCI bus 5, device 0, function 0", 7);
     NicHostDevice &eth = Device(L"MLX4\\CONNECTX-3_ETH\\5&1", L"mlx4eth63", L"");
     eth.parent = L"PCI\\VEN_15B3&DEV_1003&SUBSYS_0055103C&REV_00\\4&1";
-    eth.numbers[CM_DRP_UI_NUMBER] = 2;
+    eth.properties[CM_DRP_UI_NUMBER] = std::to_wstring(2);
     NicHostDevice &ib = Device(L"IBA\\IPOIB\\5&2", L"ipoib6x", L"");
     ib.parent = L"PCI\\VEN_15B3&DEV_1003&SUBSYS_0055103C&REV_00\\4&1";
+    // No UI number: the hardware key's InstanceIndex names the port.
+    ib.hardwareValues = {{L"InstanceIndex", 2}};
     NicHostDevice &sf = Device(L"SFC\\VEN_1924&DEV_0803\\6&1", L"SFCNDIS", L"");
     sf.parent = L"PCI\\VEN_1924&DEV_0803\\5&9";
     Bus(L"PCI\\VEN_1924&DEV_0803\\5&9", L"7, 2, 0, 1"); // whole text: segment 7
     NicHostDevice &orphan = Device(L"MLX4\\CONNECTX_ETH\\5&3", L"MLX4BUS", L"");
     (void)orphan;
-    // The InfiniBand function has no UI number: its hardware key's InstanceIndex names the port.
-    SetDword((std::wstring(NicFixture::kDeviceKeyRoot) + L"\\IBA#IPOIB#5&2\\Hardware").c_str(), L"InstanceIndex", 2);
     EXPECT_EQ(1, PortMapInit());
 
     const PORTMAPDEVICE *e = Walked(L"mlx4eth63");
@@ -261,8 +264,7 @@ TEST_F(PortMapTest, BladeModels)
         fixture.Host().wmiRows.clear();
         fixture.Host().devices.clear();
         Smbios(Structures(c.product));
-        Device(L"PCI\\VEN_8086&DEV_1572\\1", L"i40ea", L"PCI bus 3, device 0, function 1").numbers[CM_DRP_UI_NUMBER] =
-            c.ui;
+        Device(L"PCI\\VEN_8086&DEV_1572\\1", L"i40ea", L"PCI bus 3, device 0, function 1").properties[CM_DRP_UI_NUMBER] = std::to_wstring(c.ui);
         EXPECT_EQ(1, PortMapInit());
         ASSERT_EQ(1u, g_PortMap.GetDevices().size());
         EXPECT_EQ(c.slot, g_PortMap.GetDevices()[0].slot) << c.product << " " << c.ui;
