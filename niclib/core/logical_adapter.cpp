@@ -66,7 +66,7 @@ std::wstring ReadBridgingInfoText(const wchar_t *name)
 CAdapter::~CAdapter()
 {
     delete m_Miniport;
-    std::free(m_ServiceName);
+    delete[] m_ServiceName;
 }
 
 int CAdapter::SetMiniport(const CMiniport *source)

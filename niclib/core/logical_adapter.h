@@ -44,7 +44,7 @@ protected:
     int32_t m_Type = 0;            // MIB_IFROW.dwType; 1 without hardware address or miniport
     uint32_t m_AddressLength = 0;  // hardware-address length
     CMiniport *m_Miniport = nullptr;
-    wchar_t *m_ServiceName = nullptr; // the driver's service name (member NICs), from malloc
+    wchar_t *m_ServiceName = nullptr; // the driver's service name (member NICs), new[]
 };
 
 class CLogicalAdapter : public CAdapter {

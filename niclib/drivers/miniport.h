@@ -203,6 +203,20 @@ public:
     uint32_t GetLinkQueryEnabled() const { return m_LinkQueryEnabled; }
     const char *GetFirmwareText() const { return m_FirmwareText; }
 
+    // Firmware and boot-code version (firmware.cpp): a reader chosen by PCI vendor writes the
+    // firmware text; a reader that fails leaves it as it was.
+    const char *GetFWVersion();
+    const char *GetIntelFirmwareVersion();
+    const char *GetNetXenFWVersion();
+    const char *GetSEBootCodeVersion();
+    const char *GetQLGCFWVersion();
+    const char *GetBroadcomFirmwareVersion();
+    const char *GetSolarFlareBootCodeVersion();
+    const char *GetMLX4BootCodeVersion();
+    // The Broadcom device family of the NIC whose service is the 8-bit GUID text (4: through BMAPI).
+    int GetBCDeviceFamily(const char *guidText);
+    const char *GetBCFWVersion(const char *guidText);
+
 private:
     DWORD SetPhysAddr(bool current);
     // The vendor-description query; *returned is the answer's byte count.
@@ -282,3 +296,11 @@ const char *MyStrStr(const char *text, const char *pattern);
 
 // A copy of the text on the heap (none when out of memory).
 wchar_t *DuplicateText(const wchar_t *text);
+
+// Firmware helpers (firmware.cpp). The VBD handle lookups: 0 with *nicHandle set, a library
+// error, 39 when an entry point is missing, 204 when no NIC matches.
+uint32_t GetQLVBDHandle(uint32_t ndisHandle, uint32_t *nicHandle);
+uint32_t GetVBDHandle(uint32_t ndisHandle, uint32_t *nicHandle);
+// Solarflare boot-code version of the port with this current MAC (6 bytes) from WMI ROOT\WMI
+// EFX_Port into a 256-character buffer: 1 when the query ran, 0 when COM or WMI failed first.
+int getSFBootCodeVersion(wchar_t version[256], const uint8_t mac[6]);
