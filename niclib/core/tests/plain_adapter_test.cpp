@@ -27,6 +27,8 @@ protected:
         ASSERT_EQ(0u, adapter.CreatePhysicalAdapterList(&list));
         ASSERT_NE(nullptr, adapter.GetMemberList());
         member = adapter.GetMemberList()->object;
+        // A driver family whose link reader asks the media connect status.
+        member->GetMiniport()->SetAdapterType(L"E1000");
     }
     void Pass(uint32_t pass)
     {

@@ -74,6 +74,9 @@ protected:
         ASSERT_EQ(1, Adapter().SetMiniport(List().FindMiniportByName(kTeamGuid.c_str())));
         Adapter().SetLogicalIndex(1);
         ASSERT_EQ(0u, Adapter().CreatePhysicalAdapterList(&List()));
+        // A driver family whose link reader asks the media connect status.
+        for (PHYSADAPTERNODE *node = Adapter().GetMemberList(); node != nullptr; node = node->next)
+            node->object->GetMiniport()->SetAdapterType(L"E1000");
     }
     void Pass(uint32_t pass)
     {
