@@ -102,17 +102,15 @@ int ZDTSASDataCollector::GetSasDriveRecords(std::vector<SAS_PHYDRV_RECORD> *reco
     return CopyRecords(SasGetPhysicalDriveList, records);
 }
 
-void ZDTSASDataCollector::Collect(int firstRun, DATASTORE *staging)
+void ZDTSASDataCollector::Collect(int, DATASTORE *staging)
 {
     LOG_INFO(L"ZDTSASDataCollector::Collect", L"Starting SAS collector.");
-    // Group 5 reports what this collection finds: the SCSI collector, which serves the group and
-    // is otherwise only triggered, collects with every SAS collection.
-    s_ZDTSCSIDataCollector.StartCollection(firstRun, staging);
-    s_ZDTSCSIDataCollector.PreCollect(firstRun, staging);
+    // Group 5's condition is the SCSI collector's: it precedes this one in the collector list, so
+    // the scheduler has reset it before this collection raises it and publishes it (with the
+    // group's revision on the first cycle) at the cycle's end.
     Collect_zdtSasHba(staging);
     UpdateDriveList();
     Collect_zdtSasPhyDrv(staging);
-    s_ZDTSCSIDataCollector.EndCollection(0, staging);
 }
 
 void ZDTSASDataCollector::Collect_zdtSasHba(DATASTORE *staging)

@@ -5,9 +5,14 @@
 //
 //   collector_e2e_host.exe --sim NAME --dir DIR --collectors NAME[,NAME...] [--heartbeat-ms MS]
 //                          [--software-seams] [--blackbox] [--stdeq-fixture FILE]
+//                          [--storage-server HBA-LIBRARY] [--lockstep]
 // --software-seams answers the WMI classes Wine lacks and uses a test catalogue; --blackbox runs
 // the black-box thread, whose records go to oxbsim.exe; --stdeq-fixture FILE shows the standard
-// equipment of that fixture (stdeq_fixture.h).
+// equipment of that fixture (stdeq_fixture.h); --storage-server shows the storage end-to-end
+// test's simulated server (storage_server.h) with the test HBA API library at that path.
+// --lockstep holds collection cycle N until DIR holds "go-N" and then runs it on a clock that has
+// moved on far enough for every collector to be due; after it, "cycle-N.txt" gives the cycle's
+// wall time in milliseconds and, with the storage server, its device requests and open handles.
 // The collectors are taken from the program's list, in its order, by their group names.
 // DIR receives "registered" (a line per registration of the collectors) and is watched for "stop".
 #include "agentx_scheduler_link.h"
@@ -18,6 +23,7 @@
 #include "service_parameters.h"
 #include "software_seams.h"
 #include "stdeq_fixture.h"
+#include "storage_server.h"
 #include "blackbox.h"
 #include "subagent.h"
 #include "traps.h"
@@ -27,6 +33,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -49,6 +56,64 @@ public:
         }
         return result;
     }
+};
+
+// The scheduler's clock in lock-step with the test: the first pause of cycle N waits for "go-N",
+// and the cycle's time is N polling periods after the start, so every collector is due in it.
+class LockstepClock final : public SCHEDULER_CLOCK {
+public:
+    explicit LockstepClock(bool storageServer) : m_StorageServer(storageServer)
+    {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        m_Start = uint64_t(now.dwHighDateTime) << 32 | now.dwLowDateTime;
+    }
+
+    uint64_t Now() override { return m_Start + uint64_t(m_Cycle.load()) * kPeriodSeconds * 10000000ull; }
+
+    DWORD Pause(int pause, HANDLE stopEvent, DWORD milliseconds) override
+    {
+        if (pause == 1) {
+            const int next = m_Cycle.load() + 1;
+            const std::wstring go = PathOf((L"go-" + std::to_wstring(next)).c_str());
+            while (GetFileAttributesW(go.c_str()) == INVALID_FILE_ATTRIBUTES)
+                if (WaitForSingleObject(stopEvent, 20) == WAIT_OBJECT_0)
+                    return WAIT_OBJECT_0;
+            if (m_StorageServer)
+                StorageServerBeforeCycle(next);
+            m_Cycle = next;
+            m_Began = GetTickCount64();
+            m_Paused = 0;
+        } else if (pause == 6 && m_Began != 0) {
+            const ULONGLONG elapsed = GetTickCount64() - m_Began;
+            m_Began = 0;
+            const std::wstring name = L"cycle-" + std::to_wstring(m_Cycle.load());
+            const std::wstring partial = PathOf((name + L".tmp").c_str());
+            if (FILE *f = _wfopen(partial.c_str(), L"wb")) {
+                // The cycle's wall time, and how much of it the scheduler spent in its pauses.
+                fprintf(f, "ms %llu\npause-ms %llu\n", static_cast<unsigned long long>(elapsed),
+                        static_cast<unsigned long long>(m_Paused));
+                if (m_StorageServer)
+                    StorageServerAfterCycle(f);
+                fclose(f);
+                MoveFileExW(partial.c_str(), PathOf((name + L".txt").c_str()).c_str(), MOVEFILE_REPLACE_EXISTING);
+            }
+        }
+        const ULONGLONG before = GetTickCount64();
+        const DWORD result = WaitForSingleObject(stopEvent, milliseconds);
+        if (m_Began != 0)
+            m_Paused += GetTickCount64() - before;
+        return result;
+    }
+
+private:
+    // Longer than any poll interval or trigger a collector can have.
+    static constexpr uint64_t kPeriodSeconds = 3601;
+    bool m_StorageServer;
+    uint64_t m_Start = 0;
+    std::atomic<int> m_Cycle{0};
+    ULONGLONG m_Began = 0;
+    ULONGLONG m_Paused = 0;
 };
 
 // The named collectors of the program's list, in the list's order, then null.
@@ -75,8 +140,8 @@ bool SelectCollectors(const std::wstring &names, std::vector<DATACOLLECTOR *> *s
 
 int wmain(int argc, wchar_t **argv)
 {
-    std::wstring sim, collectors, stdeqFixture;
-    bool softwareSeams = false, blackbox = false;
+    std::wstring sim, collectors, stdeqFixture, storageServer;
+    bool softwareSeams = false, blackbox = false, lockstep = false;
     for (int i = 1; i < argc; ++i) {
         const std::wstring key = argv[i];
         if (key == L"--software-seams") {
@@ -85,6 +150,10 @@ int wmain(int argc, wchar_t **argv)
         }
         if (key == L"--blackbox") {
             blackbox = true;
+            continue;
+        }
+        if (key == L"--lockstep") {
+            lockstep = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -97,6 +166,8 @@ int wmain(int argc, wchar_t **argv)
             collectors = argv[i + 1];
         else if (key == L"--stdeq-fixture")
             stdeqFixture = argv[i + 1];
+        else if (key == L"--storage-server")
+            storageServer = argv[i + 1];
         else if (key == L"--heartbeat-ms")
             HEARTBEAT_TIMING::PassMs = static_cast<DWORD>(wcstoul(argv[i + 1], nullptr, 10));
         ++i;
@@ -113,6 +184,7 @@ int wmain(int argc, wchar_t **argv)
     AxTransportTimeouts::IdleWaitMs = 1000;
 
     InitCom();
+    InitWMIConnection(&s_WMIRootWmi, L"\\\\.\\root\\wmi");
     InitWMIConnection(&s_WMICimV2, kWmiCimV2Path);
     if (softwareSeams)
         InstallSoftwareSeams();
@@ -120,6 +192,14 @@ int wmain(int argc, wchar_t **argv)
         // The kit's time-stamp file lies in the current directory.
         SetCurrentDirectoryW(s_Dir.c_str());
         InstallStdeqFixture(stdeqFixture);
+    }
+    if (!storageServer.empty() && !InstallStorageServer(storageServer)) {
+        fprintf(stderr, "collector_e2e_host: the HBA API library did not load\n");
+        return 1;
+    }
+    if (lockstep) {
+        static LockstepClock clock(!storageServer.empty());
+        SetSchedulerClock(&clock);
     }
     if (!InitDataStores())
         return 1;
@@ -148,6 +228,7 @@ int wmain(int argc, wchar_t **argv)
     TermTraps();
     ZdtCiTerminate();
     s_WMICimV2.reset();
+    s_WMIRootWmi.reset();
     TermDataStores();
     UninitCom();
     return 0;

@@ -2,7 +2,10 @@
 # The entries of the hardware events end-to-end test and the checks of what became of them.
 #   events_e2e.py entries ENTRIES_FILE      writes the entries, prints the oxbsim directives
 #   events_e2e.py check ENTRIES_FILE EVENTS_FILE ACP
-#   events_e2e.py first EVENTS_FILE         prints id and strings of the first event
+#   events_e2e.py count EVENTS_FILE         prints how many hardware events were written
+#   events_e2e.py first EVENTS_FILE         prints id and strings of the first hardware event
+# The event file also holds the service's own events (started, stopped, ...): those are set aside
+# here, and check requires the "started" one, so that the file is known to be the service's.
 import json
 import struct
 import sys
@@ -67,6 +70,15 @@ def unescape(field):
     return ''.join(out)
 
 
+# The service's own events: facility 0x101, values 100 to 112, written in category 0.
+SERVICE_STARTED = 0x41010064
+
+
+def is_service_event(event):
+    eid, _, category, _, _ = event
+    return category == 0 and (eid >> 16) & 0xFFF == 0x101 and 100 <= eid & 0xFFFF <= 112
+
+
 def parse_events(path):
     events = []
     with open(path, encoding='utf-8') as f:
@@ -77,24 +89,35 @@ def parse_events(path):
     return events
 
 
+def hardware_events(path):
+    return [event for event in parse_events(path) if not is_service_event(event)]
+
+
 def main():
     what = sys.argv[1]
     if what == 'entries':
         with open(sys.argv[2], 'w') as f:
             for number, severity, cls, code, data, text in ENTRIES:
                 f.write(json.dumps([number, severity, cls, code, data.hex(), text and text.hex()]) + '\n')
-                print(f'agentx on register 1: kdl {entry_bytes(number, severity, cls, code, data).hex().upper()}')
+                print(f'agentx on passthru 1: kdl {entry_bytes(number, severity, cls, code, data).hex().upper()}')
+        return 0
+    if what == 'count':
+        print(len(hardware_events(sys.argv[2])))
         return 0
     if what == 'first':
-        eid, _, _, _, strings = parse_events(sys.argv[2])[0]
+        eid, _, _, _, strings = hardware_events(sys.argv[2])[0]
         print(f'0x{eid:08X}', *strings)
         return 0
     entries = [json.loads(line) for line in open(sys.argv[2])]
-    events = parse_events(sys.argv[3])
+    written = parse_events(sys.argv[3])
+    events = [event for event in written if not is_service_event(event)]
     codepage = f'cp{sys.argv[4]}'
     ok = len(events) == len(entries)
     if not ok:
         print(f'{len(events)} events for {len(entries)} entries', file=sys.stderr)
+    if not any(event[0] == SERVICE_STARTED for event in written):
+        print(f'no event 0x{SERVICE_STARTED:08X}: not the service\'s event file', file=sys.stderr)
+        ok = False
     for (number, severity, cls, code, _, text), event in zip(entries, events):
         eid = event_id(cls, severity) if text else 0
         signed = number - (1 << 32) if number >= 1 << 31 else number

@@ -1,43 +1,31 @@
 #!/usr/bin/env bash
 # Hardware events end to end: oxbsim.exe pushes event-log entries over the channel to the
-# service's transport, receive thread and sub-agent (agentx_e2e_host.exe, linked with the file
-# event writer), which decodes them and writes them as events. The events must arrive in push
-# order with their identifiers, types, category and strings; the message library must be copied
-# into the system folder and the event source registered; and the copied library must render an
-# event. Everything runs in a prefix of its own with the program in its own bin\ folder and the
-# library in the eventmsg\ folder beside it. Every process started here is stopped here.
+# service, qzrtlm_sim.exe installed and started under Wine's service control manager, whose
+# transport, receive thread and sub-agent decode them and write them as events through the
+# simulation build's event file (beside the program). The events must arrive in push order with
+# their identifiers, types, category and strings; the message library must be copied into the
+# system folder and the event source registered; and the copied library must render an event.
+# Everything runs in a prefix of its own with the program in its own bin\ folder and the library
+# in the eventmsg\ folder beside it. Every process started here is stopped here, and the service
+# is stopped and removed.
 #
 #   events_e2e.sh WINE_RUN WINEDIR BINDIR EVENTMSGDIR WORKDIR
 set -euo pipefail
 
 wine_run=$1 winedir=$2 bindir=$3 eventmsg=$4 work=$5
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=snmp_e2e_lib.sh
+. "$here/snmp_e2e_lib.sh"
 
 rm -rf "$work"; mkdir -p "$work/bin" "$work/eventmsg"
 work=$(realpath "$work")
-cp "$bindir/agentx_e2e_host.exe" "$work/bin/"
+cp "$bindir/qzrtlm_sim.exe" "$work/bin/"
 cp "$eventmsg/EventLogMessages.dll" "$work/eventmsg/"
 export WINEPREFIX=$winedir/prefix-events-e2e-$$
 # The ANSI code page of the prefix follows the locale: fix it, then read it back from Windows.
 export LC_ALL=C.UTF-8 LANG=C.UTF-8
-
 pids=()
-cleanup() {
-  set +e
-  touch "$work/stop"
-  sleep 1
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null
-  rm -rf "$WINEPREFIX" "$WINEPREFIX.lock"
-}
-trap cleanup EXIT
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
-wait_for() {  # seconds, command...
-  local limit=$1; shift
-  for _ in $(seq $((limit * 10))); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
+trap service_cleanup EXIT
 winwork="Z:${work//\//\\}"
 
 "$wine_run" "$winedir" "$bindir/events_probe.exe" acp "$winwork\\acp.txt" || fail "GetACP could not be read"
@@ -45,26 +33,29 @@ acp=$(cat "$work/acp.txt")
 echo "ANSI code page: $acp"
 
 # The entries, in push order, and what each must become (tests/e2e/events_e2e.py).
-python3 "$(dirname "$0")/events_e2e.py" entries "$work/entries.txt" >"$work/directives.txt"
+python3 "$here/events_e2e.py" entries "$work/entries.txt" >"$work/directives.txt"
 directives=()
 while IFS= read -r line; do directives+=(--do "$line"); done <"$work/directives.txt"
 
-sim=evte2e$$
-"$wine_run" "$winedir" "$bindir/oxbsim.exe" --name "$sim" --record "$winwork\\sim.txt" "${directives[@]}" \
+# The simulation build finds the simulated processor under its default name; it answers the
+# service's AgentX session itself (no snmpd) and pushes the entries once the session is open.
+"$wine_run" "$winedir" "$bindir/oxbsim.exe" --name oxbsim --record "$winwork\\sim.txt" "${directives[@]}" \
   >"$work/sim.out" 2>&1 &
 pids+=($!)
 wait_for 60 grep -q '^ready' "$work/sim.txt" 2>/dev/null || fail "oxbsim did not start"
-"$wine_run" "$winedir" "$work/bin/agentx_e2e_host.exe" --sim "$sim" --rows 0 --dir "$winwork" \
-  >"$work/host.out" 2>&1 &
-pids+=($!)
-wait_for 60 test -s "$work/registered" || fail "the sub-agent did not register"
+# Only the event path: no collector runs.
+only_collectors
+start_service "$work/bin"
+wait_for 120 grep -q '^axpassthru .*request=open .*status=0' "$work/sim.txt" ||
+  fail "the service opened no AgentX session: $("$wine_run" "$winedir" sc query ndxtlm 2>&1 | tr -d '\r')"
 
-events=$work/bin/agentx_e2e_host.events.txt
+events=$work/bin/qzrtlm_sim.events.txt
 count=$(wc -l <"$work/entries.txt")
-has_all() { [ -f "$events" ] && [ "$(wc -l <"$events")" -ge "$count" ]; }
-wait_for 60 has_all || fail "$(wc -l <"$events" 2>/dev/null || echo 0) of $count events written"
+written() { [ -f "$events" ] && python3 "$here/events_e2e.py" count "$events"; }
+has_all() { [ "$(written)" -ge "$count" ]; }
+wait_for 60 has_all || fail "$(written || echo 0) of $count events written"
 sleep 1  # nothing more may follow
-python3 "$(dirname "$0")/events_e2e.py" check "$work/entries.txt" "$events" "$acp" || fail "the events differ"
+python3 "$here/events_e2e.py" check "$work/entries.txt" "$events" "$acp" || fail "the events differ"
 
 # The message library was copied from ..\eventmsg into the system folder, unchanged.
 cmp "$work/eventmsg/EventLogMessages.dll" "$WINEPREFIX/drive_c/windows/system32/EventLogMessages.dll" ||
@@ -80,7 +71,7 @@ for value in 'EventMessageFile.*REG_EXPAND_SZ.*%SystemRoot%\\System32\\EventLogM
 done
 
 # The copied library renders the first event as the event log would show it.
-read -r id s1 s2 s3 text < <(python3 "$(dirname "$0")/events_e2e.py" first "$events")
+read -r id s1 s2 s3 text < <(python3 "$here/events_e2e.py" first "$events")
 "$wine_run" "$winedir" "$bindir/events_probe.exe" render "$winwork\\rendered.txt" \
   'C:\windows\system32\EventLogMessages.dll' "$id" "$s1" "$s2" "$s3" "$text" || fail "the library renders nothing"
 want="Description of Event ID $s1, KDL Class Code $s2, Event Code $s3: $text"$'\r'

@@ -1,28 +1,42 @@
 #!/usr/bin/env bash
-# The host group end to end: collector_e2e_host.exe runs the host collector under the real
-# scheduler and sub-agent, oxbsim.exe bridges it to snmpd, and net-snmp's clients walk the group.
-# Every value is checked against what Wine itself says through its own tools (wmic, reg) and
-# what Linux says of the same disks and memory (df, /proc/meminfo). Then the heartbeat key is
-# written with reg and snmptrapd must receive the test trap.
+# The host group end to end, through snmpd and oxbsim.exe's AgentX bridge, against one of two
+# programs that run the host collector under the real scheduler and sub-agent: the test host
+# collector_e2e_host.exe, or (--service) the service itself, qzrtlm_sim.exe installed and started
+# under Wine's service control manager with only the host collector enabled. net-snmp's clients
+# walk the group. Every value is checked against what Wine itself says through its own tools
+# (wmic, reg) and what Linux says of the same disks and memory (df, /proc/meminfo). Then the
+# heartbeat key is written with reg and snmptrapd must receive the test trap.
 #
-#   host_snmp_e2e.sh WINE_RUN WINEDIR BINDIR WORKDIR
+#   host_snmp_e2e.sh WINE_RUN WINEDIR BINDIR WORKDIR [--service]
 set -euo pipefail
 
-wine_run=$1 winedir=$2 bindir=$3 work=$4
+wine_run=$1 winedir=$2 bindir=$3 work=$4 mode=${5:-}
 # shellcheck source=snmp_e2e_lib.sh
 . "$(dirname "$0")/snmp_e2e_lib.sh"
-e2e_start hoste2e
 
-start_sim 1
-"$wine_run" "$winedir" "$bindir/collector_e2e_host.exe" --sim "$sim" --dir "$winwork" \
-  --collectors ZDTHOST --heartbeat-ms 200 >"$work/host.out" 2>&1 &
-pids+=($!)
-wait_for 60 test -s "$work/registered" || fail "the sub-agent did not register"
-grep -q 'result 0$' "$work/registered" || fail "a registration failed: $(cat "$work/registered")"
+if [ "$mode" = --service ]; then
+  e2e_start hostsvce2e
+  trap service_cleanup EXIT
+  # The simulation build finds the simulated processor under its default name.
+  sim=oxbsim
+  start_sim 1
+  only_collectors ZDTHOST
+  start_service
+  first_collection=120
+else
+  e2e_start hoste2e
+  start_sim 1
+  "$wine_run" "$winedir" "$bindir/collector_e2e_host.exe" --sim "$sim" --dir "$winwork" \
+    --collectors ZDTHOST --heartbeat-ms 200 >"$work/host.out" 2>&1 &
+  pids+=($!)
+  wait_for 60 test -s "$work/registered" || fail "the sub-agent did not register"
+  grep -q 'result 0$' "$work/registered" || fail "a registration failed: $(cat "$work/registered")"
+  first_collection=60
+fi
 
 H=$E.11.2
 served() { snmpget "${snmp[@]}" "$H.13.1.0" 2>/dev/null | grep -q INTEGER; }
-wait_for 60 served || fail "the first host collection was not served"
+wait_for $first_collection served || fail "the first host collection was not served"
 snmpwalk "${snmp[@]}" "$E.11" >"$work/walk.txt"
 
 # The value of one object in the walk, without its type.

@@ -41,11 +41,7 @@ ref_walk() {  # file
 wait_for 20 snmpget "${ref[@]}" $MIB2.2.1.0 >/dev/null 2>&1 || fail "the reference agent does not answer"
 
 # Only the MIB-2 collector; the other collectors' Enable switches off.
-params='HKLM\SYSTEM\CurrentControlSet\Services\ndxtlm\Parameters'
-for switch in EnableZDTHOST EnableZDTIDE EnableZDTNIC EnableZDTSAS EnableZDTSTDEQ EnableZDTFCA EnableZDTISCSI; do
-  run reg add "$params" /v "$switch" /t REG_DWORD /d 0 /f >/dev/null 2>&1
-done
-run reg add "$params" /v EnableMIB2 /t REG_DWORD /d 1 /f >/dev/null 2>&1
+only_collectors MIB2
 
 ref_walk "$work/before.txt"
 # The simulation build finds the simulated processor under its default name.

@@ -8,9 +8,14 @@
 #   start_sim N [ARG...] oxbsim.exe in bridge mode, its record in $work/simN.txt, further
 #                        arguments passed on (--do DIRECTIVE...); sets sim_pid
 #   wait_for SECONDS CMD...
-#   start_service        qzrtlm_sim.exe from $bindir installed as the service "ndxtlm" under Wine's
-#                        service control manager and started; service_cleanup (the EXIT trap then)
-#                        stops and removes it before e2e_cleanup
+#   only_collectors [NAME...]  the service's Parameters key with the Enable switch of every
+#                        collector off but those named (ZDTHOST, MIB2, ...); none named: data
+#                        collection off altogether
+#   start_service [DIR]  qzrtlm_sim.exe from DIR (default $bindir) installed as the service "ndxtlm"
+#                        under Wine's service control manager and started; service_cleanup (the
+#                        EXIT trap then) stops and removes it before e2e_cleanup
+# A script that needs no snmpd may skip e2e_start: it sets WINEPREFIX, work and winwork itself,
+# pids=(), and uses the rest as they are.
 # After e2e_start: $snmp (the clients' common arguments), $E (the enterprise arc), $winwork
 # ($work as a Windows path), $sim (the channel name) and the array pids.
 
@@ -85,10 +90,30 @@ start_sim() {
   wait_for 60 grep -q '^ready' "$work/sim$1.txt" 2>/dev/null || fail "oxbsim did not start"
 }
 
+only_collectors() {  # one reg import: each reg add would be a Wine process of its own
+  local switch wanted
+  {
+    echo 'REGEDIT4'
+    echo '[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\ndxtlm\Parameters]'
+    if [ $# = 0 ]; then
+      echo '"EnableDataCollection"=dword:00000000'
+    else
+      for switch in ZDTHOST ZDTIDE ZDTNIC ZDTSAS ZDTSTDEQ ZDTFCA ZDTISCSI MIB2; do
+        wanted=0
+        case " $* " in *" $switch "*) wanted=1 ;; esac
+        echo "\"Enable$switch\"=dword:0000000$wanted"
+      done
+    fi
+  } >"$work/collectors.reg"
+  "$wine_run" "$winedir" reg import "Z:${work//\//\\}\\collectors.reg" >/dev/null 2>&1 ||
+    fail "the collectors' switches could not be written"
+}
+
 service_installed=0
 start_service() {
+  local dir=${1:-$bindir}
   "$wine_run" "$winedir" sc delete ndxtlm >/dev/null 2>&1 || true
-  "$wine_run" "$winedir" sc create ndxtlm binPath= "\"Z:${bindir//\//\\}\\qzrtlm_sim.exe\"" >/dev/null
+  "$wine_run" "$winedir" sc create ndxtlm binPath= "\"Z:${dir//\//\\}\\qzrtlm_sim.exe\"" >/dev/null
   service_installed=1
   "$wine_run" "$winedir" sc start ndxtlm >/dev/null
 }

@@ -246,3 +246,21 @@ TEST_F(Win32NetAdapterTest, DeviceListAnswers)
 }
 
 } // namespace
+
+namespace {
+
+// The system's own configuration manager and registry: whatever devices it has, the list is read
+// and every adapter kept has an instance ID.
+TEST(Win32NetAdapterRealBackend, ListOfThisSystem)
+{
+    ScopedNicPlatform real(RealNicPlatform());
+    CWin32NetAdapterList list;
+    ASSERT_EQ(1, list.Init());
+    uint32_t count = 0;
+    for (WIN32NETADAPTERNODE *node = list.GetFirst(); node != nullptr; node = node->next, ++count) {
+        ASSERT_NE(nullptr, node->adapter->GetInstanceId());
+    }
+    EXPECT_EQ(list.GetCount(), count);
+}
+
+} // namespace
