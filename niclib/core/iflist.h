@@ -9,6 +9,7 @@
 #include "logical_adapter.h"
 #include "nic_common.h"
 #include "nic_records.h"
+#include "registry_key.h"
 
 #include <string>
 #include <vector>

@@ -228,7 +228,7 @@ BOOL WINAPI ObservingIoctl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, L
                            LPDWORD returned, LPOVERLAPPED overlapped)
 {
     DWORD ready = 99;
-    GetDword(kNicInterfaceKey, kNicInterfaceDataReadyName, &ready);
+    GetDword(kNicInterfaceKey, kNicInterfaceDataReadyValue, &ready);
     s_ReadyAtQuery.push_back(ready);
     return s_InnerIoctl(device, code, in, inSize, out, outSize, returned, overlapped);
 }

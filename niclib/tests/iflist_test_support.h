@@ -43,7 +43,7 @@ template <class Record> Record ReadRecord(const wchar_t *key, const wchar_t *nam
 inline DWORD Ready()
 {
     DWORD ready = 99;
-    GetDword(kNicInterfaceKey, kNicInterfaceDataReadyName, &ready);
+    GetDword(kNicInterfaceKey, kNicInterfaceDataReadyValue, &ready);
     return ready;
 }
 
