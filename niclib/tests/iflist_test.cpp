@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 using namespace nictest;
 
 namespace {
@@ -360,6 +362,32 @@ TEST_F(ModelTest, NeedReInitSeesEveryChangeOfTheModelledRows)
             EXPECT_TRUE(lines.empty()) << c.what;
         }
     }
+}
+
+// The driver work of one pass of the scenario, and the time of 100 passes.
+TEST_F(ModelTest, ScenarioPassCosts)
+{
+    auto list = BuildList();
+    ASSERT_NE(nullptr, list);
+    list->Update();
+    const unsigned queries = fixture.TotalNdisQueries();
+    const unsigned opens = fixture.TotalDeviceOpens();
+    list->Update();
+    const unsigned passQueries = fixture.TotalNdisQueries() - queries;
+    const unsigned passOpens = fixture.TotalDeviceOpens() - opens;
+    EXPECT_LT(0u, passQueries);
+    EXPECT_LT(0u, passOpens);
+    const uint64_t start = GetTickCount64();
+    for (int pass = 0; pass < 100; ++pass) {
+        EXPECT_EQ(0, list->NeedReInit());
+        list->Update();
+    }
+    const uint64_t ms = GetTickCount64() - start;
+    RecordProperty("ndis_queries_per_pass", static_cast<int>(passQueries));
+    RecordProperty("device_opens_per_pass", static_cast<int>(passOpens));
+    RecordProperty("hundred_passes_ms", static_cast<int>(ms));
+    std::printf("scenario pass: %u NDIS queries, %u device opens; 100 passes with NeedReInit: %u ms\n", passQueries,
+                passOpens, static_cast<unsigned>(ms));
 }
 
 DWORD WINAPI FailingIfTable(PMIB_IFTABLE, PULONG, BOOL)
