@@ -51,7 +51,8 @@ function(tlm_add_test name)
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    DISCOVERY_TIMEOUT 120
+    # a fresh Wine prefix on a busy machine can take minutes to list the tests
+    DISCOVERY_TIMEOUT 600
     PROPERTIES ${props} ${ARG_PROPERTIES})
 endfunction()
 
