@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 
 using namespace nictest;
 
@@ -145,6 +146,72 @@ TEST_F(ModelTest, BridgeValuesAndVlanJoinOnTheScenario)
     for (LOGADAPTERNODE *node = list->GetFirst(); node != nullptr; node = node->next)
         records += node->object->GetSharesMemberList() ? 0 : 1;
     EXPECT_EQ(records, ValueNames(kNicLogInterfaceMapKey).size());
+}
+
+// The scenario end to end: which rows became which adapters, behind which miniport, with which
+// indexes, and what each published record says.
+TEST_F(ModelTest, ScenarioInitAndRecords)
+{
+    auto list = BuildList();
+    ASSERT_NE(nullptr, list);
+    list->Update();
+    struct Expected {
+        uint32_t ifIndex;
+        uint32_t logicalIndex; // 0: shares another adapter's members
+        int32_t teamId;
+        uint8_t memberCount;
+    };
+    // Table order; the LBFO and team-driver members, the Hyper-V NIC are not modelled.
+    const Expected expected[] = {
+        {scenario::kLoopback, 1, -1, 0}, {scenario::kNicA, 2, -1, 1},     {scenario::kNicB, 3, -1, 1},
+        {scenario::kNicC, 4, -1, 1},     {scenario::kNicD, 5, -1, 1},     {scenario::kLbfoTeam, 6, 0, 2},
+        {scenario::kLbfoVlan, 0, 0, 2},  {scenario::kNtidTeam, 7, 1, 2}, {scenario::kBridge, 8, -1, 1},
+    };
+    ASSERT_EQ(sizeof(expected) / sizeof(expected[0]), list->GetCount());
+    LOGADAPTERNODE *node = list->GetFirst();
+    uint32_t physical = 0;
+    for (const Expected &e : expected) {
+        ASSERT_NE(nullptr, node);
+        const CLogicalAdapter *adapter = node->object;
+        node = node->next;
+        const std::string what = "ifIndex " + std::to_string(e.ifIndex);
+        EXPECT_EQ(static_cast<int32_t>(e.ifIndex), adapter->GetIfIndex()) << what;
+        EXPECT_EQ(e.logicalIndex, adapter->GetLogicalIndex()) << what;
+        EXPECT_EQ(e.teamId, adapter->GetTeamId()) << what;
+        if (e.ifIndex != scenario::kLoopback) {
+            // The row's own miniport: the one whose GUID names the row.
+            ASSERT_NE(nullptr, adapter->GetMiniport()) << what;
+            EXPECT_EQ(0, _wcsicmp(scenario::Guid(e.ifIndex).c_str(), adapter->GetMiniport()->GetGuid())) << what;
+        }
+        if (e.logicalIndex == 0)
+            continue;
+        const INTERFACEMAPRECORD map = ReadRecord<INTERFACEMAPRECORD>(
+            kNicLogInterfaceMapKey, FormatRecordValueNameW(kInterfaceMapPrefix, e.logicalIndex).c_str());
+        EXPECT_EQ(e.logicalIndex, map.LogicalIndex) << what;
+        EXPECT_EQ(static_cast<int32_t>(e.ifIndex), map.IfIndexList[0]) << what;
+        EXPECT_EQ(e.memberCount, map.MemberCount) << what;
+        EXPECT_EQ(0, map.ReservedText[0]) << what;
+        for (uint8_t m = 0; m < e.memberCount; ++m) {
+            ++physical;
+            EXPECT_EQ(physical, map.MemberIndexes[m]) << what;
+            const PHYSADAPTERRECORD member = ReadRecord<PHYSADAPTERRECORD>(
+                kNicPhysInterfaceKey, FormatRecordValueNameW(kPhysAdapterPrefix, physical).c_str());
+            EXPECT_EQ(physical, member.PhysicalIndex) << what;
+            EXPECT_EQ(e.ifIndex, member.IfIndex) << what;
+        }
+        if (e.ifIndex == scenario::kNicA || e.ifIndex == scenario::kNicB) {
+            EXPECT_EQ(2, map.Kind) << what;
+            EXPECT_EQ(0, std::memcmp(scenario::Mac(e.ifIndex).data(), map.MacAddress, 6)) << what;
+            EXPECT_EQ(scenario::Description(e.ifIndex), RecordText(map.Description)) << what;
+        }
+        if (e.ifIndex != scenario::kLoopback) {
+            const ETHERNETSTATSRECORD stats = ReadRecord<ETHERNETSTATSRECORD>(
+                kNicEthernetStatisticsKey, FormatRecordValueNameW(kStatisticsPrefix, e.ifIndex).c_str());
+            EXPECT_EQ(e.ifIndex, stats.IfIndex) << what;
+        }
+    }
+    EXPECT_EQ(physical, ValueNames(kNicPhysInterfaceKey).size());
+    EXPECT_EQ(1, list->GetEthernet());
 }
 
 // A plain NIC has team id -1 like every other plain NIC: VLAN ids on plain NICs never join.
