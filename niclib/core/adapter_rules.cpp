@@ -50,6 +50,28 @@ uint32_t LbfoAlgorithmFlags(int algorithm)
     }
 }
 
+bool ApplyTeamType(int64_t teamType, int64_t algorithm, uint8_t memberCount, TEAMFIELDS *fields, const char **text)
+{
+    if (teamType < 0 || teamType >= kTeamTypeCount)
+        return false;
+    const TEAMTYPEROW &row = kTeamTypes[teamType];
+    fields->teamFlags &= ~(4u | 8u);
+    if (row.kind != 0) {
+        fields->kind = row.kind;
+        fields->teamMode = row.teamMode;
+        fields->teamFlags |= row.flag;
+    }
+    if (memberCount <= 1)
+        fields->teamMode = 2;
+    if (algorithm != -1) {
+        const uint32_t flags = LbfoAlgorithmFlags(static_cast<int>(algorithm));
+        if (flags != 0)
+            fields->teamFlags = flags;
+    }
+    *text = row.text;
+    return true;
+}
+
 OPERATINGMODERESULT OperatingModeRow(uint32_t mode, bool flagsRead, uint64_t flags, bool modeQueryRead,
                                      uint64_t modeQueryAnswer)
 {

@@ -19,6 +19,16 @@ const TEAMTYPEROW *TeamTypeRow(int teamType);
 // TeamFlags for an LBFO load-balancing algorithm (0, 2, 3, 4, 5), or 0 when it sets none.
 uint32_t LbfoAlgorithmFlags(int algorithm);
 
+// The team fields a team type sets.
+struct TEAMFIELDS {
+    uint8_t kind;
+    uint8_t teamMode;
+    uint32_t teamFlags;
+};
+// Applies the row of a known team type 0..19 (algorithm -1 when none is reported); false, with
+// the fields untouched, for any other type.
+bool ApplyTeamType(int64_t teamType, int64_t algorithm, uint8_t memberCount, TEAMFIELDS *fields, const char **text);
+
 // What the operating-mode table gives for a team driver's team whose type is not known.
 struct OPERATINGMODERESULT {
     uint8_t kind;

@@ -4,8 +4,14 @@
 
 #include "common_log.h"
 #include "physical_adapter.h"
-#include "port_map.h"
 #include "win32_net_adapter.h"
+#if __has_include("port_map.h")
+#include "port_map.h"
+#define NIC_HAVE_PORT_MAP 1
+#else
+// The port map is not part of this tree yet: every lookup misses.
+#define NIC_HAVE_PORT_MAP 0
+#endif
 
 #include <objbase.h>
 
@@ -67,7 +73,9 @@ DWORD CIFList::AssignResourcesToAdapters(CWin32NetAdapterList *list)
     {
         PortMapApartment apartment;
         LOG_INFO(kFunction, L"Refresh port info..");
+#if NIC_HAVE_PORT_MAP
         PortMapInit();
+#endif
     }
     ForEachOwnedMember(m_Head, [&](CPhysicalAdapter *member) {
         PortMapApartment apartment;
@@ -81,12 +89,20 @@ DWORD CIFList::AssignResourcesToAdapters(CWin32NetAdapterList *list)
         int port = -1;
         int virtualPort = -1;
         const uint8_t portByte = static_cast<uint8_t>(member->GetFunction() + 1);
-        if (PortMapGetPortInfo(segment, member->GetBus(), member->GetDevice(), member->GetFunction(),
-                               member->GetLocation(), &slot, &bay, &port, &virtualPort)) {
+#if NIC_HAVE_PORT_MAP
+        const bool found = PortMapGetPortInfo(segment, member->GetBus(), member->GetDevice(), member->GetFunction(),
+                                              member->GetLocation(), &slot, &bay, &port, &virtualPort) != 0;
+        const bool bayInfo = found && PortMapGetBayInfoFlag() != 0;
+#else
+        (void)segment;
+        const bool found = false;
+        const bool bayInfo = false;
+#endif
+        if (found) {
             if (port != -1)
                 member->SetPort(portByte);
             member->SetSlot(slot);
-            if (PortMapGetBayInfoFlag()) {
+            if (bayInfo) {
                 member->SetServerBay(bay);
                 member->SetVirtualPort(virtualPort);
             }

@@ -16,8 +16,6 @@
 #include <new>
 #include <vector>
 
-std::map<std::string, int> g_LogicalAdapterConditionMap;
-
 namespace {
 
 constexpr uint32_t kOidGenLinkSpeed = 0x00010107;
@@ -400,23 +398,11 @@ unsigned CLogicalAdapter::UpdateTeam()
             teamType = type;
         }
     }
-    const TEAMTYPEROW *row = teamType >= 0 && teamType < kTeamTypeCount ? TeamTypeRow(static_cast<int>(teamType))
-                                                                        : nullptr;
-    if (row != nullptr) {
-        m_Map.TeamFlags &= ~(4u | 8u);
-        if (row->kind != 0) {
-            m_Map.Kind = row->kind;
-            m_Map.TeamMode = row->teamMode;
-            m_Map.TeamFlags |= row->flag;
-        }
-        if (m_Map.MemberCount <= 1)
-            m_Map.TeamMode = 2;
-        if (algorithm != -1) {
-            const uint32_t flags = LbfoAlgorithmFlags(static_cast<int>(algorithm));
-            if (flags != 0)
-                m_Map.TeamFlags = flags;
-        }
-        text = row->text;
+    TEAMFIELDS fields = {m_Map.Kind, m_Map.TeamMode, m_Map.TeamFlags};
+    if (ApplyTeamType(teamType, algorithm, m_Map.MemberCount, &fields, &text)) {
+        m_Map.Kind = fields.kind;
+        m_Map.TeamMode = fields.teamMode;
+        m_Map.TeamFlags = fields.teamFlags;
     } else {
         uint8_t flagsAnswer[8];
         result = Query(kOidTeamFlags, flagsAnswer, sizeof(flagsAnswer), nullptr);

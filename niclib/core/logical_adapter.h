@@ -22,9 +22,6 @@ struct TEAMDATA;
 
 using PHYSADAPTERNODE = LISTNODE<CPhysicalAdapter>;
 
-// The last condition of every team interface, by its description; filled in the first pass
-// after the library starts and cleared only by Win2KMain.
-extern std::map<std::string, int> g_LogicalAdapterConditionMap;
 
 class CAdapter {
 public:

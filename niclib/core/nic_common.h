@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
+#include <string>
 
 // The library's text log: the log object of this binary (LOG_* write through it), initialised
 // by Win2KMain with log name "TLM" and module "NETVARDL".
@@ -54,6 +56,12 @@ extern uint32_t g_UpdatePass;
 extern uint32_t g_StartStamp;
 // The collection thread's coming wait in milliseconds.
 extern uint32_t g_PollTime;
+
+// The last conditions of the adapter model, kept across generations and cleared by Win2KMain:
+// of every team interface by its description, filled in the first pass after the start ...
+extern std::map<std::string, int> g_LogicalAdapterConditionMap;
+// ... and of every member NIC seen in that pass, by its device name (ANSI code page).
+extern std::map<std::string, int> g_PhysicalAdapterConditionMap;
 
 // The three index counters: each generation numbers its adapters from 1.
 uint32_t GetNextLogicalAdapterIndex();

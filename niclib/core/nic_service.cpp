@@ -21,6 +21,8 @@ std::FILE *CNtService::s_Output = nullptr;
 uint32_t g_UpdatePass = 0;
 uint32_t g_StartStamp = 0;
 uint32_t g_PollTime = 0;
+std::map<std::string, int> g_LogicalAdapterConditionMap;
+std::map<std::string, int> g_PhysicalAdapterConditionMap;
 
 namespace {
 
@@ -319,6 +321,8 @@ extern "C" int Win2KMain(int argc, char **argv)
     g_CommonLog.LogInit(L"TLM", L"NETVARDL");
     LOG_INFO(kFunction, L"Starting network agents service.");
     g_UpdatePass = 0;
+    g_LogicalAdapterConditionMap.clear();
+    g_PhysicalAdapterConditionMap.clear();
     // In the interface table's unit (10 ms ticks since the system started), so that an
     // interface's dwLastChange minus this stamp is its change since the library started.
     g_StartStamp = static_cast<uint32_t>(Nic().GetTickCount64() / 10);

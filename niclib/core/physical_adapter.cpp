@@ -12,8 +12,6 @@
 #include <cwchar>
 #include <new>
 
-std::map<std::string, int> g_PhysicalAdapterConditionMap;
-
 namespace {
 
 constexpr wchar_t kNetClassKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}";

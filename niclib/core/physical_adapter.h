@@ -13,9 +13,6 @@
 class CWin32NetAdapterList;
 struct MINIPORTDYNAMICDATA;
 
-// The condition of every member NIC seen in the first pass after the library started, by its
-// device name (ANSI code page); cleared only by Win2KMain.
-extern std::map<std::string, int> g_PhysicalAdapterConditionMap;
 
 class CPhysicalAdapter : public CAdapter {
 public:

@@ -49,6 +49,73 @@ struct MINIPORTDYNAMICDATA {
     uint32_t linkSpeed;
 };
 
+// Adapter families, dynamic link data and part numbers.
+constexpr uint32_t kOidGenLinkSpeed = 0x00010107;
+constexpr uint32_t kOidGenMediaDuplexState = 0x0001028C;
+constexpr uint32_t kOidGenLinkState = 0x00010207;
+constexpr uint32_t kOidIntelDuplex = 0xFF0201EA;
+constexpr uint32_t kOidNxp2Duplex = 0xFF01010D;
+constexpr uint32_t kOidMv3LinkStatus = 0xFF020306;
+constexpr uint32_t kOidMv3Duplex = 0xFF020319;
+// Link conditions and duplex states of MINIPORTDYNAMICDATA.
+constexpr uint32_t kConditionOther = 1;
+constexpr uint32_t kConditionOk = 2;
+constexpr uint32_t kConditionFailed = 4;
+constexpr uint32_t kDuplexUnknown = 1;
+constexpr uint32_t kDuplexHalf = 2;
+constexpr uint32_t kDuplexFull = 3;
+constexpr size_t kPartNumberChars = 257;
+
+// One row of a part-number table: the family's key, the PCI device ID the row also asks for (0:
+// any) and the maker's option part number (none: "N/A" stays). Rows are compared in order; the
+// first match decides.
+struct PARTNUMBERROW {
+    uint32_t key;
+    uint16_t deviceId;
+    const wchar_t *partNumber;
+};
+struct PARTNUMBERTABLE {
+    const PARTNUMBERROW *rows;
+    size_t count;
+};
+// The families of the part-number lookup. Type 4 is keyed by the PCI ID, every other family by
+// the subsystem ID.
+enum PartNumberFamily {
+    kPartGeneric,  // 2
+    kPartTlan,     // 4
+    kPartIntel,    // 5, 6, 7, 8, 13, 14, 18, 20
+    kPartBroadcom, // 9
+    kPartNetXen,   // 10
+    kPartEmulex,   // 11
+    kPartMellanox, // 12
+    kPartMlx5,     // 15
+    kPartQ579xx,   // 16
+    kPartSfc,      // 17
+    kPartSfNdis,   // 19
+    kPartIonic,    // 21
+    kPartFamilyCount
+};
+// The shipped tables are empty (the rows are the maker's product data); tests install their own.
+struct PARTNUMBERTABLES {
+    PARTNUMBERTABLE family[kPartFamilyCount];
+};
+const PARTNUMBERTABLES &PartNumberTables();
+// The part number of a NIC by adapter type and IDs, or none ("N/A"). *missLine is the line to
+// log when nothing matched (none when the family stays silent or a row matched).
+const wchar_t *LookupPartNumber(const PARTNUMBERTABLES &tables, uint8_t adapterType, uint32_t pciId,
+                                uint32_t subsystemId, const wchar_t **missLine);
+// Puts other tables in for a scope (tests only).
+class ScopedPartNumberTables {
+public:
+    explicit ScopedPartNumberTables(const PARTNUMBERTABLES &tables);
+    ~ScopedPartNumberTables();
+    ScopedPartNumberTables(const ScopedPartNumberTables &) = delete;
+    ScopedPartNumberTables &operator=(const ScopedPartNumberTables &) = delete;
+
+private:
+    const PARTNUMBERTABLES *m_Saved;
+};
+
 // A row of a statistics request table.
 struct OIDSTATENTRY {
     uint32_t oid;
@@ -78,6 +145,23 @@ public:
     DWORD GetMiniportInfo(const OIDSTATENTRY &row);
     DWORD UpdateEthernetXmitStats(const OIDSTATENTRY *rows, unsigned count);
     DWORD GetGenericCondition(MINIPORTDYNAMICDATA *data);
+
+    // Adapter family, link data and part number.
+    void SetAdapterType(const wchar_t *serviceName);
+    void SetPartNumber();
+    DWORD GetDynamicData(MINIPORTDYNAMICDATA *data);
+    DWORD GetE100DynamicData(MINIPORTDYNAMICDATA *data);
+    DWORD GetNXP2DynamicData(MINIPORTDYNAMICDATA *data);
+    DWORD GetBE2DynamicData(MINIPORTDYNAMICDATA *data);
+    DWORD GetMLX4DynamicData(MINIPORTDYNAMICDATA *data);
+    DWORD GetIONICDynamicData(MINIPORTDYNAMICDATA *data);
+    DWORD GetMV3DynamicData(MINIPORTDYNAMICDATA *data);
+    DWORD GetQ57W2KDynamicData(MINIPORTDYNAMICDATA *data);
+    DWORD GetQ579XXDynamicData(MINIPORTDYNAMICDATA *data);
+    // Writes the duplex state only.
+    DWORD GetBmapiNicInfo(MINIPORTDYNAMICDATA *data, const char *guid);
+    // The driver's MediaDuplexState (0 unknown, 1 half, 2 full), or -1.
+    int32_t GetDuplexState();
 
     // Team and VLAN data from the driver or LBFO.
     DWORD GetTeamInfo(CMiniportList *list);

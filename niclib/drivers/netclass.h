@@ -3,15 +3,12 @@
 // per device (its first), admitted only when its path matches a known bus or driver pattern.
 // Lives only while a miniport list is built. Data-collection thread only.
 
+#include "adapter_ids.h"
 #include "nic_common.h"
 #include "nic_platform.h"
 
 #include <cstdint>
 #include <string_view>
-
-// The management processor's virtual USB network interface: its USB vendor and product IDs.
-constexpr uint16_t kMgmtProcessorUsbVendorId = 0x1B1F;
-constexpr uint16_t kMgmtProcessorUsbProductId = 0x0E21;
 
 // The first admitted pattern the lower-cased path contains (1-based order), or 0.
 int AdmittedPathPattern(std::wstring_view lowerPath);
