@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr uint32_t kOidGenLinkSpeed = 0x00010107;
 constexpr uint32_t kOidTeamOperatingMode = 0xFF023321;
 constexpr uint32_t kOidTeamHeartbeatOption = 0xFF010290;
 constexpr uint32_t kOidTeamOption2 = 0xFF010285;
