@@ -148,7 +148,7 @@ unsigned __stdcall DataCollectionThread(void *block)
     const DCSTRUCT *dc = static_cast<const DCSTRUCT *>(block);
     LOG_VERBOSE(kThread, L"Starting DataCollectionThread...");
     // COM lives on this thread from here to its end; the WMI work of a generation runs inside.
-    HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    HRESULT com = NicThreadComStart(dc->stopEvent);
     if (FAILED(com))
         LOG_ERROR(kThread, L"!!! FAILED: WBEMInit() failed (%08lX)\n", static_cast<unsigned long>(com));
 
@@ -201,8 +201,7 @@ unsigned __stdcall DataCollectionThread(void *block)
     // The records of the last generation stay for the service until a later start replaces them.
     if (state.list != nullptr)
         state.list->ReleaseKeepingRecords();
-    if (SUCCEEDED(com))
-        CoUninitialize();
+    NicThreadComEnd(com);
     Signal(kNicTerminateThreadEvent, L"SetEvent Terminate_Thread_Event", false);
     return 0;
 }

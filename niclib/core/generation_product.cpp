@@ -1,23 +1,18 @@
-// The generation of netvarix.dll. The interface list is not part of this build yet: every
-// attempt answers ERROR_CALL_NOT_IMPLEMENTED, so the thread stays pending and still answers
-// every request and the stop.
-#include "nic_generation.h"
-
-#include <new>
-
-namespace {
-
-class PendingGeneration final : public INicGeneration {
-public:
-    DWORD Init(CTrap *) override { return ERROR_CALL_NOT_IMPLEMENTED; }
-    DWORD Update() override { return NO_ERROR; }
-    int NeedReInit() override { return 0; }
-    void ReleaseKeepingRecords() override { delete this; }
-};
-
-} // namespace
+// The generation of netvarix.dll: the interface list over the system's own interfaces, drivers
+// and devices. Nothing in it picks another backend.
+#include "iflist_generation.h"
 
 INicGeneration *NewNicGeneration()
 {
-    return new (std::nothrow) PendingGeneration();
+    return NewIfListGeneration();
+}
+
+HRESULT NicThreadComStart(HANDLE stopEvent)
+{
+    return IfListThreadComStart(stopEvent);
+}
+
+void NicThreadComEnd(HRESULT started)
+{
+    IfListThreadComEnd(started);
 }

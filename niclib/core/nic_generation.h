@@ -23,3 +23,9 @@ public:
 
 // A new, not yet initialised generation, or null when no memory is left.
 INicGeneration *NewNicGeneration();
+
+// COM on the collection thread, from its start to its end, and whatever connection the binary's
+// generation keeps in it (the LBFO WMI connection of the interface list). Defined beside
+// NewNicGeneration. A failed start is logged by the thread, which goes on.
+HRESULT NicThreadComStart(HANDLE stopEvent);
+void NicThreadComEnd(HRESULT started);

@@ -215,21 +215,6 @@ TEST_F(NicLifecycleTest, AChangedDescriptionIsReadAgain)
     EXPECT_TRUE(service.Stop().returned);
 }
 
-TEST_F(NicLifecycleTest, ProductLibraryStaysPendingAndAnswers)
-{
-    NicServiceSide service(kShort);
-    ASSERT_TRUE(service.StartLibrary(BesideTheTest(L"netvarix.dll")));
-    for (int turn = 0; turn < 3; ++turn)
-        ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), service.Collect()) << turn;
-    NicServiceSide::StopResult stop = service.Stop();
-    EXPECT_TRUE(stop.acknowledged);
-    EXPECT_TRUE(stop.returned);
-    EXPECT_EQ(nullptr, GetModuleHandleW(L"netvarix.dll"));
-    ExpectNoProtocolEvent();
-    // Every attempt of the product's generation answers "not implemented" for now.
-    EXPECT_LE(3u, CountOf(LogMessages(s_LogPath, L"InitializeDataCollection"), L"INIT complete."));
-}
-
 TEST_F(NicLifecycleTest, ReportStubsShareOneAddressAndDoNothing)
 {
     HMODULE library = LoadLibraryW(BesideTheTest(L"netvarix.dll").c_str());

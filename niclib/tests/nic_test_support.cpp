@@ -1,5 +1,7 @@
 #include "nic_test_support.h"
 
+#include <algorithm>
+
 namespace nictest {
 
 std::wstring ConfigureVerboseLog(const wchar_t *folderName)
@@ -90,6 +92,61 @@ void CreateVolatileKey(const wchar_t *path)
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
                         nullptr) == ERROR_SUCCESS)
         RegCloseKey(key);
+}
+
+bool GetValue(const wchar_t *path, const wchar_t *name, DWORD *type, std::vector<uint8_t> *data)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 0;
+    bool ok = RegQueryValueExW(key, name, nullptr, type, nullptr, &size) == ERROR_SUCCESS;
+    if (ok) {
+        data->assign(size, 0);
+        ok = RegQueryValueExW(key, name, nullptr, type, data->data(), &size) == ERROR_SUCCESS;
+        data->resize(size);
+    }
+    RegCloseKey(key);
+    return ok;
+}
+
+static std::vector<std::wstring> Names(const wchar_t *path, bool values)
+{
+    std::vector<std::wstring> names;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return names;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[512];
+        DWORD chars = 512;
+        LONG result = values ? RegEnumValueW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr)
+                             : RegEnumKeyExW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr);
+        if (result != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, chars);
+    }
+    RegCloseKey(key);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::wstring> ValueNames(const wchar_t *path)
+{
+    return Names(path, true);
+}
+
+std::vector<std::wstring> SubKeyNames(const wchar_t *path)
+{
+    return Names(path, false);
+}
+
+bool KeyExists(const wchar_t *path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
 }
 
 } // namespace nictest

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,5 +24,11 @@ void SetDword(const wchar_t *path, const wchar_t *name, DWORD value);
 void SetValue(const wchar_t *path, const wchar_t *name, DWORD type, const void *data, DWORD size);
 bool GetDword(const wchar_t *path, const wchar_t *name, DWORD *value);
 void CreateVolatileKey(const wchar_t *path);
+// A value's type and bytes; false when it cannot be read.
+bool GetValue(const wchar_t *path, const wchar_t *name, DWORD *type, std::vector<uint8_t> *data);
+// The names of the key's values (sorted) or subkeys; empty when the key is missing.
+std::vector<std::wstring> ValueNames(const wchar_t *path);
+std::vector<std::wstring> SubKeyNames(const wchar_t *path);
+bool KeyExists(const wchar_t *path);
 
 } // namespace nictest

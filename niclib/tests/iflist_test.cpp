@@ -1,0 +1,476 @@
+// The interface list on described hosts: what a generation publishes, when it marks its records
+// ready, how it joins VLAN interfaces, keeps the bridge values and notices a changed table.
+#include "iflist_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+
+using namespace nictest;
+
+namespace {
+
+using ModelTest = IfListTestBase;
+
+TEST_F(ModelTest, NoInterfaceAtAllStillPublishesTheSmallValues)
+{
+    fixture.Host() = NicHost();
+    auto list = BuildList();
+    ASSERT_NE(nullptr, list);
+    EXPECT_EQ(0u, list->GetCount());
+    EXPECT_EQ(1u, CountOf(LogMessages(s_LogPath, L"CIFList::Init"), L"NIC init failed: Return code: 8."));
+    // A stale bridge value of an earlier pass: emptied even without a sharing manager.
+    CreateVolatileKey(kNicBridgingInfoKey);
+    SetDword(kNicBridgingInfoKey, L"BridgeAdapterOKCount", 3);
+    list->Update();
+
+    DWORD status = 0;
+    EXPECT_TRUE(GetDword(kNicRootKey, kNicStatusValue, &status));
+    EXPECT_EQ(1u, status);
+    DWORD type = 0;
+    std::vector<uint8_t> data;
+    ASSERT_TRUE(GetValue(kNicInterfaceKey, kNicSoftwareRevisionsValue, &type, &data));
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+    ASSERT_EQ(3973u, data.size());
+    EXPECT_EQ(1, data[0]);
+    EXPECT_EQ(46, data[1]);
+    EXPECT_TRUE(KeyExists(kNicBridgingInfoKey));
+    EXPECT_TRUE(ValueNames(kNicBridgingInfoKey).empty());
+    const MIBSTATSRECORD stats = ReadRecord<MIBSTATSRECORD>(kNicInterfaceKey, kNicMibStatsValue);
+    EXPECT_EQ(18, stats.MibGroup);
+    EXPECT_EQ(1, stats.Condition);
+    EXPECT_EQ(g_PollTime / 1000, stats.PollSeconds);
+    ASSERT_TRUE(GetValue(kNicInterfaceKey, kNicIfTableInformationValue, &type, &data));
+    EXPECT_EQ((std::vector<uint8_t>{1}), data);
+    EXPECT_EQ(1u, Ready());
+}
+
+TEST_F(ModelTest, OnlyTheLoopbackInterface)
+{
+    NicHost host;
+    NicHostInterface loopback;
+    loopback.index = scenario::kLoopback;
+    loopback.type = 24;
+    loopback.speed = 1073741824;
+    loopback.description = scenario::Description(scenario::kLoopback);
+    host.interfaces.push_back(loopback);
+    fixture.Host() = host;
+    auto list = BuildList();
+    ASSERT_NE(nullptr, list);
+    list->Update();
+    ASSERT_EQ(1u, list->GetCount());
+    const INTERFACEMAPRECORD map = ReadRecord<INTERFACEMAPRECORD>(kNicLogInterfaceMapKey, L"InterfaceMap001");
+    EXPECT_EQ(1u, map.LogicalIndex);
+    EXPECT_EQ(1, map.IfIndexList[0]);
+    EXPECT_EQ(1, map.Kind);
+    EXPECT_EQ(0, map.MemberCount);
+    EXPECT_TRUE(LogMessages(s_LogPath, L"CIFList::AllocatePhysicalAdapters").empty());
+    EXPECT_FALSE(KeyExists(kNicEthernetKey));
+    EXPECT_EQ(0, list->GetEthernet());
+}
+
+TEST_F(ModelTest, UpdatePassCounterSkipsZeroAndOne)
+{
+    fixture.Host() = NicHost();
+    auto list = BuildList();
+    ASSERT_NE(nullptr, list);
+    const uint32_t cases[][2] = {{0xFFFFFFFFu, 2}, {0, 1}, {1, 2}, {41, 42}};
+    for (const auto &c : cases) {
+        g_UpdatePass = c[0];
+        list->Update();
+        EXPECT_EQ(c[1], g_UpdatePass) << c[0];
+    }
+}
+
+TEST_F(ModelTest, BridgeValuesAndVlanJoinOnTheScenario)
+{
+    auto list = BuildList();
+    ASSERT_NE(nullptr, list);
+    list->Update();
+
+    // Bridge members and the bridge, texts stored with their terminator.
+    struct Text {
+        const wchar_t *name;
+        std::wstring text;
+    };
+    const Text texts[] = {
+        {L"BridgeDeviceName", L"MAC Bridge Miniport"},
+        {L"BridgeConnectionName", scenario::ConnectionName(scenario::kBridge)},
+        {L"MemberDeviceName_1", L"QZ Ethernet 1Gb 4-port Adapter"},
+        {L"MemberConnectionName_1", scenario::ConnectionName(scenario::kNicC)},
+        {L"MemberDeviceName_2", L"QZ Ethernet 1Gb 4-port Adapter #2"},
+        {L"MemberConnectionName_2", scenario::ConnectionName(scenario::kNicD)},
+    };
+    for (const Text &t : texts) {
+        DWORD type = 0;
+        std::vector<uint8_t> data;
+        ASSERT_TRUE(GetValue(kNicBridgingInfoKey, t.name, &type, &data)) << Narrow(t.name);
+        EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+        ASSERT_EQ((t.text.size() + 1) * sizeof(wchar_t), data.size()) << Narrow(t.name);
+        EXPECT_EQ(t.text, std::wstring(reinterpret_cast<const wchar_t *>(data.data()), t.text.size()));
+        EXPECT_EQ(0, data[data.size() - 1] | data[data.size() - 2]);
+    }
+    DWORD value = 0;
+    EXPECT_TRUE(GetDword(kNicBridgingInfoKey, L"MemberCount", &value));
+    EXPECT_EQ(2u, value);
+    EXPECT_TRUE(GetDword(kNicBridgingInfoKey, L"BridgeIfTableIndex", &value));
+    EXPECT_EQ(static_cast<DWORD>(scenario::kBridge), value);
+
+    // The LBFO team interface (untagged: VLAN id 0xFFFE) holds the members and both VLAN
+    // interfaces; VLAN 5 shares its members and writes only its VLAN record.
+    const CLogicalAdapter *team = FindAdapter(*list, scenario::kLbfoTeam);
+    const CLogicalAdapter *vlan = FindAdapter(*list, scenario::kLbfoVlan);
+    ASSERT_NE(nullptr, team);
+    ASSERT_NE(nullptr, vlan);
+    EXPECT_EQ(0, team->GetTeamId());
+    EXPECT_EQ(0, vlan->GetTeamId());
+    EXPECT_EQ(0, team->GetSharesMemberList());
+    EXPECT_EQ(1, vlan->GetSharesMemberList());
+    EXPECT_EQ(0u, vlan->GetLogicalIndex());
+    const INTERFACEMAPRECORD &map = team->GetInterfaceMap();
+    EXPECT_EQ(2, map.IfIndexCount);
+    EXPECT_EQ(static_cast<int32_t>(scenario::kLbfoTeam), map.IfIndexList[0]);
+    EXPECT_EQ(static_cast<int32_t>(scenario::kLbfoVlan), map.IfIndexList[1]);
+    EXPECT_EQ(2, map.VlanCount);
+    EXPECT_EQ(team->GetVlanMap().VlanIndex, map.VlanIndexList[0]);
+    EXPECT_EQ(vlan->GetVlanMap().VlanIndex, map.VlanIndexList[1]);
+    EXPECT_EQ(static_cast<int32_t>(team->GetLogicalIndex()), vlan->GetVlanMap().ParentLogicalIndex);
+    EXPECT_EQ(static_cast<int32_t>(team->GetLogicalIndex()), team->GetVlanMap().ParentLogicalIndex);
+    const VLANMAPRECORD published =
+        ReadRecord<VLANMAPRECORD>(kNicVlanInterfaceKey, FormatRecordValueNameW(kVlanMapPrefix, vlan->GetVlanMap().VlanIndex).c_str());
+    EXPECT_EQ(static_cast<int32_t>(scenario::kLbfoVlanId), published.VlanId);
+    EXPECT_EQ(static_cast<int32_t>(scenario::kLbfoVlan), published.IfIndex);
+    // Every logical index with an interface record has one, and no other.
+    size_t records = 0;
+    for (LOGADAPTERNODE *node = list->GetFirst(); node != nullptr; node = node->next)
+        records += node->object->GetSharesMemberList() ? 0 : 1;
+    EXPECT_EQ(records, ValueNames(kNicLogInterfaceMapKey).size());
+}
+
+// The scenario end to end: which rows became which adapters, behind which miniport, with which
+// indexes, and what each published record says.
+TEST_F(ModelTest, ScenarioInitAndRecords)
+{
+    auto list = BuildList();
+    ASSERT_NE(nullptr, list);
+    list->Update();
+    struct Expected {
+        uint32_t ifIndex;
+        uint32_t logicalIndex; // 0: shares another adapter's members
+        int32_t teamId;
+        uint8_t memberCount;
+    };
+    // Table order; the LBFO and team-driver members, the Hyper-V NIC are not modelled.
+    const Expected expected[] = {
+        {scenario::kLoopback, 1, -1, 0}, {scenario::kNicA, 2, -1, 1},     {scenario::kNicB, 3, -1, 1},
+        {scenario::kNicC, 4, -1, 1},     {scenario::kNicD, 5, -1, 1},     {scenario::kLbfoTeam, 6, 0, 2},
+        {scenario::kLbfoVlan, 0, 0, 2},  {scenario::kNtidTeam, 7, 1, 2}, {scenario::kBridge, 8, -1, 1},
+    };
+    ASSERT_EQ(sizeof(expected) / sizeof(expected[0]), list->GetCount());
+    LOGADAPTERNODE *node = list->GetFirst();
+    uint32_t physical = 0;
+    for (const Expected &e : expected) {
+        ASSERT_NE(nullptr, node);
+        const CLogicalAdapter *adapter = node->object;
+        node = node->next;
+        const std::string what = "ifIndex " + std::to_string(e.ifIndex);
+        EXPECT_EQ(static_cast<int32_t>(e.ifIndex), adapter->GetIfIndex()) << what;
+        EXPECT_EQ(e.logicalIndex, adapter->GetLogicalIndex()) << what;
+        EXPECT_EQ(e.teamId, adapter->GetTeamId()) << what;
+        if (e.ifIndex != scenario::kLoopback) {
+            // The row's own miniport: the one whose GUID names the row.
+            ASSERT_NE(nullptr, adapter->GetMiniport()) << what;
+            EXPECT_EQ(0, _wcsicmp(scenario::Guid(e.ifIndex).c_str(), adapter->GetMiniport()->GetGuid())) << what;
+        }
+        if (e.logicalIndex == 0)
+            continue;
+        const INTERFACEMAPRECORD map = ReadRecord<INTERFACEMAPRECORD>(
+            kNicLogInterfaceMapKey, FormatRecordValueNameW(kInterfaceMapPrefix, e.logicalIndex).c_str());
+        EXPECT_EQ(e.logicalIndex, map.LogicalIndex) << what;
+        EXPECT_EQ(static_cast<int32_t>(e.ifIndex), map.IfIndexList[0]) << what;
+        EXPECT_EQ(e.memberCount, map.MemberCount) << what;
+        EXPECT_EQ(0, map.ReservedText[0]) << what;
+        for (uint8_t m = 0; m < e.memberCount; ++m) {
+            ++physical;
+            EXPECT_EQ(physical, map.MemberIndexes[m]) << what;
+            const PHYSADAPTERRECORD member = ReadRecord<PHYSADAPTERRECORD>(
+                kNicPhysInterfaceKey, FormatRecordValueNameW(kPhysAdapterPrefix, physical).c_str());
+            EXPECT_EQ(physical, member.PhysicalIndex) << what;
+            EXPECT_EQ(e.ifIndex, member.IfIndex) << what;
+        }
+        if (e.ifIndex == scenario::kNicA || e.ifIndex == scenario::kNicB) {
+            EXPECT_EQ(2, map.Kind) << what;
+            EXPECT_EQ(0, std::memcmp(scenario::Mac(e.ifIndex).data(), map.MacAddress, 6)) << what;
+            EXPECT_EQ(scenario::Description(e.ifIndex), RecordText(map.Description)) << what;
+        }
+        if (e.ifIndex != scenario::kLoopback) {
+            const ETHERNETSTATSRECORD stats = ReadRecord<ETHERNETSTATSRECORD>(
+                kNicEthernetStatisticsKey, FormatRecordValueNameW(kStatisticsPrefix, e.ifIndex).c_str());
+            EXPECT_EQ(e.ifIndex, stats.IfIndex) << what;
+        }
+    }
+    EXPECT_EQ(physical, ValueNames(kNicPhysInterfaceKey).size());
+    EXPECT_EQ(1, list->GetEthernet());
+}
+
+// A plain NIC has team id -1 like every other plain NIC: VLAN ids on plain NICs never join.
+TEST_F(ModelTest, VlansOfPlainNicsAreNotJoined)
+{
+    NicHost host;
+    for (uint32_t index : {scenario::kNicA, scenario::kNicB}) {
+        scenario::AddDevice(&host, index, L"PCI\\VEN_8086&DEV_1521\\3&" + std::to_wstring(index),
+                            L"pci#ven_8086&dev_1521#3&" + std::to_wstring(index));
+        scenario::AddMiniport(&host, index, index, "Intel(R) Ethernet", 10000000);
+        scenario::SetAnswer(&host, index, kOidTeamVlanId, {0xFF, 0xFF, 0xFF, 0xFF}); // -1
+        host.interfaces.push_back(scenario::Row(index, index, scenario::Description(index), scenario::kGigabit));
+    }
+    fixture.Host() = host;
+    auto list = BuildList();
+    ASSERT_NE(nullptr, list);
+    ASSERT_EQ(2u, list->GetCount());
+    for (LOGADAPTERNODE *node = list->GetFirst(); node != nullptr; node = node->next) {
+        const CLogicalAdapter *adapter = node->object;
+        EXPECT_EQ(-1, adapter->GetTeamId());
+        EXPECT_EQ(0, adapter->GetSharesMemberList());
+        EXPECT_NE(0u, adapter->GetLogicalIndex());
+        EXPECT_EQ(1, adapter->GetInterfaceMap().IfIndexCount);
+        EXPECT_EQ(1, adapter->GetInterfaceMap().VlanCount);
+    }
+}
+
+TEST_F(ModelTest, SeventyVlansOnOneTeam)
+{
+    constexpr uint32_t kMember1 = 901;
+    constexpr uint32_t kMember2 = 902;
+    constexpr uint32_t kFirstVlan = 1000;
+    constexpr uint32_t kVlans = 70;
+    NicHost host;
+    for (uint32_t member : {kMember1, kMember2}) {
+        scenario::AddDevice(&host, member, L"PCI\\M\\" + std::to_wstring(member), L"pci#ven_8086&dev_1533#" + std::to_wstring(member));
+        scenario::AddMiniport(&host, member, member, "Intel(R) Ethernet", 10000000);
+    }
+    for (uint32_t i = 0; i < kVlans; ++i) {
+        const uint32_t index = kFirstVlan + i;
+        scenario::AddDevice(&host, index, L"ROOT\\NET\\" + std::to_wstring(index), L"root#net#" + std::to_wstring(index));
+        scenario::AddMiniport(&host, index, kMember1, "Network Teaming Intermediate Driver (NTID)", 20000000);
+        const uint32_t vlanId = 100 + i;
+        scenario::SetAnswer(&host, index, kOidTeamVlanId,
+                            {static_cast<uint8_t>(vlanId), static_cast<uint8_t>(vlanId >> 8), 0, 0});
+        scenario::AddTeamRecord(&host, index, {kMember1, kMember2});
+        host.interfaces.push_back(scenario::Row(index, kMember1, "QZ VLAN " + std::to_string(vlanId), 2 * scenario::kGigabit));
+        host.addresses.push_back({index, 0x0100000A + (i << 24), 0x00FFFFFF});
+    }
+    fixture.Host() = host;
+    auto list = BuildList();
+    ASSERT_NE(nullptr, list);
+    list->Update();
+    ASSERT_EQ(kVlans, list->GetCount());
+    const CLogicalAdapter *owner = list->GetFirst()->object;
+    const INTERFACEMAPRECORD &map = owner->GetInterfaceMap();
+    EXPECT_EQ(1u, map.LogicalIndex);
+    EXPECT_EQ(64, map.IfIndexCount);
+    EXPECT_EQ(64, map.VlanCount);
+    EXPECT_EQ(static_cast<int32_t>(kFirstVlan + 63), map.IfIndexList[63]);
+    // VLAN indexes count from 1: the 64th is 64, never a free-looking 0.
+    EXPECT_EQ(64, map.VlanIndexList[63]);
+    EXPECT_EQ(2, map.MemberCount);
+    size_t vlanRecords = 0;
+    for (LOGADAPTERNODE *node = list->GetFirst(); node != nullptr; node = node->next) {
+        const CLogicalAdapter *adapter = node->object;
+        if (adapter == owner)
+            continue;
+        EXPECT_EQ(1, adapter->GetSharesMemberList());
+        EXPECT_EQ(1, adapter->GetVlanMap().ParentLogicalIndex);
+        ++vlanRecords;
+    }
+    EXPECT_EQ(kVlans - 1, vlanRecords);
+    EXPECT_EQ(static_cast<size_t>(kVlans), ValueNames(kNicVlanInterfaceKey).size());
+    EXPECT_EQ(1u, ValueNames(kNicLogInterfaceMapKey).size());
+}
+
+// While the adapters rewrite their records, every driver query of the pass sees "not ready".
+BOOL(WINAPI *s_InnerIoctl)(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) = nullptr;
+std::vector<DWORD> s_ReadyAtQuery;
+
+BOOL WINAPI ObservingIoctl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                           LPDWORD returned, LPOVERLAPPED overlapped)
+{
+    DWORD ready = 99;
+    GetDword(kNicInterfaceKey, kNicInterfaceDataReadyValue, &ready);
+    s_ReadyAtQuery.push_back(ready);
+    return s_InnerIoctl(device, code, in, inSize, out, outSize, returned, overlapped);
+}
+
+TEST_F(ModelTest, ReadyIsZeroWhileTheAdaptersUpdateAndWhenRecordsGo)
+{
+    auto list = BuildList();
+    ASSERT_NE(nullptr, list);
+    EXPECT_EQ(0u, Ready()); // a fresh generation has written no record yet
+    list->Update();
+    EXPECT_EQ(1u, Ready());
+    {
+        NicPlatform platform = fixture.Platform();
+        s_InnerIoctl = platform.DeviceIoControl;
+        platform.DeviceIoControl = ObservingIoctl;
+        ScopedNicPlatform scope(platform);
+        s_ReadyAtQuery.clear();
+        list->Update();
+    }
+    ASSERT_FALSE(s_ReadyAtQuery.empty());
+    EXPECT_EQ(s_ReadyAtQuery.size(), static_cast<size_t>(std::count(s_ReadyAtQuery.begin(), s_ReadyAtQuery.end(), 0u)));
+    EXPECT_EQ(1u, Ready());
+    list.reset();
+    EXPECT_EQ(0u, Ready()); // the Interface key stays (it holds BridgingInfo), not ready
+}
+
+TEST_F(ModelTest, RebuildRemovesOnlyTheRecordKeysAndNumbersFromOne)
+{
+    auto list = BuildList();
+    ASSERT_NE(nullptr, list);
+    list->Update();
+    ASSERT_FALSE(ValueNames(kNicPhysInterfaceKey).empty());
+    ASSERT_TRUE(KeyExists(kNicEthernetStatisticsKey));
+    CreateVolatileKey(kNicTrapConnectivityLostKey);
+    SetDword(kNicTrapConnectivityLostKey, L"TrapData0000000100000002", 7);
+    list.reset();
+
+    for (const wchar_t *gone : {kNicLogInterfaceMapKey, kNicPhysInterfaceKey, kNicVlanInterfaceKey,
+                                kNicEthernetStatisticsKey, kNicEthernetKey})
+        EXPECT_FALSE(KeyExists(gone)) << Narrow(gone);
+    for (const wchar_t *kept : {kNicRootKey, kNicInterfaceKey, kNicBridgingInfoKey, kNicTrapConnectivityLostKey,
+                                kNicMibStoreEthernetKey, kNicMibStoreStatisticsKey})
+        EXPECT_TRUE(KeyExists(kept)) << Narrow(kept);
+    EXPECT_EQ(1u, ValueNames(kNicTrapConnectivityLostKey).size());
+
+    auto next = BuildList();
+    ASSERT_NE(nullptr, next);
+    next->Update();
+    EXPECT_EQ(1u, next->GetFirst()->object->GetLogicalIndex());
+    const std::vector<std::wstring> physical = ValueNames(kNicPhysInterfaceKey);
+    ASSERT_FALSE(physical.empty());
+    EXPECT_EQ(L"PhysAdapter001", physical.front());
+}
+
+TEST_F(ModelTest, PublishedTreeIsVolatile)
+{
+    auto list = BuildList();
+    ASSERT_NE(nullptr, list);
+    list->Update();
+    for (const wchar_t *parent : {kNicRootKey, kNicInterfaceKey, kNicLogInterfaceMapKey, kNicEthernetKey}) {
+        HKEY child = nullptr;
+        LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(parent) + L"\\Lasting").c_str(), 0, nullptr,
+                                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &child, nullptr);
+        EXPECT_EQ(ERROR_CHILD_MUST_BE_VOLATILE, result) << Narrow(parent);
+        if (child != nullptr)
+            RegCloseKey(child);
+    }
+}
+
+// NeedReInit against the generation's table, both ways.
+TEST_F(ModelTest, NeedReInitSeesEveryChangeOfTheModelledRows)
+{
+    struct Case {
+        const char *what;
+        void (*change)(NicHost *);
+        int expected;
+        const wchar_t *line; // the log line, or null
+    };
+    const Case cases[] = {
+        {"unchanged", [](NicHost *) {}, 0, nullptr},
+        {"an interface added",
+         [](NicHost *h) { h->interfaces.push_back(scenario::Row(60, 60, "QZ Ethernet added", scenario::kGigabit)); }, 1,
+         L"Different table size - OLD: 14 NEW: 15"},
+        {"a NIC replaced by one with another address",
+         [](NicHost *h) {
+             for (NicHostInterface &row : h->interfaces)
+                 if (row.index == scenario::kNicA)
+                     row.mac = scenario::Mac(77);
+         },
+         1, L"Same table size but contents are different - OLD: 14 NEW: 14"},
+        {"a NIC without link gains it",
+         [](NicHost *h) {
+             for (NicHostInterface &row : h->interfaces)
+                 if (row.index == scenario::kNicB)
+                     row.speed = scenario::kGigabit;
+         },
+         1, L"Same table size but contents are different - OLD: 14 NEW: 14"},
+        {"a NIC loses its row's speed",
+         [](NicHost *h) {
+             for (NicHostInterface &row : h->interfaces)
+                 if (row.index == scenario::kNicA)
+                     row.speed = 0;
+         },
+         1, L"Same table size but contents are different - OLD: 14 NEW: 14"},
+        {"a row that is not modelled changes",
+         [](NicHost *h) {
+             for (NicHostInterface &row : h->interfaces)
+                 if (row.index == scenario::kHyperV)
+                     row.mac = scenario::Mac(99);
+         },
+         0, nullptr},
+    };
+    for (const Case &c : cases) {
+        NicHost host = scenario::BuildHost();
+        for (NicHostInterface &row : host.interfaces)
+            if (row.index == scenario::kNicB)
+                row.speed = 0; // NIC B starts without link: not modelled
+        fixture.Host() = host;
+        auto list = BuildList();
+        ASSERT_NE(nullptr, list) << c.what;
+        ASSERT_EQ(14u, list->GetIfTable()->GetEntryCount()) << c.what;
+        ConfigureVerboseLog(L"nic-model-log");
+        c.change(&fixture.Host());
+        EXPECT_EQ(c.expected, list->NeedReInit()) << c.what;
+        const auto lines = LogMessages(s_LogPath, L"CIFList::NeedReInit");
+        if (c.line != nullptr) {
+            EXPECT_EQ(1u, CountOf(lines, c.line)) << c.what;
+        } else {
+            EXPECT_TRUE(lines.empty()) << c.what;
+        }
+    }
+}
+
+// The driver work of one pass of the scenario, and the time of 100 passes.
+TEST_F(ModelTest, ScenarioPassCosts)
+{
+    auto list = BuildList();
+    ASSERT_NE(nullptr, list);
+    list->Update();
+    const unsigned queries = fixture.TotalNdisQueries();
+    const unsigned opens = fixture.TotalDeviceOpens();
+    list->Update();
+    const unsigned passQueries = fixture.TotalNdisQueries() - queries;
+    const unsigned passOpens = fixture.TotalDeviceOpens() - opens;
+    EXPECT_LT(0u, passQueries);
+    EXPECT_LT(0u, passOpens);
+    const uint64_t start = GetTickCount64();
+    for (int pass = 0; pass < 100; ++pass) {
+        EXPECT_EQ(0, list->NeedReInit());
+        list->Update();
+    }
+    const uint64_t ms = GetTickCount64() - start;
+    RecordProperty("ndis_queries_per_pass", static_cast<int>(passQueries));
+    RecordProperty("device_opens_per_pass", static_cast<int>(passOpens));
+    RecordProperty("hundred_passes_ms", static_cast<int>(ms));
+    std::printf("scenario pass: %u NDIS queries, %u device opens; 100 passes with NeedReInit: %u ms\n", passQueries,
+                passOpens, static_cast<unsigned>(ms));
+}
+
+DWORD WINAPI FailingIfTable(PMIB_IFTABLE, PULONG, BOOL)
+{
+    return ERROR_NOT_SUPPORTED;
+}
+
+TEST_F(ModelTest, AFailingSnapshotKeepsTheGeneration)
+{
+    auto list = BuildList();
+    ASSERT_NE(nullptr, list);
+    NicPlatform platform = fixture.Platform();
+    platform.GetIfTable = FailingIfTable;
+    ScopedNicPlatform scope(platform);
+    EXPECT_EQ(0, list->NeedReInit());
+    EXPECT_EQ(1u, CountOf(LogMessages(s_LogPath, L"CIFList::NeedReInit"), L"Failed to init new IFTable"));
+}
+
+} // namespace
