@@ -35,30 +35,6 @@ void SetName(TEAMMEMBERENTRY &entry, const std::wstring &name)
         entry.name[i] = static_cast<uint16_t>(name[i]);
 }
 
-NicHostWmiValue S(const std::wstring &text)
-{
-    NicHostWmiValue v;
-    v.kind = NicHostWmiValue::kString;
-    v.text = text;
-    return v;
-}
-
-NicHostWmiValue U(int64_t number)
-{
-    NicHostWmiValue v;
-    v.kind = NicHostWmiValue::kUInt32;
-    v.number = number;
-    return v;
-}
-
-NicHostWmiValue B(bool value)
-{
-    NicHostWmiValue v;
-    v.kind = NicHostWmiValue::kBool;
-    v.number = value ? 1 : 0;
-    return v;
-}
-
 class TeamTest : public MiniportTestBase {
 protected:
     void SetUp() override
@@ -272,15 +248,15 @@ TEST_F(TeamTest, LbfoTeamFromWmiRows)
         escaped.push_back(c);
     }
     Row(L"SELECT * FROM MSFT_NetLbfoTeamNic WHERE InstanceID = \"" + guid + L"\"",
-        {{L"Primary", B(true)}, {L"VlanID", U(0)}, {L"Team", S(name)}, {L"Name", S(L"Team A")}});
+        {{L"Primary", WmiBool(true)}, {L"VlanID", WmiUInt32(0)}, {L"Team", WmiString(name)}, {L"Name", WmiString(L"Team A")}});
     Row(L"SELECT * FROM MSFT_NetLbfoTeam WHERE Name = \"" + escaped + L"\"",
-        {{L"Status", U(0)}, {L"LoadBalancingAlgorithm", U(4)}, {L"TeamingMode", U(0)}});
+        {{L"Status", WmiUInt32(0)}, {L"LoadBalancingAlgorithm", WmiUInt32(4)}, {L"TeamingMode", WmiUInt32(0)}});
     const std::wstring members = L"SELECT * FROM MSFT_NetLbfoTeamMember WHERE Team = \"" + escaped + L"\"";
-    Row(members, {{L"InstanceID", S(L"{BBBBBBBB-0000-0000-0000-000000000000}")}, {L"OperationalMode", U(0)},
-                  {L"AdministrativeMode", U(0)}});
-    Row(members, {{L"InstanceID", S(L"{DDDDDDDD-0000-0000-0000-000000000000}")}, {L"FailureReason", U(6)}});
-    Row(members, {{L"InstanceID", S(L"{BBBBBBBB-0000-0000-0000-000000000002}")}, {L"OperationalMode", U(2)},
-                  {L"FailureReason", U(4)}, {L"AdministrativeMode", U(1)}});
+    Row(members, {{L"InstanceID", WmiString(L"{BBBBBBBB-0000-0000-0000-000000000000}")}, {L"OperationalMode", WmiUInt32(0)},
+                  {L"AdministrativeMode", WmiUInt32(0)}});
+    Row(members, {{L"InstanceID", WmiString(L"{DDDDDDDD-0000-0000-0000-000000000000}")}, {L"FailureReason", WmiUInt32(6)}});
+    Row(members, {{L"InstanceID", WmiString(L"{BBBBBBBB-0000-0000-0000-000000000002}")}, {L"OperationalMode", WmiUInt32(2)},
+                  {L"FailureReason", WmiUInt32(4)}, {L"AdministrativeMode", WmiUInt32(1)}});
     ASSERT_EQ(S_OK, StartWmi());
 
     const uint64_t start = fixture.Ticks();
@@ -326,14 +302,14 @@ TEST_F(TeamTest, LbfoParentGuidAndMemberRole)
 {
     const std::wstring team = L"{CCCCCCCC-0000-0000-0000-000000000002}";
     Row(L"SELECT * FROM MSFT_NetLbfoTeamNic WHERE InstanceID = \"" + team + L"\"",
-        {{L"Primary", B(false)}, {L"Team", S(L"T2")}, {L"Name", S(L"T2 - VLAN 5")}, {L"VlanID", U(5)}});
+        {{L"Primary", WmiBool(false)}, {L"Team", WmiString(L"T2")}, {L"Name", WmiString(L"T2 - VLAN 5")}, {L"VlanID", WmiUInt32(5)}});
     const std::wstring members = L"SELECT * FROM MSFT_NetLbfoTeamMember WHERE Team = \"T2\"";
-    Row(members, {{L"InstanceID", S(L"{eeeeeeee-0000-0000-0000-000000000000}")}, {L"OperationalMode", U(0)}});
-    Row(members, {{L"InstanceID", S(L"{eeeeeeee-0000-0000-0000-000000000002}")}, {L"OperationalMode", U(1)}});
+    Row(members, {{L"InstanceID", WmiString(L"{eeeeeeee-0000-0000-0000-000000000000}")}, {L"OperationalMode", WmiUInt32(0)}});
+    Row(members, {{L"InstanceID", WmiString(L"{eeeeeeee-0000-0000-0000-000000000002}")}, {L"OperationalMode", WmiUInt32(1)}});
     Row(L"SELECT * FROM MSFT_NetLbfoTeamNic WHERE Team = \"T2\" AND Primary = True",
-        {{L"InstanceID", S(L"{INST-9}")}});
+        {{L"InstanceID", WmiString(L"{INST-9}")}});
     Row(L"SELECT * FROM MSFT_NetLbfoTeamMember WHERE InstanceID = \"{eeeeeeee-0000-0000-0000-000000000002}\"",
-        {{L"AdministrativeMode", U(1)}, {L"OperationalMode", U(4096)}});
+        {{L"AdministrativeMode", WmiUInt32(1)}, {L"OperationalMode", WmiUInt32(4096)}});
     NicHostDevice device;
     device.id = L"COMPOSITEBUS\\MS_IMPLAT_MP\\9";
     device.lanInterfaces = {L"\\\\?\\compositebus#ms_implat_mp#{inst-9}#{ad498944-762f-11d0-8dcb-00c04fc3358c}\\"
