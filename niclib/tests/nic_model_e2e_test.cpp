@@ -105,9 +105,7 @@ protected:
     int m_Stamp = 0;
 };
 
-// Disabled: with the physical adapters' link data now read through the driver layer, the fixture
-// library writes no connectivity record for the scenario's dropped link (cause not found yet).
-TEST_F(NicModelEndToEnd, DISABLED_FixtureLibraryPublishesTheScenarioAndItsTraps)
+TEST_F(NicModelEndToEnd, FixtureLibraryPublishesTheScenarioAndItsTraps)
 {
     WriteHost();
     NicServiceSide service(kShort);
