@@ -81,7 +81,9 @@ uint16_t WordAt(const uint8_t *structure, size_t offset)
 
 uint32_t LogIfIndexCount(const INTERFACEMAPRECORD &record)
 {
-    return static_cast<uint32_t>(std::clamp(record.IfIndexCount, 0, kNicMaxIfIndexes));
+    // The record is packed: the count is copied out before std::clamp takes it by reference.
+    const int32_t count = record.IfIndexCount;
+    return static_cast<uint32_t>(std::clamp(count, 0, kNicMaxIfIndexes));
 }
 uint8_t LogMemberCount(const INTERFACEMAPRECORD &record) { return std::min(record.MemberCount, kNicMaxMembers); }
 uint8_t LogVlanCount(const INTERFACEMAPRECORD &record) { return std::min(record.VlanCount, kNicMaxVlans); }
