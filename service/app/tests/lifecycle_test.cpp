@@ -59,7 +59,7 @@ std::unique_ptr<CSMBIOSTable> NoSMBIOSTable() { return std::make_unique<CSMBIOST
 MIB_IFTABLE *NoInterfaceTable() { return nullptr; }
 MIB_IFTABLE *RawTableSlowly()
 {
-    Sleep(600);
+    Sleep(1200);
     return nullptr;
 }
 NETWORK_WATCHER_PLATFORM s_Platform;
@@ -272,7 +272,8 @@ TEST_F(Lifecycle, BootAndShutdownRecordsReachTheBlackBoxLog)
 
 TEST_F(Lifecycle, StopKeepsTheCheckpointMovingWhileAStepWaits)
 {
-    // The polling thread is inside a table read that takes 600 ms when the stop comes.
+    // The polling thread is inside a table read that takes 1.2 s when the stop comes; ticks of 50 ms
+    // leave room for a busy machine that runs the ticker late.
     s_Platform.AllocRawIfTable = &RawTableSlowly;
     SetNetworkWatcherPlatform(&s_Platform);
     ServiceStopTimeouts::CheckpointMs = 50;
