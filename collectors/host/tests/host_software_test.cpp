@@ -36,9 +36,11 @@ public:
     std::map<std::wstring, ROWS> answers;  // by query text or class name
     std::atomic<int> queryDelayMs{0};
     std::atomic<bool> throwOnQuery{false};
+    std::atomic<int> queriesStarted{0};
 
     CWMIEnumerator ExecQuery(const wchar_t *wql) override
     {
+        ++queriesStarted;
         if (throwOnQuery)
             throw std::runtime_error("provider failed");
         if (queryDelayMs > 0)
@@ -523,7 +525,10 @@ TEST_F(UsageTest, TerminateWaitsForRunningSampling)
 {
     wmi->queryDelayMs = 500;
     s_ZDTHOSTDataCollector.Initialize_zdtHoUtil();
-    Sleep(150);  // the sampling is inside its query now
+    // Terminate once the sampling is inside its query (a busy machine may start it late).
+    for (int waited = 0; wmi->queriesStarted == 0 && waited < 10000; waited += 10)
+        Sleep(10);
+    ASSERT_GT(wmi->queriesStarted.load(), 0);
     s_ZDTHOSTDataCollector.Terminate_zdtHoUtil();
     EXPECT_EQ(Posts('M'), 1u);
 }
