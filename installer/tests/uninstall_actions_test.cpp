@@ -121,14 +121,15 @@ TEST_F(UninstallActionsTest, ServiceThatStopsInTimeIsStoppedAndDeleted)
 
 TEST_F(UninstallActionsTest, WaitHintRaisesTheStopLimitUpToTheCap)
 {
-    // Scaled down: a limit of 300 ms, a cap of 1500 ms.
+    // Scaled down: a limit of 300 ms, a cap of 3000 ms, far enough from the 1000 ms hint that a
+    // busy machine cannot blur them.
     tlmca::InstallerTimeouts::StopLimitMs = 300;
-    tlmca::InstallerTimeouts::StopHintCapMs = 1500;
+    tlmca::InstallerTimeouts::StopHintCapMs = 3000;
     struct Case {
         DWORD hint;
         DWORD atLeast, below;
     };
-    for (const Case c : {Case{100, 300, 1200}, Case{1000, 1000, 1400}, Case{60000, 1500, 2500}}) {
+    for (const Case c : {Case{100, 300, 1200}, Case{1000, 1000, 2500}, Case{60000, 3000, 4500}}) {
         SCOPED_TRACE(c.hint);
         StartProbe(L"hangs " + std::to_wstring(c.hint));
         g_InstallerLog.Open(L"installer", L"tlmca");
