@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Runs one Windows program under Wine, in a prefix that belongs to the build tree.
 #
-#   wine-run.sh WINEDIR PROGRAM.exe [ARGS...]
+#   wine-run.sh [--end] WINEDIR PROGRAM.exe [ARGS...]
+#
+# --end ends the prefix's Wine environment (wineserver, services, device manager) when the program
+# exits: a test program's prefix is used by nothing else, and a run of many programs would
+# otherwise keep one environment alive for each.
 #
 # WINEDIR holds a template prefix (made once with wineboot -i) and one clone of it per program,
 # so that test programs running in parallel never share registry or service state. A caller that
@@ -9,6 +13,8 @@
 # the prefix is then cloned from the template when it does not exist yet.
 set -euo pipefail
 
+end=0
+if [ "${1:-}" = "--end" ]; then end=1; shift; fi
 winedir=$(realpath -m "$1"); shift
 program=$1; shift
 
@@ -70,4 +76,11 @@ if wineserver -p </dev/null >/dev/null 2>&1; then
   wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 || true
 fi
 
-exec wine "$program" "$@"
+if [ "$end" = 0 ]; then
+  exec wine "$program" "$@"
+fi
+status=0
+wine "$program" "$@" || status=$?
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w >/dev/null 2>&1 || true
+exit $status
