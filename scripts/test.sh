@@ -2,16 +2,63 @@
 # Configures and builds both flavours, then runs every test of both: the portable core natively
 # under the sanitizers (with each fuzz target for a bounded number of iterations), and everything
 # under Wine. Extra arguments go to both ctest runs (for example -L svc-host).
+# At the end it prints how long each step took and, per label, the time its tests took
+# (scripts/test_budget.txt records these figures for whole runs).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=${JOBS:-$(nproc)}
 status=0
+logs=build/test-logs
+mkdir -p "$logs"
+steps=()
 
-cmake --preset native >/dev/null && cmake --build --preset native -j "$jobs" || exit 1
-cmake --preset windows >/dev/null && cmake --build --preset windows -j "$jobs" || exit 1
+timed() {  # NAME COMMAND...: runs the command, records its wall time, returns its status
+  local name=$1 start rc=0
+  shift
+  start=$(date +%s)
+  "$@" || rc=$?
+  steps+=("$(printf '%-16s %5d s%s' "$name" $(($(date +%s) - start)) "$([ $rc = 0 ] || echo '  (failed)')")")
+  return $rc
+}
 
-ctest --preset native -j "$jobs" "$@" || status=1
-ctest --preset windows -j "$jobs" "$@" || status=1
+build() {  # PRESET
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs"
+}
+
+run_tests() {  # PRESET ARGS...: ctest's output to the terminal and to the step's log
+  local preset=$1
+  shift
+  ctest --preset "$preset" -j "$jobs" "$@" 2>&1 | tee "$logs/ctest-$preset.log"
+  return "${PIPESTATUS[0]}"
+}
+
+summary() {
+  local passed=0 failed=0 line
+  echo
+  echo "==== make test: time per step (wall, -j $jobs on $(nproc) processors) ===="
+  printf '%s\n' "${steps[@]}"
+  printf '%-16s %5d s\n' total $(($(date +%s) - begin))
+  for preset in native windows; do
+    [ -f "$logs/ctest-$preset.log" ] || continue
+    echo "==== $preset: time per label (the label's tests added up) ===="
+    sed -n '/^Label Time Summary:/,/^$/p' "$logs/ctest-$preset.log" | sed '1d;/^$/d'
+    # "97% tests passed, 3 tests failed out of 100"
+    line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$logs/ctest-$preset.log" | tail -1)
+    if [ -n "$line" ]; then
+      set -- $(echo "$line" | sed -E 's/^[0-9]+% tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1 \2/')
+      failed=$((failed + $1)); passed=$((passed + $2 - $1))
+    fi
+  done
+  echo "tests: $passed passed, $failed failed"
+}
+
+begin=$(date +%s)
+rm -f "$logs"/ctest-*.log
+timed "native build" build native || { summary; exit 1; }
+timed "windows build" build windows || { summary; exit 1; }
+timed "native tests" run_tests native "$@" || status=1
+timed "windows tests" run_tests windows "$@" || status=1
 scripts/wine-stop.sh build/windows/wine
+summary
 exit $status

@@ -112,7 +112,7 @@ hb='HKLM\System\ZORUROVID\Heartbeat'
 for name in StartTrap PeriodicTrapEnabled Timeout; do
   wine_tool reg add "$hb" /v "$name" /t REG_DWORD /d 1 /f >/dev/null
 done
-wait_for 30 grep -q "$E.0.11003" "$work/traps.log" || fail "snmptrapd did not receive the heartbeat trap"
+wait_for 120 grep -q "$E.0.11003" "$work/traps.log" || fail "snmptrapd did not receive the heartbeat trap"
 grep -q "Remote Pelinor Test Trap" "$work/traps.log" || fail "the heartbeat trap lost its text"
 expect "PeriodicallySendingTrap" "$(($(reg_value "$hb" PeriodicallySendingTrap)))" 1
 

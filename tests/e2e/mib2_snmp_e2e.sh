@@ -38,7 +38,7 @@ ref=(-v2c -c public -On -t 10 -r 1 "udp:127.0.0.1:$ref_port")
 ref_walk() {  # file
   { snmpwalk "${ref[@]}" $MIB2.2; snmpwalk "${ref[@]}" $MIB2.4; } >"$1"
 }
-wait_for 20 snmpget "${ref[@]}" $MIB2.2.1.0 >/dev/null 2>&1 || fail "the reference agent does not answer"
+wait_for 120 snmpget "${ref[@]}" $MIB2.2.1.0 >/dev/null 2>&1 || fail "the reference agent does not answer"
 
 # Only the MIB-2 collector; the other collectors' Enable switches off.
 only_collectors MIB2

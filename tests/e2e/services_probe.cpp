@@ -13,6 +13,8 @@
 //   no-key<TAB>NAME<TAB>FILE       a service as the service line, but without a key of its own
 //                                  under the Services key (Wine runs its device hosts so; Windows
 //                                  keeps every service there)
+//   processors<TAB>N               the processors Windows reports (all of the machine's, whatever
+//                                  the affinity mask of the process that started Wine)
 // The file of a service is the program its path names, found as CreateProcess finds it (the
 // quoted part, or else the shortest blank-separated prefix that names a file), or, for a service
 // that svchost.exe hosts, the library its ServiceDll value names.
@@ -236,6 +238,10 @@ int wmain(int argc, wchar_t **argv)
     for (const std::wstring &name : wmiRunning)
         if (scm.count(name) == 0)
             out += L"wmi-only\t" + name + L"\n";
+
+    SYSTEM_INFO system{};
+    GetSystemInfo(&system);
+    out += L"processors\t" + std::to_wstring(system.dwNumberOfProcessors) + L"\n";
 
     const std::string utf8 = Utf8(out);
     FILE *f = _wfopen(argv[1], L"wb");

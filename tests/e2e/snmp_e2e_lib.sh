@@ -39,6 +39,10 @@ e2e_cleanup() {
   rm -rf "$WINEPREFIX" "$WINEPREFIX.lock"
 }
 
+udp_listening() {  # port
+  [ -n "$(ss -Hlun "sport = :$1" 2>/dev/null)" ]
+}
+
 free_port() {
   python3 -c 'import socket,sys; s=socket.socket(socket.AF_INET, int(sys.argv[1])); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])' "$1"
 }
@@ -69,12 +73,15 @@ CONF
 disableAuthorization yes
 CONF
 
-  snmpd -f -C -c "$work/snmpd.conf" -Lf "$work/snmpd.log" -p "$work/snmpd.pid" ${snmpd_modules[@]+"${snmpd_modules[@]}"} &
-  pids+=($!)
+  # snmptrapd first, and listening before snmpd starts: snmpd's own traps (its coldStart) and the
+  # product's then always reach it, however busy the machine.
   snmptrapd -f -C -c "$work/snmptrapd.conf" -Lf "$work/traps.log" -p "$work/snmptrapd.pid" -On \
     "udp:127.0.0.1:$trap_port" &
   pids+=($!)
-  wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$ax_port" 2>/dev/null || fail "snmpd does not listen for AgentX"
+  wait_for 60 udp_listening "$trap_port" || fail "snmptrapd does not listen"
+  snmpd -f -C -c "$work/snmpd.conf" -Lf "$work/snmpd.log" -p "$work/snmpd.pid" ${snmpd_modules[@]+"${snmpd_modules[@]}"} &
+  pids+=($!)
+  wait_for 60 bash -c "exec 3<>/dev/tcp/127.0.0.1/$ax_port" 2>/dev/null || fail "snmpd does not listen for AgentX"
 
   sim=$1$$
   winwork="Z:${work//\//\\}"

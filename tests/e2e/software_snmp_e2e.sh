@@ -140,7 +140,7 @@ done | sort)
 # Entries outside the comparison, said so: a service one list has running and the other not, one
 # whose file is not on disk, and Wine's device hosts, which run without a key under Services (the
 # collector reads a service's image path there, where Windows keeps every service).
-awk -F'\t' '$1 != "driver" && $1 != "service" { print "  not compared: " $0 }' "$probe"
+awk -F'\t' '$1 != "driver" && $1 != "service" && $1 != "processors" { print "  not compared: " $0 }' "$probe"
 same_set "Service records" "$(echo "$service_records" | cut -d'|' -f1)" "$(listed service | cut -d'|' -f1)"
 # The file each record names. A service svchost.exe hosts is only noted: the collector takes its
 # ServiceDll for the image path Windows writes ("%SystemRoot%\System32\svchost.exe -k ..."),
@@ -152,12 +152,15 @@ same_set "Service record files" "$(echo "$service_records" | strip_hosted)" "$(l
 for name in $hosted; do
   echo "  hosted by svchost.exe: $(grep "^$name|" <<<"$service_records"), its ServiceDll $(listed service | grep "^$name|")"
 done
-# Usage records: as many processor entries as Linux has processors, and the physical total of
-# the memory record within a page of MemTotal.
+# Usage records: as many processor entries as Windows reports processors (Wine counts the
+# machine's, not the affinity mask's that nproc counts), and the physical total of the memory
+# record within a page of MemTotal.
 usage=$(bb 13 | tail -1)
 [ -n "$usage" ] || fail "no Processor Usage record"
 len=$(echo "$usage" | sed -E 's/.* len=([0-9]+) .*/\1/')
-expect "processor entries" "$((len / 2))" "$(nproc)"
+processors=$(awk -F'\t' '$1 == "processors" { print $2 }' "$probe")
+[ -n "$processors" ] || fail "services_probe reports no processor count"
+expect "processor entries" "$((len / 2))" "$processors"
 memory=$(bb 12 | tail -1)
 [ -n "$memory" ] || fail "no Memory Usage record"
 physical=$(echo "$memory" | sed -E 's/.*fields=[^=]*=([0-9]+).*/\1/')

@@ -90,7 +90,9 @@ host sim --storage-server "Z:${bindir//\//\\}\\e2e_hba\\HBAAPI.dll"
 for n in $(seq 1 $cycles); do cycle sim "$n"; done
 # Every trap of the cycles reaches snmptrapd before the log is read: as many as the script asks
 # (5022 twice, 5026, 16028, 169001).
-wait_for 60 bash -c "[ \$(grep -c '$E\.0\.' '$work/traps.log') -ge 5 ]" || true
+wait_for 180 bash -c "[ \$(grep -c '$E\.0\.' '$work/traps.log') -ge 5 ]" ||
+  fail "the cycles' traps did not arrive: $(grep -c "$E\.0\." "$work/traps.log") of 5"
+# A trap too many would follow within moments; the golden then shows it.
 sleep 2
 walk "$work/walk-sim.txt"
 traps_from 1 >"$work/traps-sim.txt"
@@ -177,6 +179,7 @@ trap_lines=$(wc -l <"$work/traps.log")
 start_sim 2
 host wine
 for n in 1 2; do cycle wine "$n"; done
+# A trap that should not be sent would follow within moments; the count below then shows it.
 sleep 2
 walk "$work/walk-wine.txt"
 export_tree "$work/tree-wine.txt"

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """snmptrapd's log (-Lf, -On) on stdin as the storage end-to-end golden holds it: one varbind a
 line, a blank line after each trap. What differs from run to run goes: the header line (time stamp
-and addresses), sysUpTime's value, and the value of sysName, which is this machine's name."""
+and addresses), sysUpTime's value, and the value of sysName, which is this machine's name. So do
+the traps that snmpd sends of its own (its coldStart, carrying its own enterprise): whether
+snmptrapd hears them is snmpd's business, not the product's."""
 import re
 import sys
 
@@ -9,6 +11,12 @@ HEADER = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d ")
 VARBIND = re.compile(r"^(\.[0-9.]+) = (.*)$")
 UPTIME = ".1.3.6.1.2.1.1.3.0"
 SYSNAME = ".1.3.6.1.2.1.1.5.0"
+TRAP_ENTERPRISE = ".1.3.6.1.6.3.1.1.4.3.0"
+SNMPD_OWN = "OID: .1.3.6.1.4.1.8072."
+
+
+def from_snmpd(trap):
+    return any(line.startswith(TRAP_ENTERPRISE + " = " + SNMPD_OWN) for line in trap)
 
 
 def main():
@@ -35,6 +43,8 @@ def main():
     if current is not None:
         traps.append(current)
     for trap in traps:
+        if from_snmpd(trap):
+            continue
         print("\n".join(trap))
         print()
 

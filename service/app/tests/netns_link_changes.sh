@@ -76,14 +76,14 @@ more_triggers_than() { [ "$(triggers)" -gt "$1" ]; }
 # ifOperStatus as the service maps it: 1 up; down is 2, or 6 where the administrative state is
 # reported too (Wine 8 reports every interface as administratively up).
 wait_for 120 state_is 1 || fail "Wine's GetIfTable does not show tlm0 up"
-wait_for 20 more_triggers_than 0 || fail "the first pass did not trigger the collections"
+wait_for 120 more_triggers_than 0 || fail "the first pass did not trigger the collections"
 sleep 0.5
 for change in down up; do
   before=$(triggers)
   ip link set tlm0 "$change"
   want=$([ "$change" = up ] && echo 1 || echo '2|6')
-  wait_for 20 state_is "$want" || fail "tlm0 set $change: GetIfTable does not show state $want"
-  wait_for 20 more_triggers_than "$before" || fail "tlm0 set $change: the polling thread did not trigger"
+  wait_for 120 state_is "$want" || fail "tlm0 set $change: GetIfTable does not show state $want"
+  wait_for 120 more_triggers_than "$before" || fail "tlm0 set $change: the polling thread did not trigger"
   echo "tlm0 $change: state $want seen, collections triggered"
 done
 echo PASS
