@@ -5,6 +5,8 @@
 set -euo pipefail
 wine_run=$1 winedir=$2 writer=$3 out=$4
 export WINEPREFIX=$winedir/prefix-common_log_file_format
+# The prefix's Wine environment ends with the test.
+trap 'wineserver -k 2>/dev/null || true' EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 

@@ -15,6 +15,8 @@ mkdir -p "$out"
 tool_out=$out
 if [ ${#runner[@]} -gt 0 ]; then
   export WINEPREFIX=${WINEPREFIX:-${runner[1]}/prefix-smbios_dmidecode_$mode}
+  # The prefix's Wine environment ends with the test.
+  trap 'wineserver -k 2>/dev/null || true' EXIT
   tool_out="Z:$(printf '%s' "$out" | tr / '\\')"
 fi
 "${runner[@]}" "$tool" "$mode" "$tool_out" || fail "smbios_listing $mode exited with $?"
