@@ -169,10 +169,11 @@ TEST_F(SasCollectorTest, AVanishedDriveIsReportedWithTheVanishedFormOfItsStatus)
 {
     const struct {
         uint8_t status, vanished;
-    } cases[] = {{2, 6}, {3, 7}, {4, 8}, {5, 9}, {10, 11}, {0, 13}, {1, 13}, {6, 13}, {7, 13},
-                 {8, 13}, {9, 13}, {11, 13}, {12, 13}, {13, 13}, {255, 13}};
+    } cases[] = {{2, 6},  {3, 7},  {4, 8},  {5, 9},   {10, 11}, {0, 13},  {1, 13},  {6, 13},
+                 {7, 13}, {8, 13}, {9, 13}, {11, 13}, {12, 13}, {13, 13}, {255, 13}};
     for (const auto &c : cases) {
-        std::vector<RECORDED_PDU> pdus = Check({Drive(1, "STAYS", 2), Drive(7, "GONE", c.status)}, {Drive(1, "STAYS", 2)});
+        std::vector<RECORDED_PDU> pdus =
+            Check({Drive(1, "STAYS", 2), Drive(7, "GONE", c.status)}, {Drive(1, "STAYS", 2)});
         ASSERT_EQ(1u, pdus.size()) << int(c.status);
         const auto &v = pdus[0].varbinds;
         ASSERT_EQ(13u, v.size()) << int(c.status);
