@@ -264,18 +264,16 @@ TEST_F(IscsiFixture, InstanceStatisticsFillTheInstanceRecord)
 
     Pass();
 
+    auto counts = [](const ISCSI_INSTANCE_RECORD &r) {
+        return std::array<uint32_t, 4>{r.SessionFailureCount, r.SessionDigestErrorCount,
+                                       r.SessionConnectionTimeoutErrorCount, r.SessionFormatErrorCount};
+    };
     auto first = RecordOf<ISCSI_INSTANCE_RECORD>(STORAGE_ROW_ISCSI_INSTANCE, "Instance1");
-    EXPECT_EQ(4u, first.SessionFailureCount);
-    EXPECT_EQ(3u, first.SessionDigestErrorCount);
-    EXPECT_EQ(2u, first.SessionConnectionTimeoutErrorCount);
-    EXPECT_EQ(1u, first.SessionFormatErrorCount);
+    EXPECT_EQ((std::array<uint32_t, 4>{4, 3, 2, 1}), counts(first));
     // No statistics of its own: zero.
     auto second = RecordOf<ISCSI_INSTANCE_RECORD>(STORAGE_ROW_ISCSI_INSTANCE, "Instance2");
     EXPECT_STREQ("B", second.Description);
-    EXPECT_EQ(0u, second.SessionFailureCount);
-    EXPECT_EQ(0u, second.SessionDigestErrorCount);
-    EXPECT_EQ(0u, second.SessionConnectionTimeoutErrorCount);
-    EXPECT_EQ(0u, second.SessionFormatErrorCount);
+    EXPECT_EQ((std::array<uint32_t, 4>{}), counts(second));
 }
 
 TEST_F(IscsiFixture, BootConfigurationGivesThePortalsDigests)
@@ -323,21 +321,18 @@ TEST_F(IscsiFixture, SessionStatisticsFillAllSixCounters)
 
     Pass();
 
+    auto counters = [](const ISCSI_SESSION_RECORD &r) {
+        return std::array<uint32_t, 8>{r.PduCommandsSent, r.PduResponsesReceived,   r.BytesSentHigh,
+                                       r.BytesSentLow,    r.BytesReceivedHigh,      r.BytesReceivedLow,
+                                       r.DigestErrors,    r.ConnectionTimeoutErrors};
+    };
     auto a = RecordOf<ISCSI_SESSION_RECORD>(STORAGE_ROW_ISCSI_SESSION, "Session1");
-    EXPECT_EQ(12u, a.PduCommandsSent);
-    EXPECT_EQ(34u, a.PduResponsesReceived);
-    EXPECT_EQ(1u, a.BytesSentHigh);
-    EXPECT_EQ(7u, a.BytesSentLow);
-    EXPECT_EQ(uint32_t(98765432101ull >> 32), a.BytesReceivedHigh);
-    EXPECT_EQ(uint32_t(98765432101ull), a.BytesReceivedLow);
-    EXPECT_EQ(5u, a.DigestErrors); // the lower half of 2^32 + 5
-    EXPECT_EQ(7u, a.ConnectionTimeoutErrors);
+    // Bytes in upper and lower halves; of the digest errors, 2^32 + 5, the lower half.
+    EXPECT_EQ((std::array<uint32_t, 8>{12, 34, 1, 7, uint32_t(98765432101ull >> 32), uint32_t(98765432101ull), 5, 7}),
+              counters(a));
     auto b = RecordOf<ISCSI_SESSION_RECORD>(STORAGE_ROW_ISCSI_SESSION, "Session2");
     EXPECT_STREQ("iqn.target-b", b.TargetName);
-    const uint32_t none[] = {b.PduCommandsSent,   b.PduResponsesReceived, b.BytesSentHigh, b.BytesSentLow,
-                             b.BytesReceivedHigh, b.BytesReceivedLow,     b.DigestErrors,  b.ConnectionTimeoutErrors};
-    for (uint32_t counter : none)
-        EXPECT_EQ(0u, counter);
+    EXPECT_EQ((std::array<uint32_t, 8>{}), counters(b));
 }
 
 TEST_F(IscsiFixture, PortalKeyShrinksAndGrowsWithTheList)
