@@ -29,36 +29,39 @@ std::string Text(const char *field, size_t size)
 }
 #define FIELD_TEXT(field) Text(field, sizeof field).c_str()
 
+// Count, then fill; a failed call or allocation leaves the list empty.
 template <typename Record>
-int CopyRecords(int (*exporter)(void *, int32_t *), std::vector<Record> *records)
+void CopyRecords(int (*exporter)(void *, int32_t *), std::vector<Record> *records)
 {
     records->clear();
     int32_t count = 0;
-    int result = exporter(nullptr, &count);
-    if (result != 0 || count <= 0)
-        return result;
+    if (exporter(nullptr, &count) != 0 || count <= 0)
+        return;
     std::vector<Record> buffer;
     try {
         buffer.resize(static_cast<size_t>(count));
     } catch (const std::bad_alloc &) {
-        return ERROR_NOT_ENOUGH_MEMORY;
+        return;
     }
-    result = exporter(buffer.data(), &count);
-    if (result != 0)
-        return result;
+    if (exporter(buffer.data(), &count) != 0)
+        return;
     // Drives may have left between the two calls: only the records the second call wrote count.
     if (static_cast<size_t>(count) < buffer.size())
         buffer.resize(static_cast<size_t>(count));
     *records = std::move(buffer);
-    return 0;
 }
 
-// The serial number is the key by which drives are matched; an empty one matches nothing.
-bool SameSerial(const SAS_PHYDRV_RECORD &a, const SAS_PHYDRV_RECORD &b)
+// Drives are matched by their serial number, without regard to case. A drive whose serial number
+// could not be read has none to match by: it is matched by its row, its adapter and the drive
+// index the discovery engine keeps for it while the drive stays where it is, so that its changes
+// still reach the management processor without every such drive counting as one.
+bool SameDrive(const SAS_PHYDRV_RECORD &a, const SAS_PHYDRV_RECORD &b)
 {
     const std::string x = Text(a.SerialNumber, sizeof a.SerialNumber);
     const std::string y = Text(b.SerialNumber, sizeof b.SerialNumber);
-    if (x.empty() || x.size() != y.size())
+    if (x.empty() || y.empty())
+        return x.empty() && y.empty() && a.AdapterIndex == b.AdapterIndex && a.DriveIndex == b.DriveIndex;
+    if (x.size() != y.size())
         return false;
     for (size_t i = 0; i < x.size(); ++i)
         if (std::toupper(static_cast<unsigned char>(x[i])) != std::toupper(static_cast<unsigned char>(y[i])))
@@ -94,20 +97,26 @@ int ZDTSASDataCollector::Register(AXSESSION *session)
 
 int ZDTSASDataCollector::GetSasHbaRecords(std::vector<SAS_HBA_RECORD> *records)
 {
-    return CopyRecords(SasGetHbaList, records);
+    CopyRecords(SasGetHbaList, records);
+    return 0;
 }
 
 int ZDTSASDataCollector::GetSasDriveRecords(std::vector<SAS_PHYDRV_RECORD> *records)
 {
-    return CopyRecords(SasGetPhysicalDriveList, records);
+    CopyRecords(SasGetPhysicalDriveList, records);
+    return 0;
 }
 
 void ZDTSASDataCollector::Collect(int, DATASTORE *staging)
 {
     LOG_INFO(L"ZDTSASDataCollector::Collect", L"Starting SAS collector.");
-    // Group 5's condition is the SCSI collector's: it precedes this one in the collector list, so
-    // the scheduler has reset it before this collection raises it and publishes it (with the
-    // group's revision on the first cycle) at the cycle's end.
+    // Group 5's condition is the SCSI collector's. The scheduler collects that one on the first
+    // cycle and then only when a request for group 5 triggers it; this one on its own interval.
+    // In a cycle where both collect, the SCSI collector (earlier in the list) was reset at the
+    // cycle's start, this collection raises it, and its end publishes it. In every other cycle
+    // this collection only raises it: the status objects show the raised value at once, the
+    // group's condition object keeps what the SCSI collector's last end published, and that end
+    // takes this collector's condition when it runs without this collection.
     Collect_zdtSasHba(staging);
     UpdateDriveList();
     Collect_zdtSasPhyDrv(staging);
@@ -185,9 +194,10 @@ void ZDTSASDataCollector::Collect_zdtSasPhyDrv(DATASTORE *staging)
 void ZDTSASDataCollector::UpdateDriveList()
 {
     std::vector<SAS_PHYDRV_RECORD> current;
-    // A discovery that failed says nothing about the drives: the previous list stays for the next
-    // one to compare with. One that succeeded without drives saw every drive vanish.
-    if (GetSasDriveRecords(&current) != 0)
+    GetSasDriveRecords(&current);
+    // No drive at all (every drive gone at once, or a discovery that failed): no trap, and the
+    // previous list stays, so a drive that comes back is compared with what it was.
+    if (current.empty())
         return;
     CheckSasTraps(current);
     SavePreviousDrives(current);
@@ -197,12 +207,10 @@ void ZDTSASDataCollector::CheckSasTraps(const std::vector<SAS_PHYDRV_RECORD> &cu
 {
     const bool first = m_PreviousDrives.empty();
     for (const SAS_PHYDRV_RECORD &n : current) {
-        if (n.SerialNumber[0] == '\0')
-            continue;
         bool known = false;
         bool sent = false;
         for (const SAS_PHYDRV_RECORD &p : m_PreviousDrives) {
-            if (!SameSerial(n, p))
+            if (!SameDrive(n, p))
                 continue;
             known = true;
             if (!sent && p.Status != n.Status) {
@@ -212,7 +220,7 @@ void ZDTSASDataCollector::CheckSasTraps(const std::vector<SAS_PHYDRV_RECORD> &cu
         }
         if (!sent)
             for (const SAS_PHYDRV_RECORD &p : m_PreviousDrives)
-                if (SameSerial(n, p) && p.WearStatus != n.WearStatus) {
+                if (SameDrive(n, p) && p.WearStatus != n.WearStatus) {
                     SendSasTrap(kTrapWear, n);
                     break;
                 }
@@ -220,11 +228,9 @@ void ZDTSASDataCollector::CheckSasTraps(const std::vector<SAS_PHYDRV_RECORD> &cu
             SendSasTrap(kTrapStatus, n);
     }
     for (SAS_PHYDRV_RECORD &p : m_PreviousDrives) {
-        if (p.SerialNumber[0] == '\0')
-            continue;
         bool present = false;
         for (const SAS_PHYDRV_RECORD &n : current)
-            present = present || SameSerial(n, p);
+            present = present || SameDrive(n, p);
         if (present)
             continue;
         p.Status = VanishedStatus(p.Status);

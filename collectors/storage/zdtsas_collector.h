@@ -23,8 +23,7 @@ public:
     void SavePreviousDrives(const std::vector<SAS_PHYDRV_RECORD> &current);
     void SendSasTrap(uint32_t trapNumber, const SAS_PHYDRV_RECORD &record);
 
-    // The engine's records; the export's result, so that a discovery that failed is told apart
-    // from one that found nothing.
+    // The engine's records, none when it found none or its discovery failed; 0 in every case.
     static int GetSasHbaRecords(std::vector<SAS_HBA_RECORD> *records);
     static int GetSasDriveRecords(std::vector<SAS_PHYDRV_RECORD> *records);
 

@@ -241,6 +241,11 @@ public:
         Services->SetClass(L"MSiSCSI_PortalInfoClass",
                            {Holder(kIscsiInstance, L"PortalInfoCount", L"PortalInformation",
                                    {Portal(0, 0, Ipv4Address(0x050AA8C0))})});
+        // The initiator has seen failed logins and failed sessions, and boots with header digests.
+        Services->SetClass(L"MSiSCSI_InitiatorLoginStatistics",
+                           {LoginStatistics(kIscsiInstance, {3, 1, 2, 1, 4, 2, 17, 5})});
+        Services->SetClass(L"MSiSCSI_InitiatorInstanceStatistics", {InstanceStatistics(kIscsiInstance, 2, 1, 3, 1)});
+        Services->SetClass(L"MSiSCSI_BootConfiguration", {BootConfiguration(kIscsiInstance, 1, 0)});
         SetSessions(2);
     }
 

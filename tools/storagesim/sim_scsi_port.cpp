@@ -10,6 +10,7 @@ constexpr DWORD kQueryProperty = 0x2D1400;
 constexpr DWORD kGetInquiryData = 0x4100C;
 constexpr DWORD kGetAddress = 0x41018;
 constexpr DWORD kMiniport = 0x4D008;
+constexpr DWORD kPassThroughDirect = 0x4D014;
 constexpr uint32_t kStorageAdapterProperty = 1;
 
 void PutU32(uint8_t *at, uint32_t value) { std::memcpy(at, &value, 4); }
@@ -95,6 +96,15 @@ DWORD SimScsiPort::Control(DWORD code, const void *in, DWORD inSize, void *out, 
             return ERROR_INSUFFICIENT_BUFFER;
         *returned = CopyReply(reply, out, outSize);
         return 0;
+    }
+    case kPassThroughDirect: {
+        if (!PassThrough)
+            return ERROR_INVALID_FUNCTION;
+        if (inSize < 6)
+            return ERROR_INVALID_PARAMETER;
+        const auto *request = static_cast<const uint8_t *>(in);
+        PassThroughAddresses.push_back({request[3], request[4], request[5]});
+        return PassThrough->Control(code, in, inSize, out, outSize, returned);
     }
     case kMiniport:
         if (!Csmi)

@@ -4,6 +4,7 @@
 
 #include "sim_device.h"
 
+#include <array>
 #include <memory>
 #include <string>
 
@@ -29,6 +30,10 @@ public:
     uint8_t Buses = 1;
     std::vector<SimInquiryDevice> Devices;
     std::shared_ptr<SimCsmiController> Csmi;   // null: miniport requests are refused
+    // SCSI pass-through requests sent to the port itself, as an IDE RAID miniport takes them
+    // through its stand-in device; null refuses them. Each one's path, target and LUN are kept.
+    std::shared_ptr<SimDevice> PassThrough;
+    std::vector<std::array<uint8_t, 3>> PassThroughAddresses;
 
     DWORD Control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize, DWORD *returned) override;
     // The reply of IOCTL_SCSI_GET_INQUIRY_DATA as a driver builds it.

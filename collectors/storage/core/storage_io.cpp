@@ -49,20 +49,7 @@ bool PassthroughSize(const void *buffer, size_t lengthOffset, uint32_t frame, ui
 // configuration manager fails.
 bool PciDeviceIds(std::vector<std::string> *ids)
 {
-    IStoragePlatform &platform = StoragePlatform();
-    ULONG size = 0;
-    if (platform.GetDeviceIdListSize(&size, "PCI", CM_GETIDLIST_FILTER_ENUMERATOR) != CR_SUCCESS || size == 0)
-        return false;
-    std::vector<char> list(static_cast<size_t>(size) + 2, '\0');
-    if (platform.GetDeviceIdList("PCI", list.data(), size, CM_GETIDLIST_FILTER_ENUMERATOR) != CR_SUCCESS)
-        return false;
-    // The list ends at an empty text; the two extra NULs end it even when the reply does not.
-    for (size_t at = 0; at < size && list[at] != '\0';) {
-        std::string id(list.data() + at);
-        at += id.size() + 1;
-        ids->push_back(std::move(id));
-    }
-    return true;
+    return StorageDeviceIds("PCI", CM_GETIDLIST_FILTER_ENUMERATOR, ids);
 }
 
 bool ReadTextProperty(DEVINST device, ULONG property, char *text, ULONG capacity)
@@ -86,6 +73,24 @@ bool ReadLocation(DEVINST device, PCI_LOCATION *location)
 }
 
 } // namespace
+
+bool StorageDeviceIds(const char *filter, ULONG flags, std::vector<std::string> *ids)
+{
+    IStoragePlatform &platform = StoragePlatform();
+    ULONG size = 0;
+    if (platform.GetDeviceIdListSize(&size, filter, flags) != CR_SUCCESS || size == 0)
+        return false;
+    std::vector<char> list(static_cast<size_t>(size) + 2, '\0');
+    if (platform.GetDeviceIdList(filter, list.data(), size, flags) != CR_SUCCESS)
+        return false;
+    // The list ends at an empty text; the two extra NULs end it even when the reply does not.
+    for (size_t at = 0; at < size && list[at] != '\0';) {
+        std::string id(list.data() + at);
+        at += id.size() + 1;
+        ids->push_back(std::move(id));
+    }
+    return true;
+}
 
 const char *CsmiSignature(uint32_t controlCode)
 {

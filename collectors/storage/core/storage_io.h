@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 constexpr DWORD IOCTL_SCSI_MINIPORT_CODE = 0x4D008;
 constexpr uint32_t CSMI_HEADER_SIZE = 28;
@@ -108,6 +110,9 @@ struct SCSI_PORT_RECORD {
 // or -1 without a record.
 int OpenScsiPort(unsigned portNumber, SCSI_PORT_RECORD *record);
 
+// The configuration manager's device instance ids for a filter and its flags (the filter may be
+// null), appended to *ids; false when the configuration manager fails or lists nothing.
+bool StorageDeviceIds(const char *filter, ULONG flags, std::vector<std::string> *ids);
 // 0 and the device's UI number (0 when it has none) when a PCI device sits at the location's low
 // bytes; ERROR_NOT_FOUND otherwise.
 int GetPciSlotNumber(unsigned bus, unsigned device, unsigned function, uint32_t *slot);

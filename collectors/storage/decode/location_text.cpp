@@ -33,12 +33,12 @@ void NumberAfter(const std::string &text, const char *word, int *value)
 
 } // namespace
 
-PCI_LOCATION ParseLocationText(const char *text, size_t size)
+PCI_LOCATION ParseLocationText(const char *text, size_t size, int missing)
 {
     std::string lower;
     for (size_t i = 0; text && i < size && text[i] != '\0'; ++i)
         lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(text[i]))));
-    PCI_LOCATION location;
+    PCI_LOCATION location{missing, missing, missing};
     NumberAfter(lower, "bus ", &location.Bus);
     NumberAfter(lower, "device ", &location.Device);
     NumberAfter(lower, "function ", &location.Function);

@@ -11,7 +11,7 @@ struct PCI_LOCATION {
     int Function = 0;
 };
 
-// Case does not matter; a word that is missing leaves its number 0. Reads at most size bytes and
-// stops at a NUL.
-PCI_LOCATION ParseLocationText(const char *text, size_t size);
+// Case does not matter; a word that is missing, or has no number after it, leaves its number
+// `missing`. Reads at most size bytes and stops at a NUL.
+PCI_LOCATION ParseLocationText(const char *text, size_t size, int missing = 0);
 bool LocationMatches(const PCI_LOCATION &location, unsigned bus, unsigned device, unsigned function);

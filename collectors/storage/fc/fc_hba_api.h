@@ -101,6 +101,8 @@ public:
     LONG getHBAPCISlot(FC_ADAPTER_RECORD *adapter, FC_PORT_RECORD *port);
     LONG OpenPortDevice(FC_PORT_RECORD *port);
     int GetCsmiControllerType(FC_PORT_RECORD *port);
+    // 0 with the UI number (0 when it has none) of the first present device whose location text
+    // names the low bytes of bus, device and function; 13 when no device does.
     static LONG FindUiNumber(unsigned bus, unsigned device, unsigned function, int32_t *uiNumber);
 
     // As a new process finds it: library unloaded, lists empty (tests only).

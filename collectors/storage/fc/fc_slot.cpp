@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -138,11 +139,33 @@ LONG CFCHBA_API::OpenPortDevice(FC_PORT_RECORD *port)
 
 LONG CFCHBA_API::FindUiNumber(unsigned bus, unsigned device, unsigned function, int32_t *uiNumber)
 {
-    uint32_t number = 0;
-    if (GetPciSlotNumber(bus & 0xFF, device & 0xFF, function & 0xFF, &number) != 0)
+    // Every present device, whatever enumerated it: an FC function may sit behind a bus driver of
+    // its own. A location without one of the three words names no PCI function.
+    std::vector<std::string> ids;
+    if (!StorageDeviceIds(nullptr, CM_GETIDLIST_FILTER_PRESENT, &ids))
         return ERROR_INVALID_DATA;
-    *uiNumber = static_cast<int32_t>(number);
-    return 0;
+    IStoragePlatform &platform = StoragePlatform();
+    for (const std::string &id : ids) {
+        DEVINST node = 0;
+        if (platform.LocateDevNode(&node, id.c_str(), CM_LOCATE_DEVNODE_NORMAL) != CR_SUCCESS)
+            continue;
+        char location[kLocationBytes + 1] = {};
+        ULONG type = 0;
+        ULONG length = kLocationBytes;
+        if (platform.GetDevNodeRegistryProperty(node, CM_DRP_LOCATION_INFORMATION, &type, location, &length, 0) !=
+            CR_SUCCESS)
+            continue;
+        const PCI_LOCATION found = ParseLocationText(location, kLocationBytes, -1);
+        if (found.Bus < 0 || found.Device < 0 || found.Function < 0 || !LocationMatches(found, bus, device, function))
+            continue;
+        uint32_t number = 0;
+        length = sizeof number;
+        if (platform.GetDevNodeRegistryProperty(node, CM_DRP_UI_NUMBER, &type, &number, &length, 0) != CR_SUCCESS)
+            number = 0;
+        *uiNumber = static_cast<int32_t>(number);
+        return 0;
+    }
+    return ERROR_INVALID_DATA;
 }
 
 LONG CFCHBA_API::getHBAPCISlot(FC_ADAPTER_RECORD *adapter, FC_PORT_RECORD *port)

@@ -339,15 +339,50 @@ int IdeScanAtapi(IDE_STATE *state, IDE_IDENTIFICATION_SLOTS *slots)
             size_t returned = std::min<size_t>(information, reply.size());
             std::vector<SCSI_INQUIRY_ENTRY> entries = WalkInquiryData(reply.data(), returned);
             for (const SCSI_INQUIRY_ENTRY &entry : entries) {
-                if (entry.Lun != 0 || entry.TargetId > 1 || entry.InquiryLength < 36)
+                if (entry.InquiryLength < 36)
                     continue;
                 const uint8_t *inquiry = entry.Inquiry;
                 uint8_t type = inquiry[0] & 0x1F;
                 bool removable = (inquiry[1] & 0x80) != 0;
                 const char *vendor = reinterpret_cast<const char *>(inquiry + 8);
                 const char *product = reinterpret_cast<const char *>(inquiry + 16);
-                if (type == 0x1F && std::memcmp(vendor, "  RAID  ", 8) == 0 &&
-                    std::memcmp(product, " DummyDevice    ", 16) == 0) {
+                // The IDE RAID miniport's stand-in for the controller itself, at whatever address
+                // it reports: no drive, so never an ATAPI device.
+                const bool raidDummy = type == 0x1F && std::memcmp(vendor, "  RAID  ", 8) == 0 &&
+                                       std::memcmp(product, " DummyDevice    ", 16) == 0;
+                if (entry.Lun == 0 && entry.TargetId <= 1 && (type != 0 || removable) && !raidDummy) {
+                    auto node = std::make_unique<IDE_ATAPI_NODE>();
+                    IDE_ATAPI_RECORD &record = node->Record;
+                    record.ControllerIndex = controller->Record.ControllerIndex;
+                    record.DeviceIndex = deviceIndex++;
+                    size_t vendorLength = 8;
+                    while (vendorLength > 0 && (vendor[vendorLength - 1] == ' ' || vendor[vendorLength - 1] == '\0'))
+                        --vendorLength;
+                    std::snprintf(record.Product, sizeof record.Product, "%.*s %.16s", static_cast<int>(vendorLength),
+                                  vendor, product);
+                    std::snprintf(record.Revision, sizeof record.Revision, "%.4s",
+                                  reinterpret_cast<const char *>(inquiry + 32));
+                    record.DeviceType = static_cast<uint8_t>(type + 2);
+                    record.Kind = 1;
+                    if (type == 0 && removable)
+                        record.Kind = 3;
+                    else if (type == 5 &&
+                             std::any_of(entries.begin(), entries.end(), [&](const SCSI_INQUIRY_ENTRY &other) {
+                                 return other.Bus == entry.Bus && other.PathId == entry.PathId &&
+                                        other.TargetId == entry.TargetId && other.Lun == 1 && other.InquiryLength > 0 &&
+                                        (other.Inquiry[0] & 0x1F) == 7;
+                             }))
+                        record.Kind = 2;
+                    record.Channel = static_cast<uint8_t>(2 + position);
+                    record.Position = static_cast<uint8_t>(entry.TargetId + 2);
+                    if (record.DeviceType == 7 && record.Kind == 1) {
+                        unsigned slot = entry.TargetId + 2 * position;
+                        IdeFillIdentification(record, slot, &slots->Records[slot]);
+                        slots->Present[slot] = true;
+                    }
+                    controller->Atapi.push_back(std::move(node));
+                }
+                if (raidDummy) {
                     IDE_DEVICE_RECORD *device = nullptr;
                     if (IdeOpenScsiAddress(ports[position], entry.PathId, entry.TargetId, entry.Lun, &device) == 0) {
                         IDE_DEVICE_RECORD *kept = controller->Device;
@@ -356,39 +391,7 @@ int IdeScanAtapi(IDE_STATE *state, IDE_IDENTIFICATION_SLOTS *slots)
                         controller->Device = kept;
                         IdeCloseDevice(device);
                     }
-                    continue;
                 }
-                if (type == 0 && !removable)
-                    continue;
-                auto node = std::make_unique<IDE_ATAPI_NODE>();
-                IDE_ATAPI_RECORD &record = node->Record;
-                record.ControllerIndex = controller->Record.ControllerIndex;
-                record.DeviceIndex = deviceIndex++;
-                size_t vendorLength = 8;
-                while (vendorLength > 0 && (vendor[vendorLength - 1] == ' ' || vendor[vendorLength - 1] == '\0'))
-                    --vendorLength;
-                std::snprintf(record.Product, sizeof record.Product, "%.*s %.16s", static_cast<int>(vendorLength), vendor,
-                              product);
-                std::snprintf(record.Revision, sizeof record.Revision, "%.4s",
-                              reinterpret_cast<const char *>(inquiry + 32));
-                record.DeviceType = static_cast<uint8_t>(type + 2);
-                record.Kind = 1;
-                if (type == 0 && removable)
-                    record.Kind = 3;
-                else if (type == 5 && std::any_of(entries.begin(), entries.end(), [&](const SCSI_INQUIRY_ENTRY &other) {
-                             return other.Bus == entry.Bus && other.PathId == entry.PathId &&
-                                    other.TargetId == entry.TargetId && other.Lun == 1 && other.InquiryLength > 0 &&
-                                    (other.Inquiry[0] & 0x1F) == 7;
-                         }))
-                    record.Kind = 2;
-                record.Channel = static_cast<uint8_t>(2 + position);
-                record.Position = static_cast<uint8_t>(entry.TargetId + 2);
-                if (record.DeviceType == 7 && record.Kind == 1) {
-                    unsigned slot = entry.TargetId + 2 * position;
-                    IdeFillIdentification(record, slot, &slots->Records[slot]);
-                    slots->Present[slot] = true;
-                }
-                controller->Atapi.push_back(std::move(node));
             }
         }
     }

@@ -166,6 +166,53 @@ TEST_F(FcCollectorTest, UiNumberThroughTheDriverIsASlotThroughWmiABlade)
     EXPECT_TRUE(other.OpenHandles().empty());
 }
 
+// A present PCI function of the configuration manager with its location text and UI number.
+SimPciDevice Function(const char *location, std::optional<uint32_t> ui, const char *id = "PCI\\VEN_1D5A&DEV_0714\\1")
+{
+    return SimPciDevice{id, location, ui, ""};
+}
+
+TEST(FcUiNumberTest, LocationTextsOfPresentDevices)
+{
+    SimPciDevice absent = Function("PCI bus 5, device 0, function 1", 7);
+    absent.Present = false;
+    const struct {
+        const char *name;
+        std::vector<SimPciDevice> devices;
+        unsigned bus, device, function;
+        LONG result;
+        int32_t ui; // when found
+    } cases[] = {
+        {"one match", {Function("PCI bus 5, device 0, function 1", 7)}, 5, 0, 1, 0, 7},
+        {"case does not matter", {Function("pci BUS 5, DEVICE 0, FUNCTION 1", 7)}, 5, 0, 1, 0, 7},
+        {"no UI number", {Function("PCI bus 5, device 0, function 1", std::nullopt)}, 5, 0, 1, 0, 0},
+        {"low bytes of the lookup", {Function("PCI bus 5, device 0, function 1", 7)}, 0x105, 0x100, 0x201, 0, 7},
+        {"another function", {Function("PCI bus 5, device 0, function 1", 7)}, 5, 0, 0, 13, 0},
+        {"no function word", {Function("PCI bus 5, device 0", 7)}, 5, 0, 0, 13, 0},
+        {"no bus word", {Function("device 0, function 0", 7)}, 0, 0, 0, 13, 0},
+        {"a word without its number", {Function("PCI bus 5, device x, function 0", 7)}, 5, 0, 0, 13, 0},
+        {"a negative number", {Function("PCI bus -1, device 0, function 0", 7)}, 255, 0, 0, 13, 0},
+        {"no location", {Function("", 7)}, 0, 0, 0, 13, 0},
+        {"any enumerator", {Function("PCI bus 9, device 2, function 3", 12, "ROOT\\FCBUS\\0000")}, 9, 2, 3, 0, 12},
+        {"present devices only",
+         {absent, Function("PCI bus 5, device 0, function 1", 8, "PCI\\VEN_1D5A&DEV_0714\\2")}, 5, 0, 1, 0, 8},
+        {"the first match",
+         {Function("PCI bus 5, device 0", 6), Function("PCI bus 5, device 0, function 0", 7, "PCI\\VEN_1D5A\\2"),
+          Function("PCI bus 5, device 0, function 0", 8, "PCI\\VEN_1D5A\\3")},
+         5, 0, 0, 0, 7},
+        {"no devices", {}, 5, 0, 0, 13, 0},
+    };
+    for (const auto &c : cases) {
+        StorageSim local;
+        StorageSimScope scope(local);
+        for (const SimPciDevice &device : c.devices)
+            local.AddPciDevice(device);
+        int32_t ui = -5;
+        EXPECT_EQ(c.result, CFCHBA_API::FindUiNumber(c.bus, c.device, c.function, &ui)) << c.name;
+        EXPECT_EQ(c.result == 0 ? c.ui : -5, ui) << c.name;
+    }
+}
+
 TEST_F(FcCollectorTest, FcoeInstancesThatNameNoBoardOrDeviceMatchNothing)
 {
     struct {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -189,6 +190,68 @@ TEST_F(IdeDiscoveryTest, RaidControllerAndItsDisks)
     EXPECT_EQ(controller.Disks[1]->Record.ChannelPosition, 3);
     EXPECT_EQ(controller.Disks[1]->Record.Status, IDE_DISK_THRESHOLD);
     EXPECT_EQ(std::count(raid->Codes.begin(), raid->Codes.end(), 17u), 1);
+}
+
+// An IDE RAID controller known only through the stand-in device its miniport reports among the
+// port's inquiry data at (target, LUN); the controller as the ATAPI scan leaves it, and the
+// addresses its requests went to.
+struct DummyScan {
+    std::string name, pciLocation;
+    size_t atapi;
+    std::vector<std::array<uint8_t, 3>> addresses;
+    size_t openHandles;
+};
+
+DummyScan ScanWithDummyAt(uint8_t target, uint8_t lun)
+{
+    StorageSim sim;
+    StorageSimScope scope(sim);
+    auto port = sim.AddScsiPort(4, "MegaIDE");
+    auto raid = std::make_shared<SimXideRaid>();
+    raid->BoardId = IDE_BOARD_IDE_RAID_CSB6;
+    raid->Bus = 2, raid->Device = 3, raid->Function = 0;
+    port->PassThrough = raid;
+    port->Devices.push_back({0, 0, target, lun, 1, MakeInquiry(0x1F, false, "  RAID  ", " DummyDevice", "1")});
+    IDE_STATE state;
+    IDE_IDENTIFICATION_SLOTS slots;
+    EXPECT_EQ(IdeScanControllers(&state), 0);
+    EXPECT_EQ(IdeScanAtapi(&state, &slots), 0);
+    DummyScan scan;
+    const IDE_CONTROLLER_NODE &controller = *state.Controllers.at(0);
+    scan.name = controller.Record.Name;
+    scan.pciLocation = controller.Record.PciLocation;
+    scan.atapi = controller.Atapi.size();
+    scan.addresses = port->PassThroughAddresses;
+    EXPECT_EQ(controller.Device, nullptr);   // the stand-in's record is the scan's own
+    state.Controllers.clear();
+    scan.openHandles = sim.OpenHandles().size();
+    return scan;
+}
+
+TEST(IdeRaidDummyDevice, NamesItsControllerAtAnyTargetAndLun)
+{
+    const struct {
+        uint8_t target, lun;
+    } cases[] = {{2, 0}, {5, 0}, {15, 0}, {0, 1}, {3, 7}};
+    for (const auto &c : cases) {
+        const DummyScan scan = ScanWithDummyAt(c.target, c.lun);
+        EXPECT_EQ("CSB-6 Ultra ATA-100 IDE RAID Controller", scan.name) << int(c.target) << ":" << int(c.lun);
+        EXPECT_EQ("0000:02:03.0", scan.pciLocation) << int(c.target) << ":" << int(c.lun);
+        EXPECT_EQ((std::vector<std::array<uint8_t, 3>>{{0, c.target, c.lun}}), scan.addresses);
+        EXPECT_EQ(0u, scan.atapi);
+        EXPECT_EQ(0u, scan.openHandles);
+    }
+}
+
+// Departure: where an ATAPI device may sit (LUN 0, target 0 or 1) the stand-in is an ATAPI
+// device by its type alone; it stands for the controller, not for a drive, so it gets no row.
+TEST(IdeRaidDummyDevice, DepartureAtAnAtapiAddressItIsNoAtapiDevice)
+{
+    for (uint8_t target : {0, 1}) {
+        const DummyScan scan = ScanWithDummyAt(target, 0);
+        EXPECT_EQ("CSB-6 Ultra ATA-100 IDE RAID Controller", scan.name) << int(target);
+        EXPECT_EQ(0u, scan.atapi) << int(target);
+    }
 }
 
 std::vector<uint8_t> RaidRom(const char *signature, const char *text)

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 
 #include <string>
@@ -125,6 +126,62 @@ inline ComPtr<IWbemClassObject> Session(const wchar_t *target, std::vector<uint8
     Fake(session)->SetInt(L"ConnectionCount", VT_UI4, static_cast<long long>(connections.size()));
     Fake(session)->SetObjectArray(L"ConnectionsList", Raw(connections));
     return session;
+}
+
+// MSiSCSI_InitiatorLoginStatistics of an instance: LoginFailures, LoginOtherFailRsps,
+// LoginRedirectRsps, LoginAuthFailRsps, LoginAuthenticateFails, LoginNegotiateFails, LogoutNormals
+// and LogoutOtherCodes, in that order.
+inline ComPtr<IWbemClassObject> LoginStatistics(const wchar_t *instance, const std::array<uint32_t, 8> &counts)
+{
+    static const wchar_t *const kNames[8] = {L"LoginFailures",          L"LoginOtherFailRsps",
+                                             L"LoginRedirectRsps",      L"LoginAuthFailRsps",
+                                             L"LoginAuthenticateFails", L"LoginNegotiateFails",
+                                             L"LogoutNormals",          L"LogoutOtherCodes"};
+    ComPtr<IWbemClassObject> statistics = Object();
+    Fake(statistics)->SetString(L"InstanceName", instance);
+    for (size_t i = 0; i < counts.size(); ++i)
+        Fake(statistics)->SetInt(kNames[i], VT_UI4, counts[i]);
+    return statistics;
+}
+
+// MSiSCSI_InitiatorInstanceStatistics of an instance: session failures, digest errors, connection
+// time-outs and format errors.
+inline ComPtr<IWbemClassObject> InstanceStatistics(const wchar_t *instance, uint32_t failures, uint32_t digest,
+                                                   uint32_t timeouts, uint32_t format)
+{
+    ComPtr<IWbemClassObject> statistics = Object();
+    Fake(statistics)->SetString(L"InstanceName", instance);
+    Fake(statistics)->SetInt(L"SessionFailureCount", VT_UI4, failures);
+    Fake(statistics)->SetInt(L"SessionDigestErrorCount", VT_UI4, digest);
+    Fake(statistics)->SetInt(L"SessionConnectionTimeoutErrorCount", VT_UI4, timeouts);
+    Fake(statistics)->SetInt(L"SessionFormatErrorCount", VT_UI4, format);
+    return statistics;
+}
+
+// MSiSCSI_BootConfiguration of an instance whose LoginOptions carry the two digests.
+inline ComPtr<IWbemClassObject> BootConfiguration(const wchar_t *instance, uint32_t header, uint32_t data)
+{
+    ComPtr<IWbemClassObject> options = Object();
+    Fake(options)->SetInt(L"HeaderDigest", VT_UI4, header);
+    Fake(options)->SetInt(L"DataDigest", VT_UI4, data);
+    ComPtr<IWbemClassObject> boot = Object();
+    Fake(boot)->SetString(L"InstanceName", instance);
+    Fake(boot)->SetObject(L"LoginOptions", options.Get());
+    return boot;
+}
+
+// MSiSCSI_SessionStatistics of the session with that target: PDUCommandsSent,
+// PDUResponsesReceived, BytesSent, BytesReceived, DigestErrors and ConnectionTimeoutErrors, as
+// the decimal texts the class gives its counters in.
+inline ComPtr<IWbemClassObject> SessionStatistics(const wchar_t *target, const std::array<const wchar_t *, 6> &texts)
+{
+    static const wchar_t *const kNames[6] = {L"PDUCommandsSent", L"PDUResponsesReceived", L"BytesSent",
+                                             L"BytesReceived",   L"DigestErrors",         L"ConnectionTimeoutErrors"};
+    ComPtr<IWbemClassObject> statistics = Object();
+    Fake(statistics)->SetString(L"InstanceName", target);
+    for (size_t i = 0; i < texts.size(); ++i)
+        Fake(statistics)->SetString(kNames[i], texts[i]);
+    return statistics;
 }
 
 class IscsiFixture : public ::testing::Test {

@@ -210,6 +210,131 @@ TEST_F(IscsiFixture, OnePassFillsEveryKind)
     EXPECT_EQ((std::vector<uint8_t>{1, 5, 0}), revision[0].second);
 }
 
+TEST_F(IscsiFixture, LoginStatisticsFillEachInstancesInitiatorRecord)
+{
+    const wchar_t *a = L"ROOT\\ISCSIPRT\\0000_0";
+    const wchar_t *b = L"ROOT\\ISCSIPRT\\0001_0";
+    services->SetClass(L"MSiSCSI_HBAInformation", {Hba(a, L"A"), Hba(b, L"B")});
+    services->SetClass(L"MSiSCSI_PortalInfoClass", {});
+    services->SetClass(L"MSiSCSI_InitiatorSessionInfo", {});
+    ComPtr<IWbemClassObject> nameless = Object();
+    Fake(nameless)->SetInt(L"LoginFailures", VT_UI4, 99);
+    services->SetClass(L"MSiSCSI_InitiatorLoginStatistics",
+                       {nameless, LoginStatistics(L"ROOT\\OTHER\\0000_0", {9, 9, 9, 9, 9, 9, 9, 9}),
+                        LoginStatistics(b, {1, 1, 1, 1, 1, 1, 1, 1}), LoginStatistics(a, {3, 5, 7, 11, 13, 17, 19, 23}),
+                        // Two objects of one instance: the later one's values stand.
+                        LoginStatistics(b, {2, 4, 6, 8, 10, 12, 14, 16})});
+
+    Pass();
+
+    ASSERT_EQ(2u, Values(STORAGE_ROW_ISCSI_INITIATOR).size());
+    const struct {
+        const char *value;
+        uint32_t index;
+        const char *name;
+        std::array<uint32_t, 8> counts;
+    } expected[] = {{"Initiator1", 0, "ROOT\\ISCSIPRT\\0000_0", {3, 5, 7, 11, 13, 17, 19, 23}},
+                    {"Initiator2", 1, "ROOT\\ISCSIPRT\\0001_0", {2, 4, 6, 8, 10, 12, 14, 16}}};
+    for (const auto &e : expected) {
+        auto r = RecordOf<ISCSI_INITIATOR_RECORD>(STORAGE_ROW_ISCSI_INITIATOR, e.value);
+        EXPECT_EQ(1u, r.Constant1) << e.value;
+        EXPECT_EQ(e.index, r.InstanceIndex) << e.value;
+        EXPECT_STREQ(e.name, r.InstanceName) << e.value;
+        const std::array<uint32_t, 8> counts = {r.LoginFailures,        r.OtherFailureResponses,  r.RedirectResponses,
+                                                r.AuthFailureResponses, r.AuthenticationFailures, r.NegotiationFailures,
+                                                r.NormalLogouts,        r.OtherLogoutCodes};
+        EXPECT_EQ(e.counts, counts) << e.value;
+        EXPECT_EQ(2, r.Constant2) << e.value;
+        EXPECT_EQ(0u, r.NodeIndex) << e.value;
+        EXPECT_EQ(0u, r.LastFailureTime) << e.value;
+        EXPECT_STREQ("", r.FailureName) << e.value;
+    }
+}
+
+TEST_F(IscsiFixture, InstanceStatisticsFillTheInstanceRecord)
+{
+    const wchar_t *a = L"ROOT\\ISCSIPRT\\0000_0";
+    const wchar_t *b = L"ROOT\\ISCSIPRT\\0001_0";
+    services->SetClass(L"MSiSCSI_HBAInformation", {Hba(a, L"A"), Hba(b, L"B")});
+    services->SetClass(L"MSiSCSI_PortalInfoClass", {});
+    services->SetClass(L"MSiSCSI_InitiatorInstanceStatistics",
+                       {InstanceStatistics(L"ROOT\\OTHER\\0000_0", 9, 9, 9, 9), InstanceStatistics(a, 4, 3, 2, 1),
+                        // The first object of the instance is its statistics.
+                        InstanceStatistics(a, 40, 30, 20, 10)});
+
+    Pass();
+
+    auto counts = [](const ISCSI_INSTANCE_RECORD &r) {
+        return std::array<uint32_t, 4>{r.SessionFailureCount, r.SessionDigestErrorCount,
+                                       r.SessionConnectionTimeoutErrorCount, r.SessionFormatErrorCount};
+    };
+    auto first = RecordOf<ISCSI_INSTANCE_RECORD>(STORAGE_ROW_ISCSI_INSTANCE, "Instance1");
+    EXPECT_EQ((std::array<uint32_t, 4>{4, 3, 2, 1}), counts(first));
+    // No statistics of its own: zero.
+    auto second = RecordOf<ISCSI_INSTANCE_RECORD>(STORAGE_ROW_ISCSI_INSTANCE, "Instance2");
+    EXPECT_STREQ("B", second.Description);
+    EXPECT_EQ((std::array<uint32_t, 4>{}), counts(second));
+}
+
+TEST_F(IscsiFixture, BootConfigurationGivesThePortalsDigests)
+{
+    const wchar_t *name = L"ROOT\\ISCSIPRT\\0000_0";
+    ComPtr<IWbemClassObject> noOptions = Object();
+    Fake(noOptions)->SetString(L"InstanceName", name);
+    const struct {
+        const char *case_;
+        std::vector<ComPtr<IWbemClassObject>> boot;
+        uint32_t header, data;
+    } cases[] = {
+        {"no boot configuration", {}, 4, 4},
+        {"header digest", {BootConfiguration(name, 1, 0)}, 1, 4},
+        {"data digest", {BootConfiguration(name, 0, 1)}, 4, 1},
+        {"both", {BootConfiguration(name, 1, 1)}, 1, 1},
+        {"another instance's", {BootConfiguration(L"ROOT\\OTHER\\0000_0", 1, 1)}, 4, 4},
+        {"the first of the instance", {BootConfiguration(name, 1, 0), BootConfiguration(name, 0, 1)}, 1, 4},
+        {"no login options", {noOptions, BootConfiguration(name, 1, 1)}, 4, 4},
+    };
+    for (const auto &c : cases) {
+        services->SetClass(L"MSiSCSI_HBAInformation", {Hba(name, L"A")});
+        services->SetClass(L"MSiSCSI_PortalInfoClass",
+                           {Holder(name, L"PortalInfoCount", L"PortalInformation", {Portal(0, 0, Ipv4Address(1))})});
+        services->SetClass(L"MSiSCSI_BootConfiguration", c.boot);
+        Pass();
+        auto portal = RecordOf<ISCSI_PORTAL_RECORD>(STORAGE_ROW_ISCSI_PORTAL, "Portal1");
+        EXPECT_EQ(c.header, portal.HeaderDigest) << c.case_;
+        EXPECT_EQ(c.data, portal.DataDigest) << c.case_;
+    }
+}
+
+TEST_F(IscsiFixture, SessionStatisticsFillAllSixCounters)
+{
+    OneInstance(
+        {Session(L"iqn.target-a", {1, 2, 3, 4, 5, 6}, 1, {}), Session(L"iqn.target-b", {1, 2, 3, 4, 5, 7}, 2, {})});
+    ComPtr<IWbemClassObject> nameless = Object();
+    Fake(nameless)->SetString(L"PDUCommandsSent", L"99");
+    services->SetClass(
+        L"MSiSCSI_SessionStatistics",
+        {nameless,
+         SessionStatistics(L"iqn.target-a", {L"12", L"34", L"4294967303", L"98765432101", L"4294967301", L"7"}),
+         // The first object of the session's target is its statistics.
+         SessionStatistics(L"iqn.target-a", {L"1", L"1", L"1", L"1", L"1", L"1"})});
+
+    Pass();
+
+    auto counters = [](const ISCSI_SESSION_RECORD &r) {
+        return std::array<uint32_t, 8>{r.PduCommandsSent, r.PduResponsesReceived,   r.BytesSentHigh,
+                                       r.BytesSentLow,    r.BytesReceivedHigh,      r.BytesReceivedLow,
+                                       r.DigestErrors,    r.ConnectionTimeoutErrors};
+    };
+    auto a = RecordOf<ISCSI_SESSION_RECORD>(STORAGE_ROW_ISCSI_SESSION, "Session1");
+    // Bytes in upper and lower halves; of the digest errors, 2^32 + 5, the lower half.
+    EXPECT_EQ((std::array<uint32_t, 8>{12, 34, 1, 7, uint32_t(98765432101ull >> 32), uint32_t(98765432101ull), 5, 7}),
+              counters(a));
+    auto b = RecordOf<ISCSI_SESSION_RECORD>(STORAGE_ROW_ISCSI_SESSION, "Session2");
+    EXPECT_STREQ("iqn.target-b", b.TargetName);
+    EXPECT_EQ((std::array<uint32_t, 8>{}), counters(b));
+}
+
 TEST_F(IscsiFixture, PortalKeyShrinksAndGrowsWithTheList)
 {
     const wchar_t *name = L"ROOT\\ISCSIPRT\\0000_0";
