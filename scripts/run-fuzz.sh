@@ -10,7 +10,7 @@ fuzzer=$1 seeds=$2 work=$3 runs=$4
 mkdir -p "$work"
 log="$work/last-run.log"
 status=0
-"$fuzzer" -runs="$runs" -max_total_time=120 -timeout=10 -rss_limit_mb=2048 \
+"$fuzzer" -runs="$runs" -max_total_time=300 -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix="$work/" "$work" "$seeds" >"$log" 2>&1 || status=$?
 cat "$log"
 if [ "$status" -ne 0 ]; then
