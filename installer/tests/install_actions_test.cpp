@@ -358,7 +358,9 @@ TEST_F(InstallActionsTest, MissingLibraryIsReportedAndMissingManifestBecomesEmpt
     EXPECT_EQ(L"Re-write manifest file.", messages[1]);
 }
 
-TEST_F(InstallActionsTest, LockedManifestIsLeftWhole)
+// Departs from rewriting whatever could be read: a manifest that is there but cannot be read is
+// not emptied.
+TEST_F(InstallActionsTest, DepartureUnreadableManifestIsLeftWholeNotEmptied)
 {
     MakeServiceFolder();
     const std::wstring manifest = ServiceFolder() + L"qzrtlmevents.man";

@@ -26,7 +26,7 @@ TEST(ManifestRewrite, CasesAsATable)
     };
     const std::string exe = kExe;
     const Case cases[] = {
-        {"one-line provider keeps guid, symbol and closing",
+        {"departure: one-line provider keeps guid, symbol and closing, which the whole-line form loses",
          "    <provider name=\"Old\" guid=\"{1}\" symbol=\"S\" resourceFileName=\"D:\\x\\qzrtlmevents.man\" "
          "messageFileName=\"D:\\y.exe\">\n",
          "    <provider name=\"NDX Velmarine Management Service\" guid=\"{1}\" symbol=\"S\" resourceFileName=\"" +
