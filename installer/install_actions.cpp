@@ -246,15 +246,15 @@ int InstallService(const wchar_t *serviceName, const wchar_t *relativeExecutable
 
 void RewriteManifestFile(const std::wstring &manifestPath)
 {
-    // Only a manifest read whole is rewritten: a missing or unreadable one stays as it is.
-    const std::optional<std::string> manifest = ReadWholeFile(manifestPath);
+    // A missing manifest has no lines, and is written as an empty file. One that is there but
+    // cannot be read whole stays as it is: writing what was read would cut it.
+    const std::optional<std::string> manifest =
+        FileExists(manifestPath) ? ReadWholeFile(manifestPath) : std::optional<std::string>(std::string());
     LogStep(L"PostInstall", L"Re-write manifest file.");
     if (!manifest)
         return;
-    const std::string rewritten = RewriteManifest(*manifest, ToUtf8(manifestPath), ToUtf8(kEventSourceName),
-                                                  "qzrtlm.exe");
-    if (rewritten != *manifest)
-        ReplaceFileContents(manifestPath, rewritten);
+    ReplaceFileContents(manifestPath, RewriteManifest(*manifest, ToUtf8(manifestPath), ToUtf8(kEventSourceName),
+                                                      "qzrtlm.exe"));
 }
 
 void InstallMessageDllIfNeeded(const wchar_t *libraryName)

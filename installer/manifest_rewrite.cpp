@@ -66,6 +66,23 @@ std::string RewriteLine(std::string_view line, const Replacement *replacements, 
     return out;
 }
 
+// The value of the line's attribute when the line holds that attribute alone: blanks, the marker
+// with what stands before it on the line (prefix), one quoted value, blanks.
+bool HoldsAttributeAlone(std::string_view line, std::string_view prefix, std::string_view marker)
+{
+    const size_t first = line.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return false;
+    line.remove_prefix(first);
+    if (line.substr(0, prefix.size()) != prefix || line.substr(prefix.size(), marker.size()) != marker)
+        return false;
+    const size_t open = prefix.size() + marker.size();
+    if (open >= line.size() || (line[open] != '"' && line[open] != '\''))
+        return false;
+    const size_t close = line.find(line[open], open + 1);
+    return close != std::string_view::npos && line.find_first_not_of(" \t", close + 1) == std::string_view::npos;
+}
+
 }  // namespace
 
 std::string RewriteManifest(std::string_view manifest, std::string_view manifestPath,
@@ -82,10 +99,24 @@ std::string RewriteManifest(std::string_view manifest, std::string_view manifest
         {kResourceMarker, serviceFile},
         {kMessageMarker, serviceFile},
     };
+    // A line that holds one of the attributes alone becomes that attribute's line, indented as
+    // the product's manifest is; any other line with a marker keeps everything but the values.
+    const std::string providerLine = std::string(13, ' ') + "<" + std::string(kProviderMarker) + "\"" +
+                                     std::string(providerName) + "\"";
+    const std::string resourceLine = std::string(16, ' ') + std::string(kResourceMarker) + "\"" + serviceFile + "\"";
+    const std::string messageLine = std::string(16, ' ') + std::string(kMessageMarker) + "\"" + serviceFile + "\"";
     std::string out;
     out.reserve(manifest.size() + 256);
     for (const std::string &line : SplitLines(manifest)) {
-        out += RewriteLine(line, replacements, std::size(replacements));
+        if (HoldsAttributeAlone(line, "<", kProviderMarker))
+            out += providerLine;
+        else if (line.find(kProviderMarker) == std::string::npos && HoldsAttributeAlone(line, "", kResourceMarker))
+            out += resourceLine;
+        else if (line.find(kProviderMarker) == std::string::npos && line.find(kResourceMarker) == std::string::npos &&
+                 HoldsAttributeAlone(line, "", kMessageMarker))
+            out += messageLine;
+        else
+            out += RewriteLine(line, replacements, std::size(replacements));
         out += "\r\n";
     }
     return out;

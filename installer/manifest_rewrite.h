@@ -3,9 +3,13 @@
 // is renamed to the service's event source, and the files that carry the resources and messages
 // become the service executable in the manifest's own folder.
 //
-// Only attribute values change, in place: everything else on a line (a guid, a symbol, the
-// closing ">") and every other line stay as they were, so running the rewrite twice gives what
-// running it once gave. Lines end with CR LF afterwards.
+// The rewrite goes line by line. A line that holds the provider's name, the resource file or the
+// message file alone (as the product's manifest has them, one attribute to a line) is replaced by
+// that attribute's line: 13 blanks and "<provider name=" with the event source, or 16 blanks and
+// the file attribute naming the service executable. On a line that holds more (a guid, a symbol,
+// the closing ">"), only the attribute values change, in place, so that nothing else on it is
+// lost. Every other line stays as it was; running the rewrite twice gives what running it once
+// gave. Lines end with CR LF afterwards.
 
 #include <string>
 #include <string_view>

@@ -177,12 +177,10 @@ void ZDTSTDEQDataCollector::Collect_zdtSeUSBPort(int firstRun, DATASTORE *stagin
     if (firstRun == 0)
         Sleep(1);
     LOG_VERBOSE(L"ZDTSTDEQDataCollector::Collect_zdtSeUSBPort", L"ZDTSTDEQDataCollector::Collect_zdtSeUSBPort ENTRY\n");
-    // The row is replaced at every step past the version check, so a kit that is gone is no
-    // longer served.
-    DATASTORE_TABLE table(staging);
-    table.BeginTable(KitEntry(), 1, true);
     if (!ForEachDiskWithModel("log file lun", [](IWbemClassObject *) {}))
         return;
+    // The row is written without clearing: once the kit is gone its last row stays served.
+    DATASTORE_TABLE table(staging);
     CollectUsbKitData();
     WriteKitRow(table, s_UsbKitState);
 }

@@ -36,11 +36,12 @@ void ZDTSTDEQDataCollector::Collect_zdtSePcieDisk(int firstRun, DATASTORE *stagi
     LOG_VERBOSE(L"ZDTSTDEQDataCollector::Collect_zdtSePcieDisk",
                 L"ZDTSTDEQDataCollector::Collect_zdtSePcieDisk ENTRY\n");
     DATASTORE_TABLE table(staging);
-    // The subtree is replaced at every step, so a disk that has gone is no longer served.
-    DATASTORE_CURSOR cursor(staging);
-    cursor.Open(PcieDiskGroup(), true);
     std::vector<PCIE_DISK_INFO> disks;
     EnumeratePcieDisks(&disks);
+    // A discovery that finds nothing writes nothing: the rows, the condition and the registry
+    // value of the last discovery that found disks stay as they are. Rows are written without
+    // clearing, so the row of a disk that has gone stays served with its last values; a failed
+    // query of one disk cannot be told from a disk that was removed.
     if (disks.empty())
         return;
     int32_t overall = 1;
@@ -68,6 +69,7 @@ void ZDTSTDEQDataCollector::Collect_zdtSePcieDisk(int firstRun, DATASTORE *stagi
             overall = condition;
     }
     WritePcieDiskStatus(overall);
+    DATASTORE_CURSOR cursor(staging);
     if (cursor.Open(PcieDiskGroup(), false))
         cursor.SetInteger(2, overall);
 }

@@ -9,6 +9,10 @@
 #include "installer_test_support.h"
 #include "registry.h"
 
+#include <map>
+#include <ostream>
+#include <vector>
+
 using namespace catest;
 
 namespace {
@@ -32,6 +36,64 @@ void DeleteServiceIfPresent(const wchar_t *name)
 std::wstring SystemMessageLibrary()
 {
     return tlmca::SystemRootPath().value() + L"\\System32\\EventLogMessages.dll";
+}
+
+// One registry value as stored: its type and its bytes.
+struct StoredValue {
+    DWORD type;
+    std::vector<BYTE> data;
+    bool operator==(const StoredValue &) const = default;
+};
+using StoredValues = std::map<std::wstring, StoredValue>;
+
+void PrintTo(const StoredValue &value, std::ostream *out)
+{
+    *out << "type " << value.type << ", " << value.data.size() << " bytes";
+}
+
+StoredValue Text(DWORD type, const std::wstring &text)
+{
+    const BYTE *bytes = reinterpret_cast<const BYTE *>(text.c_str());
+    return {type, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
+}
+StoredValue Dword(DWORD value)
+{
+    const BYTE *bytes = reinterpret_cast<const BYTE *>(&value);
+    return {REG_DWORD, std::vector<BYTE>(bytes, bytes + sizeof value)};
+}
+
+// Every value of the event source's key, by name.
+StoredValues SourceValues()
+{
+    StoredValues values;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return values;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD nameChars = 256, type = 0, size = 0;
+        if (RegEnumValueW(key, index, name, &nameChars, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+            break;
+        std::vector<BYTE> data(size);
+        nameChars = 256;
+        RegEnumValueW(key, index, name, &nameChars, nullptr, &type, data.data(), &size);
+        data.resize(size);
+        values[name] = {type, data};
+    }
+    RegCloseKey(key);
+    return values;
+}
+
+// The source as the installer defines it: the message library in the product's eventmsg folder,
+// unexpanded, as an expandable string for both files; 16 categories; error, warning and
+// information events.
+StoredValues ExpectedSourceValues()
+{
+    const std::wstring file = L"%ProgramFiles%\\Vostrel-Quinbar\\TLM\\eventmsg\\EventLogMessages.dll";
+    return {{L"EventMessageFile", Text(REG_EXPAND_SZ, file)},
+            {L"CategoryMessageFile", Text(REG_EXPAND_SZ, file)},
+            {L"CategoryCount", Dword(16)},
+            {L"TypesSupported", Dword(7)}};
 }
 
 class InstallActionsTest : public ::testing::Test {
@@ -164,15 +226,7 @@ TEST_F(InstallActionsTest, PostInstallLeavesServiceConfigurationManifestAndSourc
               ReadFileBytes(manifest));
 
     EXPECT_EQ("MZ", ReadFileBytes(SystemMessageLibrary()));
-    CRegistry source(HKEY_LOCAL_MACHINE, kSourceKey);
-    std::wstring messageFile;
-    DWORD categories = 0, types = 0;
-    EXPECT_TRUE(source.GetString(L"EventMessageFile", &messageFile));
-    EXPECT_EQ(L"%ProgramFiles%\\Vostrel-Quinbar\\TLM\\eventmsg\\EventLogMessages.dll", messageFile);
-    EXPECT_TRUE(source.GetDword(L"CategoryCount", &categories));
-    EXPECT_EQ(16u, categories);
-    EXPECT_TRUE(source.GetDword(L"TypesSupported", &types));
-    EXPECT_EQ(7u, types);
+    EXPECT_EQ(ExpectedSourceValues(), SourceValues());
 
     const std::vector<std::wstring> messages = LogMessages();
     // The program is not really there: the start fails, and says so with its code.
@@ -181,6 +235,70 @@ TEST_F(InstallActionsTest, PostInstallLeavesServiceConfigurationManifestAndSourc
         startFailureLogged |= message.find(L"did not start. Error code:") != std::wstring::npos;
     EXPECT_TRUE(startFailureLogged);
     EXPECT_EQ(L"Completed.", messages.back());
+}
+
+// InstallService's failures: each is logged with its own line, ends the step with 0 and leaves no
+// service and no configuration behind.
+TEST_F(InstallActionsTest, InstallServiceFailures)
+{
+    MakeServiceFolder();
+    const std::wstring executable = ServiceFolder() + L"qzrtlm.exe";
+    struct Case {
+        const char *name;
+        const wchar_t *serviceName;
+        bool withoutProgramFiles;
+        const wchar_t *takenDisplayName;  // another service already shows the display name
+        std::vector<std::wstring> messages;
+    };
+    const Case cases[] = {
+        {"no %ProgramFiles%", tlmca::kServiceName, true, nullptr,
+         {L"ServiceName: qzrtlm", L"Can't determine install location. Stopping service installation!"}},
+        {"display name taken", tlmca::kServiceName, false, tlmca::kServiceDisplayName,
+         {L"ServiceName: qzrtlm", L"Service file location: " + executable,
+          L"Installation Failed! Can't create the service object."}},
+        {"invalid service name", L"qzrtlm\\bad", false, nullptr,
+         {L"ServiceName: qzrtlm\\bad", L"Service file location: " + executable,
+          L"Installation Failed! Can't create the service object."}},
+    };
+    constexpr wchar_t kOther[] = L"qzrtlm-other";
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        DeleteFileW((InstallerLogFolder() + L"installer.log").c_str());
+        g_InstallerLog.Open(L"installer", L"tlmca");
+        Recorder().configLevels.clear();
+        if (c.takenDisplayName != nullptr) {
+            SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+            SC_HANDLE other = CreateServiceW(manager, kOther, c.takenDisplayName, SERVICE_ALL_ACCESS,
+                                             SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                             L"C:\\elsewhere.exe", nullptr, nullptr, nullptr, nullptr, nullptr);
+            ASSERT_NE(nullptr, other);
+            CloseServiceHandle(other);
+            CloseServiceHandle(manager);
+        }
+        if (c.withoutProgramFiles)
+            SetEnvironmentVariableW(L"ProgramFiles", nullptr);
+        const int result = tlmca::InstallService(c.serviceName, tlmca::kServiceExecutable,
+                                                 tlmca::kServiceDisplayName, tlmca::kServiceDescription);
+        SetEnvironmentVariableW(L"ProgramFiles", m_ProgramFiles.Path().c_str());
+        DeleteServiceIfPresent(kOther);
+
+        EXPECT_EQ(0, result);
+        EXPECT_EQ(c.messages, LogMessages());
+        EXPECT_EQ(0, tlmca::IsServiceInstalled(c.serviceName));
+        EXPECT_TRUE(Recorder().configLevels.empty()) << "no description or failure actions set";
+    }
+}
+
+// The event source's key holds exactly the four values, each with its type and data.
+TEST_F(InstallActionsTest, EventSourceValuesNamesTypesAndData)
+{
+    tlmca::DefineEventSourceIfNeeded(tlmca::kEventSourceName, tlmca::kMessageLibrary);
+    const StoredValues values = SourceValues();
+    EXPECT_EQ(ExpectedSourceValues(), values);
+    for (const wchar_t *file : {L"EventMessageFile", L"CategoryMessageFile"}) {
+        ASSERT_EQ(1u, values.count(file));
+        EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), values.at(file).type) << Narrow(file);
+    }
 }
 
 TEST_F(InstallActionsTest, ExistingServiceSourceAndLibraryAreLeftAlone)
@@ -225,20 +343,24 @@ TEST_F(InstallActionsTest, ExistingServiceSourceAndLibraryAreLeftAlone)
     EXPECT_EQ(expected, messages);
 }
 
-TEST_F(InstallActionsTest, MissingLibraryAndManifestAreReportedNotMade)
+TEST_F(InstallActionsTest, MissingLibraryIsReportedAndMissingManifestBecomesEmpty)
 {
     MakeServiceFolder();
     tlmca::InstallMessageDllIfNeeded(tlmca::kMessageLibrary);
     tlmca::RewriteManifestFile(ServiceFolder() + L"qzrtlmevents.man");
     EXPECT_FALSE(FileExists(SystemMessageLibrary()));
-    EXPECT_FALSE(FileExists(ServiceFolder() + L"qzrtlmevents.man")) << "a missing manifest is not created empty";
+    ASSERT_TRUE(FileExists(ServiceFolder() + L"qzrtlmevents.man"));
+    EXPECT_EQ("", ReadFileBytes(ServiceFolder() + L"qzrtlmevents.man"));
     const std::vector<std::wstring> messages = LogMessages();
     ASSERT_EQ(2u, messages.size());
     EXPECT_EQ(L"Can't find \"" + m_ProgramFiles.Path() + L"\\Vostrel-Quinbar\\TLM\\eventmsg\\EventLogMessages.dll\"",
               messages[0]);
+    EXPECT_EQ(L"Re-write manifest file.", messages[1]);
 }
 
-TEST_F(InstallActionsTest, LockedManifestIsLeftWhole)
+// Departs from rewriting whatever could be read: a manifest that is there but cannot be read is
+// not emptied.
+TEST_F(InstallActionsTest, DepartureUnreadableManifestIsLeftWholeNotEmptied)
 {
     MakeServiceFolder();
     const std::wstring manifest = ServiceFolder() + L"qzrtlmevents.man";

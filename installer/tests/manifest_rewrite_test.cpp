@@ -1,4 +1,5 @@
-// The manifest rewrite: attribute values change in place, nothing else on a line is lost.
+// The manifest rewrite: a line holding one attribute alone becomes that attribute's line; on a
+// line that holds more, the values change in place and nothing else on it is lost.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -25,15 +26,22 @@ TEST(ManifestRewrite, CasesAsATable)
     };
     const std::string exe = kExe;
     const Case cases[] = {
-        {"one-line provider keeps guid, symbol and closing",
+        {"departure: one-line provider keeps guid, symbol and closing, which the whole-line form loses",
          "    <provider name=\"Old\" guid=\"{1}\" symbol=\"S\" resourceFileName=\"D:\\x\\qzrtlmevents.man\" "
          "messageFileName=\"D:\\y.exe\">\n",
          "    <provider name=\"NDX Velmarine Management Service\" guid=\"{1}\" symbol=\"S\" resourceFileName=\"" +
              exe + "\" messageFileName=\"" + exe + "\">\r\n"},
-        {"multi-line provider, single quotes kept",
+        {"one attribute to a line: the attribute's own line",
+         "  <provider name='Old'\n  guid='{2}'\n\tresourceFileName='a'  \n messageFileName=\"b\"\n>\n",
+         "             <provider name=\"NDX Velmarine Management Service\"\r\n  guid='{2}'\r\n"
+         "                resourceFileName=\"" + exe + "\"\r\n                messageFileName=\"" + exe +
+             "\"\r\n>\r\n"},
+        {"closing on the attribute's line: value in place",
          "<provider name='Old'\n  guid='{2}'\n  resourceFileName='a'\n  messageFileName='b'>\n",
-         "<provider name='NDX Velmarine Management Service'\r\n  guid='{2}'\r\n  resourceFileName='" + exe +
-             "'\r\n  messageFileName='" + exe + "'>\r\n"},
+         "             <provider name=\"NDX Velmarine Management Service\"\r\n  guid='{2}'\r\n"
+         "                resourceFileName=\"" + exe + "\"\r\n  messageFileName='" + exe + "'>\r\n"},
+        {"text before the marker: value in place", "<x/> resourceFileName=\"a\"\n",
+         "<x/> resourceFileName=\"" + exe + "\"\r\n"},
         {"other lines unchanged, CRLF kept", "<a>\r\n<b/>\r\n", "<a>\r\n<b/>\r\n"},
         {"last line without a line end gets one", "<a>", "<a>\r\n"},
         {"unquoted value left alone", "<provider name=Old>\n", "<provider name=Old>\r\n"},
@@ -52,7 +60,7 @@ TEST(ManifestRewrite, CasesAsATable)
 
 TEST(ManifestRewrite, PathWithoutFolderNamesTheServiceAlone)
 {
-    EXPECT_EQ("messageFileName=\"qzrtlm.exe\"\r\n",
+    EXPECT_EQ("                messageFileName=\"qzrtlm.exe\"\r\n",
               tlmca::RewriteManifest("messageFileName=\"x\"\n", "qzrtlmevents.man", kSource, "qzrtlm.exe"));
 }
 

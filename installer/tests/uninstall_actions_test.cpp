@@ -10,6 +10,8 @@
 #include "installer_test_support.h"
 #include "registry.h"
 
+#include <atomic>
+
 using namespace catest;
 
 namespace {
@@ -43,9 +45,9 @@ protected:
         tlmca::InstallerTimeouts::StopPollMs = 100;
         tlmca::InstallerTimeouts::TreePauseMs = 10;
     }
-    void TearDown() override
+    // A probe that never stops was started by this test: end it by its id.
+    void EndStartedProbes()
     {
-        // A probe that never stops was started by this test: end it by its id.
         for (DWORD pid : m_Started) {
             if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
                 TerminateProcess(process, 1);
@@ -53,14 +55,21 @@ protected:
                 CloseHandle(process);
             }
         }
+        m_Started.clear();
+    }
+    void TearDown() override
+    {
+        EndStartedProbes();
         tlmca::InstallerTimeouts::StopPollMs = 1000;
         tlmca::InstallerTimeouts::TreePauseMs = 1000;
+        tlmca::InstallerTimeouts::TreeAttempts = 120;
         tlmca::InstallerTimeouts::StopLimitMs = 30000;
         tlmca::InstallerTimeouts::StopHintCapMs = 120000;
     }
 
-    // Installs the probe as the product's service with the given behaviour and starts it.
-    void StartProbe(const std::wstring &arguments)
+    // Installs the probe as the product's service with the given behaviour and starts it, unless
+    // start is false.
+    void StartProbe(const std::wstring &arguments, bool start = true)
     {
         SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         const std::wstring image = L"\"" + ProbePath() + L"\" " + arguments;
@@ -68,6 +77,11 @@ protected:
                                            SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                            image.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(nullptr, service);
+        if (!start) {
+            CloseServiceHandle(service);
+            CloseServiceHandle(manager);
+            return;
+        }
         ASSERT_TRUE(StartServiceW(service, 0, nullptr));
         SERVICE_STATUS_PROCESS status{};
         DWORD needed = 0;
@@ -154,13 +168,112 @@ TEST_F(UninstallActionsTest, WaitHintRaisesTheStopLimitUpToTheCap)
     }
 }
 
+// The branches of a removal that does not go the usual way: each leaves the service deleted or
+// reports why not, and none waits for a stop that was never under way.
+TEST_F(UninstallActionsTest, StopAndDeleteErrorBranches)
+{
+    tlmca::InstallerTimeouts::StopLimitMs = 20000;
+    struct Case {
+        const char *name;
+        const wchar_t *probe;  // the probe's arguments
+        bool start;
+        bool markedForDeletion;  // deleted by someone else first, still running
+        int result;
+        std::vector<std::wstring> messages;  // "CurrentState: *" stands for any such line
+    };
+    const Case cases[] = {
+        {"not running: deleted without a stop control", L"stops 0", false, false, 1,
+         {L"qzrtlm is deleted.", L"Uninstall completed."}},
+        {"stop refused: deleted without waiting", L"refuses 0", true, false, 1,
+         {L"CurrentState: *", L"qzrtlm is deleted.", L"Uninstall completed."}},
+        {"delete refused: reported with its error", L"refuses 0", true, true, 0,
+         {L"CurrentState: *", L"qzrtlm uninstall failed with error 1072!"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        StartProbe(c.probe, c.start);
+        if (c.markedForDeletion) {
+            SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+            SC_HANDLE service = OpenServiceW(manager, tlmca::kServiceName, DELETE);
+            ASSERT_NE(nullptr, service);
+            ASSERT_TRUE(DeleteService(service));
+            CloseServiceHandle(service);
+            CloseServiceHandle(manager);
+        }
+        g_InstallerLog.Open(L"installer", L"tlmca");
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_EQ(c.result, tlmca::StopAndDeleteService(tlmca::kServiceName));
+        EXPECT_LT(GetTickCount64() - start, 10000u) << "no wait for a stop";
+        std::vector<std::wstring> messages = LogMessages();
+        for (std::wstring &message : messages)
+            if (message.rfind(L"CurrentState: ", 0) == 0)
+                message = L"CurrentState: *";
+        EXPECT_EQ(c.messages, messages);
+
+        // A probe left running ends here; the service goes with it.
+        EndStartedProbes();
+        for (int i = 0; i < 100 && ServiceExists(); ++i)
+            Sleep(50);
+        ASSERT_FALSE(ServiceExists());
+        DeleteFileW((InstallerLogFolder() + L"installer.log").c_str());
+    }
+}
+
+// A tree that will not go is tried the set number of times, a pause after each, and then given
+// up; the action goes on. Here the tree comes back after every deletion: a thread of the test
+// makes it again as soon as it is gone (Wine's registry keeps no security that could refuse the
+// deletion), and counts how often it had to.
+TEST_F(UninstallActionsTest, TreeThatWillNotGoIsGivenUpAfterTheAttempts)
+{
+    static constexpr wchar_t kStuck[] = L"SYSTEM\\QZTLMStuckTest";
+    constexpr DWORD kAttempts = 3, kPauseMs = 500;
+    tlmca::InstallerTimeouts::TreeAttempts = kAttempts;
+    tlmca::InstallerTimeouts::TreePauseMs = kPauseMs;
+    ASSERT_TRUE(CRegistry(HKEY_LOCAL_MACHINE, kStuck).SetDword(L"v", 1));
+
+    struct Revive {
+        std::atomic<bool> stop{false};
+        std::atomic<DWORD> revived{0};
+    } revive;
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void *parameter) -> DWORD {
+            auto *r = static_cast<Revive *>(parameter);
+            // A few more than the attempts: a loop without its limit ends too, and the count shows it.
+            while (!r->stop && r->revived < kAttempts + 3) {
+                if (!KeyExists(kStuck)) {
+                    CRegistry(HKEY_LOCAL_MACHINE, kStuck).SetDword(L"v", 1);
+                    ++r->revived;
+                }
+                Sleep(2);
+            }
+            return 0;
+        },
+        &revive, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(1, tlmca::DeleteKeyTreeWithRetry(HKEY_LOCAL_MACHINE, kStuck));
+    const ULONGLONG took = GetTickCount64() - start;
+    // The last deletion may still be revived: wait for it before counting.
+    for (int i = 0; i < 200 && revive.revived < kAttempts; ++i)
+        Sleep(10);
+    revive.stop = true;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+
+    EXPECT_EQ(kAttempts, revive.revived.load()) << "each attempt deleted the tree once, and no more were made";
+    EXPECT_GE(took, kAttempts * kPauseMs) << "a pause after each attempt";
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStuck);
+}
+
 TEST_F(UninstallActionsTest, PreUninstallUnregistersTheManifestByAbsolutePath)
 {
     EXPECT_EQ(0u, tlmca::PreUninstall(0));
     ASSERT_EQ(1u, Recorder().commands.size());
     const std::wstring tool = tlmca::SystemRootPath().value() + L"\\System32\\wevtutil.exe";
     const std::wstring command =
-        L"\"" + tool + L"\" um \"" + m_ProgramFiles.Path() + L"\\Vostrel-Quinbar\\TLM\\Service\\qzrtlmevents.man\"";
+        L"wevtutil um \"" + m_ProgramFiles.Path() + L"\\Vostrel-Quinbar\\TLM\\Service\\qzrtlmevents.man\"";
     EXPECT_EQ(tool + L" | " + command, Recorder().commands[0]);
     const std::vector<std::wstring> messages = LogMessages();
     ASSERT_EQ(3u, messages.size());

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# The product's package through Wine's msiexec in a fresh prefix: install, repair, remove.
+# The product's package through Wine's msiexec in a fresh prefix: an installation refused for want
+# of the management processor's channel device, then install (with QOLBDRIVER=YES standing for the
+# device), repair, remove.
 # After the removal only what the product deliberately leaves stays: the service's own
 # configuration key (Services\ndxtlm), System\TLMLOGCFG, the message library copied into
 # System32 and the Logs folder with the installer's log and the service's own text log.
@@ -36,15 +38,35 @@ source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\System\NDX Velmarine
 # A value of the SNMP agent's own key, which the removal must leave alone.
 wine reg add 'HKLM\SYSTEM\CurrentControlSet\Services\juv' /v ImagePath /t REG_SZ /d agent.exe /f >/dev/null
 
+step "install without the channel device"
+status=0
+wine msiexec /i 'C:\qzrtlm.msi' /qn /l*v 'C:\refused.log' || status=$?
+[ "$status" -ne 0 ] || fail "msiexec /i succeeded without the channel device"
+reg_has 'HKLM\SYSTEM\CurrentControlSet\Services\qzrtlm' && fail "a service was installed without the device"
+[ -e "$product/Service" ] && fail "files were installed without the device"
+for line in '|DepCheck|, Checking dependencies..' '|DepCheck|, QOLB driver is absent. Skipping installation.'; do
+  installer_log | grep -qF "$line" || fail "installer.log lacks: $line"
+done
+installer_log | grep -qF '|PostInstall|' && fail "PostInstall ran although the installation was skipped"
+wine reg query 'HKLM\System\CurrentControlSet\Services\ndxtlm' /v InteractiveMode | grep -q 0x0 \
+  || fail "InteractiveMode is not 0 after DepCheck found no device"
+
 step "install"
-wine msiexec /i 'C:\qzrtlm.msi' /qn /l*v 'C:\install.log' || fail "msiexec /i returned $?"
+wine msiexec /i 'C:\qzrtlm.msi' QOLBDRIVER=YES /qn /l*v 'C:\install.log' || fail "msiexec /i returned $?"
 for _ in $(seq 1 40); do [ "$(service_state)" = RUNNING ] && break; sleep 0.5; done
 [ "$(service_state)" = RUNNING ] || fail "service not running after the install: $(service_state)"
 reg_has 'HKLM\SYSTEM\CurrentControlSet\Services\qzrtlm' || fail "no service key"
 reg_has "$source_key" || fail "no event source"
+# The source's values, each with its type and data, and no other.
+message_file='%ProgramFiles%\Vostrel-Quinbar\TLM\eventmsg\EventLogMessages.dll'
+source_values=$(wine reg query "$source_key" | tr -d '\r' | sed -n 's/^ \{4\}\([A-Za-z]*\) \{4\}\(REG_[A-Z_]*\) \{4\}\(.*\)$/\1 \2 \3/p' | sort)
+expected_values=$(printf '%s\n' "CategoryCount REG_DWORD 0x10" "CategoryMessageFile REG_EXPAND_SZ $message_file" \
+  "EventMessageFile REG_EXPAND_SZ $message_file" "TypesSupported REG_DWORD 0x7" | sort)
+[ "$source_values" = "$expected_values" ] || fail "event source values:
+$source_values
+expected:
+$expected_values"
 wine reg query 'HKLM\System\TLMLOGCFG' /v LogMaxSize | grep -q 0x4000000 || fail "TLMLOGCFG"
-wine reg query 'HKLM\System\CurrentControlSet\Services\ndxtlm' /v InteractiveMode | grep -q 0x0 \
-  || fail "InteractiveMode is not 0 (Wine has no management-processor driver)"
 image=$(wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\qzrtlm' /v ImagePath | tr -d '\r' | grep ImagePath)
 case "$image" in *'"C:\Program Files\Vostrel-Quinbar\TLM\Service\qzrtlm.exe"'*) ;; *) fail "ImagePath: $image";; esac
 manifest="$product/Service/qzrtlmevents.man"
@@ -62,7 +84,7 @@ exe='C:\Program Files\Vostrel-Quinbar\TLM\Service\qzrtlm.exe'
 [ "$provider" = "NDX Velmarine Management Service|$exe|$exe|guid" ] || fail "manifest provider: $provider"
 [ -f "$drive/windows/system32/EventLogMessages.dll" ] || fail "message library not in System32"
 [ -f "$product/Service/netvarix.dll" ] || fail "the NIC library is not beside the service"
-for line in '|DepCheck|, Checking dependencies..' '|PreInstall|, TLM installer version: ' \
+for line in '|PreInstall|, TLM installer version: ' \
             '|InstallService|, NDX Tessaron Velmarine Management Service is started!' '|PostInstall|, Completed.'; do
   installer_log | grep -qF "$line" || fail "installer.log lacks: $line"
 done
@@ -70,7 +92,7 @@ manifest_before=$(md5sum <"$manifest")
 
 step "repair"
 rm "$product/eventmsg/EventLogMessages.dll"
-wine msiexec /i 'C:\qzrtlm.msi' REINSTALL=ALL REINSTALLMODE=p /qn /l*v 'C:\repair.log' || fail "repair returned $?"
+wine msiexec /i 'C:\qzrtlm.msi' QOLBDRIVER=YES REINSTALL=ALL REINSTALLMODE=p /qn /l*v 'C:\repair.log' || fail "repair returned $?"
 [ -f "$product/eventmsg/EventLogMessages.dll" ] || fail "repair did not bring the library back"
 [ "$(service_state)" = RUNNING ] || fail "service not running after the repair"
 [ "$manifest_before" = "$(md5sum <"$manifest")" ] || fail "repair changed the manifest"

@@ -12,6 +12,7 @@
 #include "blackbox.h"
 #include "host_text.h"
 #include "registry.h"
+#include "scheduler.h"
 #include "store_writers.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +20,9 @@
 #include <psapi.h>
 
 #include <atomic>
+#include <algorithm>
 #include <map>
+#include <set>
 #include <stdexcept>
 
 using namespace hosttest;
@@ -72,6 +75,8 @@ std::string SystemFile(const char *relative)
     GetWindowsDirectoryA(root, MAX_PATH);
     return std::string(root) + "\\" + relative;
 }
+
+std::wstring Wide(const std::string &text) { return std::wstring(text.begin(), text.end()); }
 
 void WriteBytes(const std::string &path, const std::string &bytes)
 {
@@ -299,10 +304,25 @@ TEST_F(SoftwareTest, CatalogueFiltersAndDrivers)
     EXPECT_TRUE(Published().empty());
 }
 
-TEST_F(SoftwareTest, DumpOnce)
+// The one-shot dump: the service list, the catalogue in its three groups, the keywords; the
+// switch is reset, so the next collection writes none.
+TEST_F(SoftwareTest, DumpOnceWritesServicesCatalogueAndKeywords)
 {
-    std::vector<SW_VER_ENTRY> table = {Row(5, "notepad.exe", "%SystemRoot%\\system32\\notepad.exe"),
-                                       Row(0, nullptr, nullptr)};
+    LogCapture log;
+    ASSERT_TRUE(LogCapture::Verbose());
+    CRegistry osKey(HKEY_LOCAL_MACHINE, L"SYSTEM\\ZORUROvid");
+    DWORD previousOsType = 0;
+    const bool hadOsType = osKey.GetDword(L"HostOsType", &previousOsType);
+    osKey.SetDword(L"HostOsType", 26);  // the 2012 filter applies, the 2008 one does not
+    const char *notepad = "%SystemRoot%\\system32\\notepad.exe";
+    std::vector<SW_VER_ENTRY> table = {
+        Row(5, "notepad.exe", notepad),
+        Row(2, "mountmgr.sys", "%SystemRoot%\\system32\\drivers\\mountmgr.sys"),
+        Row(5, "missing.exe", "%SystemRoot%\\missing.exe"),
+        Row(5, "f2008.exe", notepad, 2008),
+        Row(2, "http.sys", "%SystemRoot%\\system32\\drivers\\http.sys"),
+        Row(0, nullptr, nullptr),
+    };
     g_SwVerTable = table.data();
     CRegistry parameters(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\services\\ndxtlm\\Parameters");
     ASSERT_TRUE(parameters.SetDword(L"EnableHoSwVerTableDumpOnce", 1));
@@ -310,6 +330,112 @@ TEST_F(SoftwareTest, DumpOnce)
     DWORD value = 1;
     EXPECT_TRUE(parameters.GetDword(L"EnableHoSwVerTableDumpOnce", &value));
     EXPECT_EQ(value, 0u);
+
+    const std::vector<std::wstring> messages = log.Messages(L"CollectSoftwareVersions");
+    const auto at = [&](const wchar_t *text) { return std::find(messages.begin(), messages.end(), text); };
+    const auto services = at(L"CollectSoftwareVersions: Dump current all service list");
+    const auto catalogue = at(L"CollectSoftwareVersions: Dump local DB (g_SwVerTable)");
+    ASSERT_NE(services, messages.end());
+    ASSERT_NE(catalogue, messages.end());
+    ASSERT_LT(services, catalogue);
+
+    // One line per service, numbered from 0, with its state word; the running mount manager is
+    // one of them, and its number is the one the catalogue line of its driver carries.
+    const std::wstring mountmgrPath = Wide(SystemFile("system32\\drivers\\mountmgr.sys"));
+    const std::set<std::wstring> stateWords = {L"Stopped", L"Start Pending", L"Stop Pending", L"Running",
+                                               L"Continue Pending", L"Pause Pending", L"Paused", L"Unknown"};
+    int mountmgr = -1;
+    int k = 0;
+    for (auto line = services + 1; line != catalogue; ++line, ++k) {
+        const std::wstring prefix = L"    Id: " + std::to_wstring(k) + L",\tName: ";
+        ASSERT_EQ(prefix, line->substr(0, prefix.size())) << NarrowFromWide(*line);
+        const size_t state = line->find(L",\tState: ");
+        const size_t display = line->find(L",\tDisplayName: ");
+        ASSERT_TRUE(state != std::wstring::npos && display != std::wstring::npos && state < display);
+        const std::wstring word = line->substr(state + 9, display - state - 9);
+        EXPECT_EQ(1u, stateWords.count(word)) << NarrowFromWide(word);
+        if (EqualsNoCase(line->substr(prefix.size(), state - prefix.size()), std::wstring(L"mountmgr")) &&
+            EqualsNoCase(line->substr(line->find(L",\tPath: ") + 8), mountmgrPath)) {
+            mountmgr = k;
+            EXPECT_EQ(L"Running", word);
+        }
+    }
+    ASSERT_GE(mountmgr, 0) << "the mount manager is not in the dumped service list";
+
+    const std::wstring windows = Wide(SystemFile(""));
+    const std::vector<std::wstring> expected = {
+        L"CollectSoftwareVersions: Dump local DB (g_SwVerTable)",
+        L"    Found and update to MIB later (Status = Loaded)",
+        L"        Id: N/A,\tName: notepad.exe,\tLocation: " + windows + L"system32\\notepad.exe",
+        L"        Id: " + std::to_wstring(mountmgr) + L",\tName: mountmgr.sys,\tLocation: " + windows +
+            L"system32\\drivers\\mountmgr.sys",
+        L"    Others (Status = Not Loaded)",
+        L"        Name: missing.exe,\tLocation: " + windows + L"missing.exe",
+        L"    Others (Status = Others)",
+        L"        Name: f2008.exe,\tLocation: ",
+        L"        Name: http.sys,\tLocation: ",
+        L"CollectSoftwareVersions: dump include keyword 'vostrel-quinbar','vostrel','ndx','velmarine' in all "
+        L"service list",
+    };
+    ASSERT_GE(static_cast<size_t>(messages.end() - catalogue), expected.size());
+    EXPECT_EQ(expected, std::vector<std::wstring>(catalogue, catalogue + expected.size()));
+
+    // The switch is off again: the next collection dumps nothing.
+    LogCapture next;
+    s_ZDTHOSTDataCollector.Collect_zdtHoSwVer(0, &staging);
+    for (const std::wstring &message : next.Messages(L"CollectSoftwareVersions"))
+        EXPECT_EQ(std::wstring::npos, message.find(L"Dump")) << NarrowFromWide(message);
+
+    if (hadOsType)
+        osKey.SetDword(L"HostOsType", previousOsType);
+    else
+        osKey.DeleteValue(L"HostOsType");
+}
+
+// Collect runs its steps in the order of the collector's contract, the two software groups only
+// when a software collection is due, and the memory group always, last.
+TEST_F(SoftwareTest, CollectStepsInOrderSoftwareOnlyWhenDue)
+{
+    LogCapture started;
+    ASSERT_TRUE(LogCapture::Verbose());
+    std::vector<SW_VER_ENTRY> table = {Row(5, "notepad.exe", "%SystemRoot%\\system32\\notepad.exe"),
+                                       Row(0, nullptr, nullptr)};
+    g_SwVerTable = table.data();
+    const std::wstring collect = L"ZDTHOSTDataCollector::Collect";
+    struct Case {
+        bool due;
+        std::vector<std::wstring> steps;
+    };
+    const Case cases[] = {
+        {true, {L"", L"_zdtHoInfo", L"_zdtHoUtil", L"_zdtHoFileSys", L"_zdtHoSwVer", L"_zdtHoSwRunning",
+                L"_zdtHoMemory"}},
+        {false, {L"", L"_zdtHoInfo", L"_zdtHoUtil", L"_zdtHoFileSys", L"_zdtHoMemory"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.due);
+        // The utilisation step writes its line only when a new posting of the usage is asked for.
+        CRegistry volatileData(kBlackBoxVolatileKey);
+        ASSERT_TRUE(volatileData.Create(REG_OPTION_VOLATILE));
+        ASSERT_TRUE(volatileData.SetDword(L"RelogBBForCpuUsage", 1));
+        ASSERT_TRUE(StampSoftwareCollection(!c.due));
+        ASSERT_EQ(c.due, IsSoftwareCollectionDue());
+        LogCapture log;
+        DATASTORE cycle(false);
+        s_ZDTHOSTDataCollector.Collect(1, &cycle);
+
+        std::vector<std::wstring> steps;
+        for (const LogCapture::LINE &line : log.Lines())
+            if (line.function.rfind(collect, 0) == 0) {
+                const std::wstring step = line.function.substr(collect.size());
+                if (steps.empty() || steps.back() != step)
+                    steps.push_back(step);
+            }
+        EXPECT_EQ(c.steps, steps);
+        EXPECT_EQ(c.due, IntAt(&cycle, EnterpriseOid({11, 2, 7, 1, 0})).has_value());
+        EXPECT_EQ(c.due, TextAt(&cycle, EnterpriseOid({11, 2, 7, 2, 1, 4, 0})).has_value());
+        EXPECT_TRUE(IntAt(&cycle, EnterpriseOid({11, 2, 13, 1, 0})).has_value()) << "memory in every cycle";
+    }
+    StampSoftwareCollection(false);
 }
 
 // Drivers and services go to the black box once, again on request, with first and last marked.

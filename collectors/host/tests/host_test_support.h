@@ -4,8 +4,10 @@
 
 #include "agentx_pdu.h"
 #include "ax_session.h"
+#include "common_log.h"
 #include "datastore.h"
 #include "enterprise_arc.h"
+#include "registry.h"
 #include "traps.h"
 
 #include <functional>
@@ -152,5 +154,79 @@ inline std::function<int(const RECORDED_PDU &)> RefuseSubtrees(std::vector<std::
         return 0;
     };
 }
+
+// The text log of the test program: started at the Verbose level in a folder of the program's own
+// unless it runs already. Lines() gives the lines written since the object was made.
+class LogCapture {
+public:
+    struct LINE {
+        std::wstring function;
+        std::wstring message;
+        bool operator==(const LINE &) const = default;
+    };
+
+    LogCapture()
+    {
+        if (!s_CommonLog.IsInitialized()) {
+            wchar_t temp[MAX_PATH] = {};
+            GetTempPathW(MAX_PATH, temp);
+            const std::wstring folder = std::wstring(temp) + L"host-tests-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+            CreateDirectoryW(folder.c_str(), nullptr);
+            CRegistry config(HKEY_LOCAL_MACHINE, L"System\\TLMLOGCFG");
+            config.SetString(L"LogFolder", folder);
+            config.SetDword(L"LogLevel", CCommonLog::kVerbose);
+            config.SetDword(L"LogMaxSize", CCommonLog::kMaximumMaximumSize);
+            s_CommonLog.LogInit(L"TLM", L"host tests");
+        }
+        m_Start = Text().size();
+    }
+    // The log takes every level: lines the tests look for are not filtered out.
+    static bool Verbose() { return s_CommonLog.IsInitialized() && s_CommonLog.GetLevel() == CCommonLog::kVerbose; }
+
+    std::vector<LINE> Lines() const
+    {
+        std::vector<LINE> lines;
+        const std::wstring text = Text();
+        for (size_t start = m_Start; start < text.size();) {
+            size_t end = text.find(L"\r\n", start);
+            if (end == std::wstring::npos)
+                end = text.size();
+            const std::wstring line = text.substr(start, end - start);
+            const size_t open = line.find(L'|');
+            const size_t close = open == std::wstring::npos ? open : line.find(L"|, ", open + 1);
+            if (close != std::wstring::npos)
+                lines.push_back({line.substr(open + 1, close - open - 1), line.substr(close + 3)});
+            start = end + 2;
+        }
+        return lines;
+    }
+    // The messages of the lines written under one function name, in order.
+    std::vector<std::wstring> Messages(const std::wstring &function) const
+    {
+        std::vector<std::wstring> messages;
+        for (const LINE &line : Lines())
+            if (line.function == function)
+                messages.push_back(line.message);
+        return messages;
+    }
+
+private:
+    static std::wstring Text()
+    {
+        const std::wstring path = s_CommonLog.GetBasePath() + L".log";
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return {};
+        std::wstring text(GetFileSize(file, nullptr) / sizeof(wchar_t), L'\0');
+        DWORD read = 0;
+        ReadFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &read, nullptr);
+        CloseHandle(file);
+        text.resize(read / sizeof(wchar_t));
+        return text;
+    }
+
+    size_t m_Start = 0;
+};
 
 } // namespace hosttest

@@ -265,7 +265,9 @@ TEST_F(StdeqKitTest, TheLogDiskIsReadUnbufferedIntoAnAlignedArea)
     EXPECT_TRUE(sim.OpenHandles().empty());
 }
 
-TEST_F(StdeqKitTest, AGoneKitIsNoLongerServed)
+// The row is written without clearing: a step that finds no kit writes nothing, so the last row
+// stays served, and a kit found again overwrites its cells.
+TEST_F(StdeqKitTest, AGoneKitsRowStaysServed)
 {
     disk->SetRecords(kHealthyLog);
     DATASTORE served(true);
@@ -273,13 +275,28 @@ TEST_F(StdeqKitTest, AGoneKitIsNoLongerServed)
     s_ZDTSTDEQDataCollector.Collect_zdtSeUSBPort(1, &first);
     ASSERT_TRUE(served.Merge(&first));
     EXPECT_EQ(std::optional<int32_t>(1), Col(served, 1));
+    EXPECT_EQ(std::optional<int32_t>(2), Col(served, 17));
+    SentTraps();
 
     wmi->logDisk = false;
     wmi->dataDisk = false;
     DATASTORE second(false);
     s_ZDTSTDEQDataCollector.Collect_zdtSeUSBPort(0, &second);
+    EXPECT_EQ(std::nullopt, Col(second, 1)) << "nothing written without the kit";
     ASSERT_TRUE(served.Merge(&second));
-    EXPECT_EQ(std::nullopt, Col(served, 1));
+    EXPECT_EQ(std::optional<int32_t>(1), Col(served, 1));
+    EXPECT_EQ(std::optional<std::string>("ZSK0001"), ColText(served, 10));
+    EXPECT_EQ(std::optional<int32_t>(2), Col(served, 17));
+
+    wmi->logDisk = true;
+    disk->SetRecords({Rec(1, "Active Fw Version 1.30"), Rec(2, "System State Non-redundant Active")});
+    DATASTORE third(false);
+    s_ZDTSTDEQDataCollector.Collect_zdtSeUSBPort(0, &third);
+    ASSERT_TRUE(served.Merge(&third));
+    EXPECT_EQ(std::optional<std::string>("1.30"), ColText(served, 9));
+    EXPECT_EQ(std::optional<std::string>(""), ColText(served, 10)) << "no data disk this time";
+    EXPECT_EQ(std::optional<int32_t>(2), Col(served, 21));
+    SentTraps();
 }
 
 TEST_F(StdeqKitTest, WithoutTheDataDiskTrapsStillNameRowOne)

@@ -207,6 +207,16 @@ protected:
         });
         return found;
     }
+    // True when the step wrote nothing at all into the staging store.
+    static bool StagingIsEmpty(DATASTORE &staging)
+    {
+        bool empty = true;
+        staging.Walk(EnterpriseOid({}), s_NoEndOid, false, [&](const MIBOID &, const MIBVALUE_REF &) {
+            empty = false;
+            return false;
+        });
+        return empty;
+    }
     static std::optional<DWORD> StatusValue()
     {
         CRegistry key(kStatusKey, KEY_READ);
@@ -426,35 +436,62 @@ TEST_F(StdeqPcieTest, TableScalarAndRegistry)
     }
 }
 
-TEST_F(StdeqPcieTest, WorstConditionOfTwoDisksAndAGoneDisk)
+// Rows are written without clearing: a gone disk's row stays served with its last values, a disk
+// back at another bus, device and function gets a row beside its old one, and a discovery that
+// finds nothing writes nothing. The served overall condition and the registry value are written
+// together, so they always agree.
+TEST_F(StdeqPcieTest, RowsStayWhenDisksGoAndNothingIsWrittenWhenNoneIsFound)
 {
+    const MIBOID scalar = EnterpriseOid({1, 2, 23, 2, 0});
+    auto step = [](DATASTORE *served, int firstRun) {
+        DATASTORE staging(false);
+        s_ZDTSTDEQDataCollector.Collect_zdtSePcieDisk(firstRun, &staging);
+        const bool wrote = !StagingIsEmpty(staging);
+        EXPECT_TRUE(served->Merge(&staging));
+        return wrote;
+    };
+    DATASTORE served(true);
+
+    // No disk yet: no row, no scalar, no registry value.
+    EXPECT_FALSE(step(&served, 1));
+    EXPECT_EQ(std::nullopt, IntAt(&served, scalar));
+    EXPECT_EQ(std::nullopt, StatusValue());
+
     AddDisk({0, kPnp0, kControllerA, "OK"}, "SER-0");
     AddDisk({1, "SCSI\\DISK&VEN_NVME&PROD_B\\5&1&0&1", kControllerC, "Pred Fail"}, "SER-1");
-    DATASTORE served(true);
-    DATASTORE first(false);
-    s_ZDTSTDEQDataCollector.Collect_zdtSePcieDisk(1, &first);
-    EXPECT_EQ(std::optional<int32_t>(3), IntAt(&first, EnterpriseOid({1, 2, 23, 2, 0})));
-    EXPECT_EQ(std::optional<int32_t>(2), Col(first, 8));
-    EXPECT_EQ(std::optional<int32_t>(3), Col(first, 8, 4, 1, 2));
-    ASSERT_TRUE(served.Merge(&first));
-    EXPECT_EQ(std::optional<int32_t>(3), Col(served, 8, 4, 1, 2));
-
-    // The second disk goes: its row goes with it; with no disk left the subtree is empty and the
-    // registry keeps the last condition written.
-    wmi->disks.pop_back();
-    DATASTORE second(false);
-    s_ZDTSTDEQDataCollector.Collect_zdtSePcieDisk(0, &second);
-    ASSERT_TRUE(served.Merge(&second));
-    EXPECT_EQ(std::nullopt, Col(served, 8, 4, 1, 2));
+    EXPECT_TRUE(step(&served, 0));
     EXPECT_EQ(std::optional<int32_t>(2), Col(served, 8));
-    EXPECT_EQ(std::optional<int32_t>(2), IntAt(&served, EnterpriseOid({1, 2, 23, 2, 0})));
+    EXPECT_EQ(std::optional<int32_t>(3), Col(served, 8, 4, 1, 2));
+    EXPECT_EQ(std::optional<int32_t>(3), IntAt(&served, scalar));
+    EXPECT_EQ(std::optional<DWORD>(3), StatusValue());
 
+    // The second disk goes: its row stays with its last values; the overall condition is that of
+    // the rows written in this step, in the store and in the registry alike.
+    wmi->disks.pop_back();
+    EXPECT_TRUE(step(&served, 0));
+    EXPECT_EQ(std::optional<int32_t>(3), Col(served, 8, 4, 1, 2));
+    EXPECT_EQ(std::optional<std::string>("SER-1"), ColText(served, 6, 4, 1, 2));
+    EXPECT_EQ(std::optional<int32_t>(2), Col(served, 8));
+    EXPECT_EQ(std::optional<int32_t>(2), IntAt(&served, scalar));
+    EXPECT_EQ(std::optional<DWORD>(2), StatusValue());
+
+    // A discovery that finds nothing (the query failed, or every disk went) writes nothing: rows,
+    // scalar and registry value stay as the last discovery with disks left them.
     wmi->disks.clear();
-    DATASTORE third(false);
-    s_ZDTSTDEQDataCollector.Collect_zdtSePcieDisk(0, &third);
-    ASSERT_TRUE(served.Merge(&third));
-    EXPECT_EQ(std::nullopt, Col(served, 8));
-    EXPECT_EQ(std::nullopt, IntAt(&served, EnterpriseOid({1, 2, 23, 2, 0})));
+    EXPECT_FALSE(step(&served, 0));
+    EXPECT_EQ(std::optional<int32_t>(2), Col(served, 8));
+    EXPECT_EQ(std::optional<int32_t>(3), Col(served, 8, 4, 1, 2));
+    EXPECT_EQ(std::optional<int32_t>(2), IntAt(&served, scalar));
+    EXPECT_EQ(std::optional<DWORD>(2), StatusValue());
+
+    // The disk comes back at another bus, device and function: a new row beside the old one.
+    const std::string movedController = "PCI\\VEN_1C5C&DEV_1327&SUBSYS_00001C5C&REV_00\\4&3&0&0050";
+    SetLocation(movedController, "PCI Slot 6 (5,0,0)");
+    wmi->disks.push_back({1, "SCSI\\DISK&VEN_NVME&PROD_B\\5&1&0&1", movedController, "OK"});
+    EXPECT_TRUE(step(&served, 0));
+    EXPECT_EQ(std::optional<std::string>("SER-1"), ColText(served, 6, 5, 0, 0));
+    EXPECT_EQ(std::optional<std::string>("SER-1"), ColText(served, 6, 4, 1, 2));
+    EXPECT_EQ(std::optional<int32_t>(2), IntAt(&served, scalar));
     EXPECT_EQ(std::optional<DWORD>(2), StatusValue());
 }
 
