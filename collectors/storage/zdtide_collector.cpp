@@ -169,8 +169,12 @@ void ZDTIDEDataCollector::WriteControllerTable(DATASTORE *staging, std::vector<I
     for (size_t i = 0; i < controllers.size(); ++i) {
         IDE_CONTROLLER_RECORD &controller = controllers[i];
         std::string name = smbios != nullptr ? SmbiosControllerName(*smbios, controller) : std::string();
-        if (name.empty())
-            name = std::string(kEmbeddedSata) + " #" + std::to_string(i + 1);
+        if (name.empty()) {
+            // Appended piece by piece: GCC 12 warns falsely on the temporaries of operator+ here.
+            name = kEmbeddedSata;
+            name += " #";
+            name += std::to_string(i + 1);
+        }
         SetField(controller.Name, name);
     }
     DATASTORE_TABLE table(staging);
