@@ -337,6 +337,10 @@ private:
         CRegistry parameters(HKEY_LOCAL_MACHINE, kServiceParametersKey, KEY_READ);
         std::vector<std::wstring> events;
         SettleIntervals(parameters, &events);
+        // The events go out with the interval pass, before the merge: a waiter that reads the
+        // store at once may still see the values of the cycle before.
+        for (const std::wstring &event : events)
+            SignalCollectionEvent(event);
 
         if (Stopped(5))
             return false;
@@ -345,9 +349,6 @@ private:
             s_DataStore->Merge(store);
         staging.reset();
         parameters.Close();
-        // Only now: whoever waits for one of these events reads the values of this cycle.
-        for (const std::wstring &event : events)
-            SignalCollectionEvent(event);
         return true;
     }
 

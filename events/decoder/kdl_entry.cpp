@@ -66,10 +66,10 @@ KdlEntryStatus KdlEntryView::Open(const uint8_t *bytes, size_t received, KdlEntr
         return KdlEntryStatus::HeaderIncomplete;
     if (entry.m_Size < kKdlEntryHeaderSize)
         return KdlEntryStatus::SizeBelowHeader;
-    if (entry.m_Size > received)
-        return KdlEntryStatus::SizeBeyondReceived;
-    size_t length = entry.m_Size - kKdlEntryHeaderSize;
+    // An entry cut short on its way still has its header and the class data that arrived.
+    KdlEntryStatus status = entry.m_Size > received ? KdlEntryStatus::SizeBeyondReceived : KdlEntryStatus::Ok;
+    size_t length = std::min<size_t>(entry.m_Size, received) - kKdlEntryHeaderSize;
     entry.m_ClassData = KdlClassData(reader.At(kKdlEntryHeaderSize, length), length);
     *view = entry;
-    return KdlEntryStatus::Ok;
+    return status;
 }

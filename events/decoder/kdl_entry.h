@@ -71,10 +71,13 @@ enum class KdlEntryStatus {
 
 const char *KdlEntryStatusText(KdlEntryStatus status);
 
-// A checked entry: the header fields and the class data of exactly Size - 28 bytes.
+// A checked entry: the header fields and the class data of Size - 28 bytes, or fewer when fewer
+// arrived.
 class KdlEntryView {
 public:
-    // Checks received bytes (the entry and whatever follows it) and fills *view when Ok.
+    // Checks received bytes (the entry and whatever follows it) and fills *view when Ok, and also
+    // for SizeBeyondReceived, with the class data of the bytes that arrived (the header stays as
+    // sent, Size included).
     static KdlEntryStatus Open(const uint8_t *bytes, size_t received, KdlEntryView *view);
 
     uint16_t Size() const { return m_Size; }

@@ -18,11 +18,11 @@ struct ServiceHandleClose {
 };
 using UniqueServiceHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ServiceHandleClose>;
 
-void LogDroppedEntry(KdlEntryStatus status, const uint8_t *entry, size_t available)
+void LogIncompleteEntry(KdlEntryStatus status, const uint8_t *entry, size_t available)
 {
     uint16_t size = 0;
     ByteReader(entry, available).U16(0, &size);
-    LOG_WARNING(L"TranslateKdlEvent", L"Hardware event entry dropped: %hs (entry size %u, %u bytes received).",
+    LOG_WARNING(L"TranslateKdlEvent", L"Hardware event entry incomplete: %hs (entry size %u, %u bytes received).",
                 KdlEntryStatusText(status), static_cast<unsigned>(size), static_cast<unsigned>(available));
 }
 
@@ -30,11 +30,12 @@ void LogDroppedEntry(KdlEntryStatus status, const uint8_t *entry, size_t availab
 
 bool IsServiceRunning(const wchar_t *serviceName)
 {
-    // Only the status is read, so only the right to read it is asked for.
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    // All access to both: a caller without it sees the service as not running, and the entry is
+    // written rather than lost.
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager)
         return false;
-    UniqueServiceHandle service(OpenServiceW(manager.get(), serviceName, SERVICE_QUERY_STATUS));
+    UniqueServiceHandle service(OpenServiceW(manager.get(), serviceName, SERVICE_ALL_ACCESS));
     if (!service)
         return false;
     SERVICE_STATUS_PROCESS status = {};
@@ -61,16 +62,17 @@ void TranslateKdlEvent(const uint8_t *packet, size_t received)
     const uint8_t *entryBytes = available ? packet + kKdlEntryPacketOffset : nullptr;
     KdlEntryView entry;
     KdlEntryStatus status = KdlEntryView::Open(entryBytes, available, &entry);
-    if (status != KdlEntryStatus::Ok) {
-        LogDroppedEntry(status, entryBytes, available);
-        return;
-    }
+    if (status != KdlEntryStatus::Ok)
+        LogIncompleteEntry(status, entryBytes, available);
+    // An entry whose size claims more than arrived is decoded from what arrived; one without a
+    // whole header, or whose size does not cover its header, has nothing to decode.
+    const bool decodable = status == KdlEntryStatus::Ok || status == KdlEntryStatus::SizeBeyondReceived;
 
     KdlInsertionStrings strings;
     char text[kKdlTextSize] = {};
     KdlText line(text, sizeof text);
     DWORD eventId = 0;
-    if (KdlEntryToText(entry, line)) {
+    if (decodable && KdlEntryToText(entry, line)) {
         std::swprintf(strings.Slot[1], KdlInsertionStrings::kChars, L"%d", static_cast<int>(entry.EventNumber()));
         std::swprintf(strings.Slot[2], KdlInsertionStrings::kChars, L"%d", static_cast<int>(entry.Class()));
         std::swprintf(strings.Slot[3], KdlInsertionStrings::kChars, L"%d", static_cast<int>(entry.Code()));
@@ -79,7 +81,7 @@ void TranslateKdlEvent(const uint8_t *packet, size_t received)
             strings.Slot[4][0] = L'\0';
         eventId = KdlEventId(entry.Class(), entry.Severity());
     }
-    // An entry without text is still written, under identifier 0 and without strings.
+    // Every entry is written: one without text under identifier 0 and without strings.
     ReportKdlEvent(eventId, strings);
 }
 

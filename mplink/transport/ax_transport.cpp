@@ -570,8 +570,7 @@ DWORD ReadReceiveThreadDelayMs()
     DWORD value = kDefaultReceiveDelayMs;
     if (!key.GetDword(L"ReceiveThreadDelayMS", &value))
         value = kDefaultReceiveDelayMs;
-    DWORD limit = AxTransportTimeouts::MaxReceiveDelayMs;
-    return value > limit ? limit : value;
+    return value;
 }
 
 unsigned __stdcall AgentXReceiveThread(void *record)

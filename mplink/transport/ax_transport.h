@@ -45,8 +45,6 @@ struct AxTransportTimeouts {
     static inline std::atomic<DWORD> QueueWaitMs{30000};          // AXTRANSPORT_TLM::Receive
     static inline std::atomic<DWORD> BusyRetryMs{1000};
     static inline std::atomic<DWORD> SettleMs{100};               // after a close, before the drain
-    // "ReceiveThreadDelayMS" is clamped to this: a stray huge value must not park the thread.
-    static inline std::atomic<DWORD> MaxReceiveDelayMs{1000};
 };
 
 // Where hardware event entries go (the intake); tests put their own sink here.
@@ -229,5 +227,6 @@ unsigned __stdcall AgentXReceiveThread(void *record);
 // A new AXTRANSPORT_TLM, or null when it cannot be built (logged).
 AXTRANSPORT_TLM *CreateAgentXTransport();
 
-// "ReceiveThreadDelayMS" under the service's Parameters key: 50 when absent, clamped.
+// "ReceiveThreadDelayMS" under the service's Parameters key, as configured: 50 when absent. The
+// thread's pause also ends on its stop event, so even a huge value never holds a stop.
 DWORD ReadReceiveThreadDelayMs();

@@ -318,8 +318,12 @@ DWORD CRegistry::GetAllValueData(void *buffer, DWORD *length, DWORD *largest, DW
                 offset += dataLength;
             }
         }
-        if (result == ERROR_SUCCESS && needed != 0)
-            memcpy(buffer, work.data(), needed);
+        // The caller learns how many bytes the values filled; the rest of its buffer stays as it was.
+        if (result == ERROR_SUCCESS) {
+            if (offset != 0)
+                memcpy(buffer, work.data(), offset);
+            *length = static_cast<DWORD>(offset);
+        }
     } catch (const std::bad_alloc &) {
         result = ERROR_NOT_ENOUGH_MEMORY;
     }

@@ -60,8 +60,8 @@ public:
     int GetStringToBuffer(const wchar_t *name, wchar_t *buffer, DWORD capacity);
     // REG_BINARY only; *size is the buffer's size in, the data's size out.
     int GetBinary(const wchar_t *name, void *buffer, DWORD *size);
-    // Every value's data, packed one after another (each at its own length), zero-filled up to
-    // count x largest bytes. Returns 0; ERROR_MORE_DATA (234) with *length set to the size needed
+    // Every value's data, packed one after another (each at its own length), with *length set to
+    // the bytes copied; the buffer must hold count x largest bytes. Returns 0; ERROR_MORE_DATA (234) with *length set to the size needed
     // when buffer is null or *length is too small; 1 when the key does not open; or the Win32
     // error of the system.
     DWORD GetAllValueData(void *buffer, DWORD *length, DWORD *largest, DWORD *count);

@@ -266,7 +266,7 @@ private:
     HANDLE m_Event;
 };
 
-TEST_F(SchedulerTest, TriggerEventIsSignalledAfterTheMergeThatCarriesTheNewValues)
+TEST_F(SchedulerTest, TriggerEventIsSignalledInTheIntervalPassBeforeTheMerge)
 {
     TestCollector stdeq(L"ZDTSTDEQ", 0);
     UseCollectors({&stdeq});
@@ -275,13 +275,8 @@ TEST_F(SchedulerTest, TriggerEventIsSignalledAfterTheMergeThatCarriesTheNewValue
     stdeq.onCollect = [&](TestCollector &, int, DATASTORE *staging) { staging->SetInteger(probe, current); };
 
     NamedEvent event(L"Evt_Test_Device_Change");
-    // The waiter reads the served value the moment the event wakes it.
-    std::optional<int32_t> seenByWaiter;
-    std::thread waiter([&] {
-        if (event.Signalled(20000))
-            seenByWaiter = IntegerAt(s_DataStore, probe);
-    });
-
+    // What a waiter woken by the event would find, looked at at each pause of the triggered cycle.
+    std::map<int, std::pair<bool, std::optional<int32_t>>> atPause;
     RunCycles(
         3,
         [&](int cycle) {
@@ -291,13 +286,15 @@ TEST_F(SchedulerTest, TriggerEventIsSignalledAfterTheMergeThatCarriesTheNewValue
                 TriggerAllCollections(0, L"Evt_Test_Device_Change");
         },
         [&](int cycle, int pause) {
-            // Between the interval pass and the merge: give a woken waiter time to read.
-            if (cycle == 2 && pause == 5)
-                Sleep(300);
+            if (cycle == 2 && (pause == 4 || pause == 5 || pause == 6))
+                atPause[pause] = {event.Signalled(), IntegerAt(s_DataStore, probe)};
         });
-    waiter.join();
 
-    EXPECT_EQ(2, seenByWaiter);
+    // Not yet at the interval pass; set by it, while the store still serves the cycle before;
+    // the new value served once the cycle merged.
+    EXPECT_EQ((std::pair<bool, std::optional<int32_t>>{false, 1}), atPause[4]);
+    EXPECT_EQ((std::pair<bool, std::optional<int32_t>>{true, 1}), atPause[5]);
+    EXPECT_EQ((std::pair<bool, std::optional<int32_t>>{false, 2}), atPause[6]) << "set once in the cycle";
     EXPECT_EQ(2, stdeq.Collections()) << "the trigger made the second cycle collect";
 }
 

@@ -63,8 +63,19 @@ TEST_F(KdlIntake, EntriesAreWrittenWithIdentifierTypeCategoryAndStrings)
         {"class 12", {.severity = 9, .eventClass = 12, .code = 5}, 0, 0, {}},
         {"class 36", {.severity = 2, .eventClass = 36, .code = 5}, 0, 0, {}},
         {"class 300", {.severity = 15, .eventClass = 300, .code = 5}, 0, 0, {}},
-        {"class without text yet", {.severity = 9, .eventClass = 2, .code = 1, .classData = {1, 0, 0, 1, 3, 0}}, 0,
-         0, {}},
+        // The entry's size ends before the class data that follows it in the packet.
+        {"located event whose data lies past the entry", {.severity = 9, .eventClass = 2, .code = 1,
+                                                          .classData = {1, 0, 0, 9}}, 0, 0, {}},
+        // Decoded entries: the identifier from class and severity, and all four strings.
+        {"caution, class 2", {.size = 32, .number = 4711, .severity = 9, .eventClass = 2, .code = 1,
+                              .classData = {1, 0, 0, 9}}, 0x81010209, 2,
+         {L"4711", L"2", L"1", L"System Overheating (Temperature Sensor 9, Location System, Temperature 0C)"}},
+        {"critical, class 2", {.size = 32, .number = 0xFFFFFFFF, .severity = 15, .eventClass = 2, .code = 1,
+                               .classData = {1, 0, 0, 9}}, 0xC101020F, 1,
+         {L"-1", L"2", L"1", L"System Overheating (Temperature Sensor 9, Location System, Temperature 0C)"}},
+        {"informational, class 2", {.size = 32, .number = 3, .severity = 3, .eventClass = 2, .code = 1,
+                                    .classData = {1, 0, 0, 9}}, 0x41010203, 4,
+         {L"3", L"2", L"1", L"System Overheating (Temperature Sensor 9, Location System, Temperature 0C)"}},
     };
     for (const WrittenCase &c : cases) {
         SCOPED_TRACE(c.name);
@@ -109,33 +120,51 @@ TEST_F(KdlIntake, ReportTakesTypeFromIdentifierAndCountsToLastString)
     }
 }
 
-TEST_F(KdlIntake, IncompleteEntriesAreDroppedWithALogLine)
+TEST_F(KdlIntake, IncompleteEntriesAreStillWrittenWithALogLine)
 {
     struct Case {
         const char *name;
         std::vector<uint8_t> packet;
         size_t received;
+        DWORD id;
+        WORD type;
+        std::vector<std::wstring> strings;
     };
-    std::vector<uint8_t> longer = Packet({.size = 40, .eventClass = 0, .classData = {1, 2, 3}});
-    std::vector<uint8_t> cutByPacketSize = Packet({.size = 31, .eventClass = 0, .classData = {1, 2, 3}});
-    cutByPacketSize[0] = 16 + 30; // the packet says it ends one byte inside the entry
+    const std::wstring overheating = L"System Overheating (Temperature Sensor 9, Location System, Temperature 0C)";
+    // The size claims 60 bytes; 32 arrived, and they hold what the text needs.
+    std::vector<uint8_t> longer =
+        Packet({.size = 60, .number = 5, .severity = 9, .eventClass = 2, .code = 1, .classData = {1, 0, 0, 9}});
+    // The packet says it ends inside the entry: the entry is read up to the packet's end.
+    std::vector<uint8_t> cutByPacketSize =
+        Packet({.size = 33, .number = 6, .severity = 15, .eventClass = 2, .code = 1, .classData = {1, 0, 0, 9, 7}});
+    cutByPacketSize[0] = 16 + 32;
     const Case cases[] = {
-        {"size 0", Packet({.size = 0}), SIZE_MAX},
-        {"size 12", Packet({.size = 12}), SIZE_MAX},
-        {"size 27", Packet({.size = 27}), SIZE_MAX},
-        {"size beyond received", longer, SIZE_MAX},
-        {"header cut", Packet({.size = 28}), 16 + 27},
-        {"packet header only", Packet({.size = 28}), 16},
-        {"nothing", Packet({.size = 28}), 0},
-        {"entry past the packet's size", cutByPacketSize, SIZE_MAX},
+        {"size 0", Packet({.size = 0, .severity = 9, .eventClass = 2}), SIZE_MAX, 0, 0, {}},
+        {"size 12", Packet({.size = 12}), SIZE_MAX, 0, 0, {}},
+        {"size 27", Packet({.size = 27, .eventClass = 0}), SIZE_MAX, 0, 0, {}},
+        {"header cut", Packet({.size = 28}), 16 + 27, 0, 0, {}},
+        {"packet header only", Packet({.size = 28}), 16, 0, 0, {}},
+        {"nothing", Packet({.size = 28}), 0, 0, 0, {}},
+        {"size beyond received", longer, SIZE_MAX, 0x81010209, 2, {L"5", L"2", L"1", overheating}},
+        {"entry past the packet's size", cutByPacketSize, SIZE_MAX, 0xC101020F, 1, {L"6", L"2", L"1", overheating}},
+        {"size beyond received, class 0", Packet({.size = 40, .number = 8, .eventClass = 0, .classData = {1, 2, 3}}),
+         SIZE_MAX, 0, 0, {L"8", L"0", L"0", L"Empty"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         std::wstring before = ReadTextLog();
-        EXPECT_TRUE(Process(c.packet, c.received).empty());
+        std::vector<eventsink::Event> events = Process(c.packet, c.received);
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(events[0].source, L"NDX Velmarine Management Service");
+        EXPECT_EQ(events[0].id, c.id);
+        EXPECT_EQ(events[0].type, c.type);
+        EXPECT_EQ(events[0].category, 6);
+        EXPECT_EQ(events[0].strings, c.strings);
         std::wstring added = ReadTextLog().substr(before.size());
-        EXPECT_NE(added.find(L"|TranslateKdlEvent|, Hardware event entry dropped: "), std::wstring::npos) << added.size();
+        EXPECT_NE(added.find(L"|TranslateKdlEvent|, Hardware event entry incomplete: "), std::wstring::npos)
+            << added.size();
         EXPECT_NE(added.find(L"[Warning    ]"), std::wstring::npos);
+        EXPECT_NE(added.find(L"|LogKDLEventToWEL|, LogKDLEventToWEL function called."), std::wstring::npos);
     }
 }
 

@@ -1,5 +1,7 @@
 #include "fake_legacy_driver.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstring>
@@ -29,11 +31,17 @@ bool Cas(uint64_t *word, uint64_t expected, uint64_t desired)
 uint32_t DriverEntry(uint32_t buffer, uint32_t bytes) { return (buffer << 10) | ((bytes + 7) / 8); }
 uint32_t DriverEntryBuffer(uint64_t slot) { return static_cast<uint32_t>(slot >> 10) & 0xFFF; }
 uint32_t DriverEntryBytes(uint64_t slot) { return static_cast<uint32_t>(slot & 0x3FF) * 8; }
+// Released: the low 24 bits clear and the generation counts up.
+uint64_t ReleasedWord(uint64_t slot) { return (slot | 0xFFFFFF) + 1; }
+
+} // namespace
 
 // The driver puts its entries ready and occupied, by the ring's rules: a taken slot at the put
 // index moves the index on, an occupied slot after it means full.
-bool DriverPut(uint8_t *R, uint32_t entry)
+bool FakeLegacyDriver::Put(Memory *memory, uint32_t entry)
 {
+    CheckPuts(memory);
+    uint8_t *R = memory->R;
     uint64_t *putIndex = Word64(R, kPutIndexAt);
     for (;;) {
         uint64_t c = Load(putIndex);
@@ -45,14 +53,39 @@ bool DriverPut(uint8_t *R, uint32_t entry)
         }
         if (Load(Slot(R, c + 1)) & kOccupiedBit)
             return false;
-        if (!Cas(slot, value, value | (entry & kEntryBits) | kReadyBit | kOccupiedBit))
+        uint64_t word = value | (entry & kEntryBits) | kReadyBit | kOccupiedBit;
+        if (!Cas(slot, value, word))
             continue;
+        // The other side takes the entry and releases its slot.
+        memory->freeWord[c & (m_Config.slots - 1)] = ReleasedWord(word);
         Cas(putIndex, c, c + 1);
+        memory->checkedPut = Load(putIndex);
         return true;
     }
 }
 
-} // namespace
+// Every entry the other side put since the last look must be the free slot's word ORed with the
+// entry and the put flags of the header, bit for bit: a word with a bit more or less is not one
+// the driver would read as that side's entry.
+void FakeLegacyDriver::CheckPuts(Memory *memory)
+{
+    uint8_t *R = memory->R;
+    for (uint64_t put = Load(Word64(R, kPutIndexAt)); memory->checkedPut < put; ++memory->checkedPut) {
+        uint64_t word = Load(Slot(R, memory->checkedPut));
+        uint64_t expected =
+            memory->freeWord[memory->checkedPut & (m_Config.slots - 1)] | (word & kEntryBits) | m_Config.putFlags;
+        if (word != expected) {
+            ++wrongPutWords;
+            ADD_FAILURE() << "ring " << (memory == &m_Send ? "send" : "receive") << ", put index "
+                          << memory->checkedPut << ": word 0x" << std::hex << word << ", expected 0x" << expected;
+        }
+    }
+}
+
+uint64_t FakeLegacyDriver::SendSlot(uint32_t slot) const
+{
+    return Load(Slot(m_Send.R, slot));
+}
 
 FakeLegacyDriver *FakeLegacyDriver::s_Instance = nullptr;
 
@@ -73,9 +106,11 @@ void FakeLegacyDriver::Layout(Memory *memory, uint32_t buffers)
     memory->ring.assign((kHeaderBytes + 8 * m_Config.slots) / 8, 0);
     memory->buffers.assign(size_t{buffers} << m_Config.shift, 0);
     memory->R = reinterpret_cast<uint8_t *>(memory->ring.data()) + kHeaderBytes;
+    memory->freeWord.assign(m_Config.slots, 0);
+    memory->checkedPut = 0;
     *Word32(memory->R, kMaskAt) = m_Config.slots - 1;
-    // What this side's peer puts is not ready for it: only the driver's own entries are.
-    *Word32(memory->R, kPutFlagsAt) = 0;
+    // What this side's peer puts is taken but not ready for it: only the driver's own entries are.
+    *Word32(memory->R, kPutFlagsAt) = m_Config.putFlags;
 }
 
 HANDLE FakeLegacyDriver::Open(const char *path)
@@ -134,7 +169,7 @@ BOOL FakeLegacyDriver::Control(HANDLE device, DWORD code, void *input, DWORD inp
 
     uint32_t offered = m_Config.sendEntryLength != 0 ? m_Config.sendEntryLength : (1u << m_Config.shift);
     for (uint32_t buffer = 0; buffer < m_Config.sendBuffers; ++buffer)
-        DriverPut(m_Send.R, DriverEntry(buffer, offered));
+        Put(&m_Send, DriverEntry(buffer, offered));
     m_ReceivePool.clear();
     for (uint32_t buffer = 0; buffer < m_Config.receiveBuffers; ++buffer)
         m_ReceivePool.push_back(buffer);
@@ -148,6 +183,7 @@ BOOL FakeLegacyDriver::Control(HANDLE device, DWORD code, void *input, DWORD inp
 std::vector<std::vector<uint8_t>> FakeLegacyDriver::Pump()
 {
     std::vector<std::vector<uint8_t>> sent;
+    CheckPuts(&m_Send);
     uint8_t *R = m_Send.R;
     uint32_t offered = m_Config.sendEntryLength != 0 ? m_Config.sendEntryLength : (1u << m_Config.shift);
     for (uint64_t index = Load(Word64(R, kGetIndexAt)); index < Load(Word64(R, kPutIndexAt)); ++index) {
@@ -161,7 +197,9 @@ std::vector<std::vector<uint8_t>> FakeLegacyDriver::Pump()
             const uint8_t *at = m_Send.buffers.data() + (size_t{buffer} << m_Config.shift);
             sent.emplace_back(at, at + DriverEntryBytes(value));
         }
-        Cas(slot, value, (value & ~kEntryBits) | DriverEntry(buffer, offered) | kReadyBit);
+        uint64_t offer = (value & ~uint64_t{0xFFFFFF}) | DriverEntry(buffer, offered) | kReadyBit | kOccupiedBit;
+        if (Cas(slot, value, offer))
+            m_Send.freeWord[index & (m_Config.slots - 1)] = ReleasedWord(offer);
     }
     m_Doorbell = 0;
     return sent;
@@ -170,6 +208,7 @@ std::vector<std::vector<uint8_t>> FakeLegacyDriver::Pump()
 void FakeLegacyDriver::ReclaimReceiveBuffers()
 {
     // The driver takes back, from the head of the ring, the buffers this side gave back.
+    CheckPuts(&m_Receive);
     uint8_t *R = m_Receive.R;
     for (;;) {
         uint64_t head = Load(Word64(R, kGetIndexAt));
@@ -181,8 +220,8 @@ void FakeLegacyDriver::ReclaimReceiveBuffers()
             return;
         if (!Cas(Word64(R, kGetIndexAt), head, head + 1))
             continue;
-        // Released: the low 24 bits clear and the generation counts up.
-        Cas(slot, value, (value | 0xFFFFFF) + 1);
+        if (Cas(slot, value, ReleasedWord(value)))
+            m_Receive.freeWord[head & (m_Config.slots - 1)] = ReleasedWord(value);
         uint32_t buffer = DriverEntryBuffer(value);
         if (buffer < m_Config.receiveBuffers)
             m_ReceivePool.push_back(buffer);
@@ -197,7 +236,7 @@ bool FakeLegacyDriver::Deliver(const std::vector<uint8_t> &packet)
     uint32_t buffer = m_ReceivePool.back();
     m_ReceivePool.pop_back();
     std::memcpy(m_Receive.buffers.data() + (size_t{buffer} << m_Config.shift), packet.data(), packet.size());
-    bool put = DriverPut(m_Receive.R, DriverEntry(buffer, static_cast<uint32_t>(packet.size())));
+    bool put = Put(&m_Receive, DriverEntry(buffer, static_cast<uint32_t>(packet.size())));
     if (m_ReceiveEvent != nullptr)
         SetEvent(m_ReceiveEvent);
     return put;
@@ -206,7 +245,7 @@ bool FakeLegacyDriver::Deliver(const std::vector<uint8_t> &packet)
 void FakeLegacyDriver::DeliverEntry(uint32_t entry)
 {
     ReclaimReceiveBuffers();
-    DriverPut(m_Receive.R, entry);
+    Put(&m_Receive, entry);
     if (m_ReceiveEvent != nullptr)
         SetEvent(m_ReceiveEvent);
 }

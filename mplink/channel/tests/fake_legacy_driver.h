@@ -24,6 +24,7 @@ public:
         uint32_t sendBuffers = 2;
         uint32_t receiveBuffers = 2;
         uint32_t sendEntryLength = 0;  // what a free send buffer offers; 0: the whole buffer
+        uint32_t putFlags = 0x800000;  // the header's put flags of both rings: taken, not ready
     };
 
     static FakeLegacyDriver *s_Instance;
@@ -43,6 +44,10 @@ public:
     // Free send buffers waiting in the send ring.
     uint32_t FreeSendBuffers() const;
     uint32_t Doorbell() const { return m_Doorbell; }
+    // The word of a slot of the send ring, as the driver reads it.
+    uint64_t SendSlot(uint32_t slot) const;
+    // Words this side put that were not exactly the free slot's word, the entry and the put flags.
+    int wrongPutWords = 0;
 
     // Calls of the backend.
     HANDLE Open(const char *path);
@@ -60,8 +65,13 @@ private:
         std::vector<uint64_t> ring;
         std::vector<uint8_t> buffers;
         uint8_t *R = nullptr;  // the slot array; the header lies before it
+        // What each slot must hold once free: the driver knows every word it wrote or released.
+        std::vector<uint64_t> freeWord;
+        uint64_t checkedPut = 0; // the put index up to which this side's puts were checked
     };
     void Layout(Memory *memory, uint32_t buffers);
+    void CheckPuts(Memory *memory);
+    bool Put(Memory *memory, uint32_t entry);
     void ReclaimReceiveBuffers();
 
     Config m_Config;

@@ -163,6 +163,54 @@ TEST(LegacyGeneration, PacketsGoOutAndComeIn)
     }
 }
 
+TEST(LegacyGeneration, ASentPacketsSlotWordIsTheEntryWithTheDriversPutFlagsAndNothingMore)
+{
+    // The driver offers send buffers 0 and 1 (4096 bytes) in slots 0 and 1 of eight; a send takes
+    // slot 0 (released: generation 1) and puts buffer 0 with 20 bytes (3 units) at slot 2, whose
+    // word was 0. The driver reads the word as it stands, so it must be 0 | 0x003 | put flags.
+    struct Case {
+        uint32_t putFlags;
+        uint64_t word;
+    };
+    const Case cases[] = {
+        {0x00800000, 0x00800003},
+        {0x00000000, 0x00000003},
+        {0x00400000, 0x00400003},
+        {0x80800000, 0x80800003},
+    };
+    for (const Case &c : cases) {
+        Config config;
+        config.putFlags = c.putFlags;
+        FakeLegacyDriver driver(config);
+        LegacyChannel channel(driver);
+        ASSERT_EQ(channel.status, static_cast<DWORD>(kCiSuccess));
+        EXPECT_EQ(channel.Send(Bytes(20, 1)), static_cast<DWORD>(kCiSuccess)) << std::hex << c.putFlags;
+        EXPECT_EQ(driver.SendSlot(0), 0x01000000u) << std::hex << c.putFlags;
+        EXPECT_EQ(driver.SendSlot(1), 0x00C00600u) << std::hex << c.putFlags;
+        EXPECT_EQ(driver.SendSlot(2), c.word) << std::hex << c.putFlags;
+        EXPECT_EQ(driver.SendSlot(3), 0u) << std::hex << c.putFlags;
+        driver.Pump();
+        EXPECT_EQ(driver.wrongPutWords, 0) << std::hex << c.putFlags;
+    }
+
+    // Round the ring and round again: every word put keeps the slot's generation and adds only
+    // the entry and the flags (the driver checks each one as it takes it).
+    FakeLegacyDriver driver(Config{});
+    LegacyChannel channel(driver);
+    ASSERT_EQ(channel.status, static_cast<DWORD>(kCiSuccess));
+    std::vector<uint8_t> received;
+    for (uint8_t i = 0; i < 20; ++i) {
+        ASSERT_EQ(channel.Send(Bytes(8 + i, i)), static_cast<DWORD>(kCiSuccess)) << int{i};
+        auto sent = driver.Pump();
+        ASSERT_EQ(sent.size(), 1u) << int{i};
+        EXPECT_TRUE(std::equal(sent[0].begin(), sent[0].begin() + 8 + i, Bytes(8 + i, i).begin())) << int{i};
+        ASSERT_TRUE(driver.Deliver(Bytes(16, i))) << int{i};
+        ASSERT_EQ(channel.Receive(&received, 4096, nullptr), static_cast<DWORD>(kCiSuccess)) << int{i};
+    }
+    ASSERT_TRUE(driver.Deliver(Bytes(8, 0)));
+    EXPECT_EQ(driver.wrongPutWords, 0);
+}
+
 TEST(LegacyGeneration, APacketThatDoesNotFitIsRefusedWithoutSendingAnything)
 {
     FakeLegacyDriver driver(Config{});

@@ -53,7 +53,6 @@ uint32_t ZdtCiMapWin32Error(uint32_t error)
     case kAccessDenied:
         return kCiAccessDenied;
     case kNotEnoughMemory:
-    case kOutOfMemory: // what the device layer reports when it cannot allocate its records
     case kNoSystemResources:
         return kCiNoMemory;
     case kNoMoreFiles:

@@ -33,7 +33,6 @@ constexpr uint32_t kFileNotFound = 2;
 constexpr uint32_t kAccessDenied = 5;
 constexpr uint32_t kNotEnoughMemory = 8;
 constexpr uint32_t kInvalidData = 13;
-constexpr uint32_t kOutOfMemory = 14;
 constexpr uint32_t kNoMoreFiles = 18;
 constexpr uint32_t kNotReady = 21;
 constexpr uint32_t kGenFailure = 31;

@@ -106,8 +106,9 @@ bool PutWithFlags(const Ring &ring, uint32_t entry, uint64_t flags)
         // One slot always stays free, so that a full ring cannot look empty.
         if (next & kOccupied)
             return false;
-        // An entry without the occupied bit would be overwritten by the next put.
-        if (!Cas(slot, current, current | (entry & kEntryMask) | flags | kOccupied))
+        // The word is the entry with the flags the driver asked for and nothing else: which bits mark
+        // the slot taken for the driver's side is the driver's choice, stated in the ring header.
+        if (!Cas(slot, current, current | (entry & kEntryMask) | flags))
             continue;
         Cas(putIndex, c, c + 1);
         return true;

@@ -56,7 +56,7 @@ bool Resetting(const Ring &ring);
 // Takes the entry at the get index when its slot is ready; false when the ring is empty.
 bool Get(const Ring &ring, uint32_t *entry);
 
-// Stores an entry at the put index with the header's put flags; false when the ring is full (the
+// Stores an entry at the put index, ORed with the header's put flags and no other bit; false when the ring is full (the
 // slot after the put position is still occupied, though the one at it may be free, or every slot
 // is occupied).
 bool Put(const Ring &ring, uint32_t entry);

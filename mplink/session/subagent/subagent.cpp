@@ -140,10 +140,9 @@ unsigned __stdcall AgentXThread(void *record)
     bool recovering = false;
     auto pdu = std::make_unique<uint8_t[]>(AGENTX_PDU_BUFFER_SIZE);
     while (!worker.StopRequested()) {
-        // A session lost with its connection (the processor reset or the channel broke) counts as
-        // a recovery too: the processor may have forgotten what was registered with it.
-        if (session->SessionId() != 0 && !transport->IsConnected())
-            recovering = true;
+        // Only a session that comes back after a failed open announces a reset: every announcement
+        // makes the black box register again and the collectors post their inventories again, so a
+        // session reopened at once (after a failed ping, a close or a lost connection) stays quiet.
         if (session->OpenSession() != 0) {
             LOG_ERROR(L"AgentXThread", L"AgentXThread: Can't open/restart AgentX session");
             if (worker.Pause(AgentXThreadTimeouts::OpenRetryMs))
@@ -177,10 +176,8 @@ unsigned __stdcall AgentXThread(void *record)
         if (worker.StopRequested())
             break;
         if (result == AXResult_Timeout) {
-            if (session->Ping() != 0) {
-                recovering = true;
+            if (session->Ping() != 0)
                 session->CloseSession();
-            }
             continue;
         }
         if (result != 0)

@@ -6,6 +6,7 @@
 #include "service_parameters.h"
 #include "store_writers.h"
 #include "subagent.h"
+#include "test_support.h"
 #include "traps.h"
 #include "zdt_ci.h"
 
@@ -122,6 +123,30 @@ protected:
     {
         EXPECT_TRUE(sim.WaitForRecords("axanswer", count)) << count;
         return sim.Records("axanswer");
+    }
+
+    // True once the master has seen the given number of Opens and a Ping after the last one: the
+    // thread then went past its recovery step with the session it opened last.
+    bool WaitForPingAfterOpen(size_t opens, DWORD timeoutMs = 20000)
+    {
+        const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+        for (;;) {
+            size_t seen = 0;
+            bool pinged = false;
+            for (const SimRecord &r : sim.Records()) {
+                if (r.verb == "axopen") {
+                    ++seen;
+                    pinged = false;
+                } else if (r.verb == "axping") {
+                    pinged = true;
+                }
+            }
+            if (seen == opens && pinged)
+                return true;
+            if (seen > opens || GetTickCount64() > deadline)
+                return false;
+            Sleep(20);
+        }
     }
 
     TestScheduler scheduler;
@@ -329,8 +354,9 @@ TEST_F(SubAgent, RequestsTheReaderRefusesAreAnsweredWithItsError)
     }
 }
 
-TEST_F(SubAgent, CloseFromTheMasterIsAnsweredAndTheSessionReturns)
+TEST_F(SubAgent, CloseFromTheMasterIsAnsweredAndTheSessionReturnsWithoutAReset)
 {
+    AxTransportTimeouts::QueueWaitMs = 300;
     HANDLE reset = CreateEventW(nullptr, FALSE, FALSE, kOxbResetEventName);
     ASSERT_TRUE(Start({"agentx on register 2: close"}));
     auto answers = Answers(1);
@@ -339,17 +365,24 @@ TEST_F(SubAgent, CloseFromTheMasterIsAnsweredAndTheSessionReturns)
     auto opens = sim.Records("axopen");
     ASSERT_EQ(opens.size(), 2u);
     EXPECT_NE(opens[0].Get("session"), opens[1].Get("session"));
+    ASSERT_TRUE(WaitForPingAfterOpen(2));
+    EXPECT_EQ(WaitForSingleObject(reset, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "no open failed";
     CloseHandle(reset);
 }
 
-TEST_F(SubAgent, RefusedOpensAreRetriedAndRecoverySignalsTheReset)
+TEST_F(SubAgent, RefusedOpensAreRetriedAndRecoverySignalsTheResetOnce)
 {
+    AxTransportTimeouts::QueueWaitMs = 300;
     HANDLE reset = CreateEventW(nullptr, FALSE, FALSE, kOxbResetEventName);
     ASSERT_TRUE(Start({"agentx refuse-open 2"}));
     ASSERT_TRUE(sim.WaitForRecords("axregister", 2));
     EXPECT_EQ(sim.Records("axopen").size(), 3u);
     EXPECT_EQ(WaitForSingleObject(reset, 5000), WAIT_OBJECT_0);
     EXPECT_EQ(s_Restarts.load(), 0);
+    // The session stays up and is pinged: nothing announces the reset a second time.
+    ASSERT_TRUE(WaitForPingAfterOpen(3));
+    ASSERT_TRUE(sim.WaitForRecords("axping", sim.Records("axping").size() + 1));
+    EXPECT_EQ(WaitForSingleObject(reset, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     CloseHandle(reset);
 }
 
@@ -365,7 +398,7 @@ TEST_F(SubAgent, TwentyFailedOpensStartTheRestartOnce)
     EXPECT_NE(s_RestartLine.find(L"\\OEM\\TLM\\Service\\restarttlm.bat\""), std::wstring::npos);
 }
 
-TEST_F(SubAgent, ClosedPipeBringsTheSessionBackWithTheResetEvent)
+TEST_F(SubAgent, ClosedPipeBringsTheSessionBackWithoutAResetWhenTheReopenSucceeds)
 {
     HANDLE reset = CreateEventW(nullptr, FALSE, FALSE, kOxbResetEventName);
     // Packets: handshake, passthru, Open, two Registers; the 6th (a Ping or a trap) closes the pipe.
@@ -373,18 +406,26 @@ TEST_F(SubAgent, ClosedPipeBringsTheSessionBackWithTheResetEvent)
     ASSERT_TRUE(Start({"on request 6: close"}));
     ASSERT_TRUE(sim.WaitForRecords("axregister", 4, 20000));
     EXPECT_EQ(sim.Records("axopen").size(), 2u);
-    EXPECT_EQ(WaitForSingleObject(reset, 5000), WAIT_OBJECT_0);
+    ASSERT_TRUE(WaitForPingAfterOpen(2));
+    EXPECT_EQ(WaitForSingleObject(reset, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "a lost connection reopened at once is no reset of the processor";
     CloseHandle(reset);
 }
 
-TEST_F(SubAgent, SilentMasterIsPingedAndTheSessionReopened)
+TEST_F(SubAgent, SilentMasterIsPingedAndTheSessionReopenedWithoutAReset)
 {
+    // A failed Ping closes the session and the next open succeeds: the black box and the collectors
+    // must not be told to post everything again.
+    HANDLE reset = CreateEventW(nullptr, FALSE, FALSE, kOxbResetEventName);
     AxTransportTimeouts::QueueWaitMs = 300;
     AxTransportTimeouts::PassthruWaitMs = 500;
     ASSERT_TRUE(Start({"on request 6: noreply"}));
     ASSERT_TRUE(sim.WaitForRecords("axregister", 4, 20000));
     EXPECT_GE(sim.Records("axping").size(), 1u);
     EXPECT_EQ(sim.Records("axopen").size(), 2u);
+    ASSERT_TRUE(WaitForPingAfterOpen(2));
+    EXPECT_EQ(WaitForSingleObject(reset, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    CloseHandle(reset);
 }
 
 TEST_F(SubAgent, TrapQueuedBeforeTheSessionIsDeliveredAfterRegistration)
@@ -562,6 +603,76 @@ TEST(CollectionTriggers, FirstMatchingRowWins)
             EXPECT_EQ(seconds, c.seconds);
         }
     }
+}
+
+// The log line of a trap about to be queued names the trap's number when its trap OID is one of
+// ours: ENTERPRISE_ARC.0.n, nine sub-identifiers, in the first varbind.
+TEST(TrapLog, NamesTheNumberOfOurOwnTraps)
+{
+    kdltest::StartTextLog();
+    s_ServiceParameters = SERVICE_PARAMETERS{};
+    const uint32_t N = ENTERPRISE_NUMBER;
+    struct Case {
+        const char *what;
+        std::vector<uint32_t> trapOid; // empty: no snmpTrapOID.0 varbind first
+        uint8_t prefix;
+        uint8_t firstType;             // 6: the trap OID varbind, with an empty name when nameless
+        bool nameless;
+        const wchar_t *line;           // null: no line
+    };
+    const Case cases[] = {
+        {"one of ours", {1, 3, 6, 1, 4, 1, N, 0, 18013}, 0, 6, false, L"Sending snmp trap 18013"},
+        {"number 0", {1, 3, 6, 1, 4, 1, N, 0, 0}, 0, 6, false, L"Sending snmp trap 0"},
+        {"number past 2^31", {1, 3, 6, 1, 4, 1, N, 0, 0xFFFFFFFF}, 0, 6, false, L"Sending snmp trap -1"},
+        {"eighth sub-identifier not 0", {1, 3, 6, 1, 4, 1, N, 1, 18013}, 0, 6, false, nullptr},
+        {"another enterprise", {1, 3, 6, 1, 4, 1, N + 1, 0, 18013}, 0, 6, false, nullptr},
+        {"eight sub-identifiers", {1, 3, 6, 1, 4, 1, N, 0}, 0, 6, false, nullptr},
+        {"ten sub-identifiers", {1, 3, 6, 1, 4, 1, N, 0, 18013, 1}, 0, 6, false, nullptr},
+        {"a standard trap", {1, 3, 6, 1, 6, 3, 1, 1, 5}, 0, 6, false, nullptr},
+        {"written with a prefix", {N, 0, 18013}, 4, 6, false, nullptr},
+        {"first varbind without a name", {1, 3, 6, 1, 4, 1, N, 0, 18013}, 0, 6, true, nullptr},
+        {"first varbind an integer", {}, 0, 2, false, nullptr},
+        {"no varbind", {}, 0, 0, false, nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TRAP_BUFFER *trap = CreateTrap(nullptr);
+        ASSERT_NE(trap, nullptr);
+        uint8_t oid[4 + 4 * 16];
+        WriteAgentXOid(oid, c.prefix, 0, c.trapOid.data(), static_cast<uint8_t>(c.trapOid.size()));
+        uint8_t varbind[256];
+        const uint32_t sysUpTime[] = {1, 3, 6, 1, 2, 1, 1, 3, 0};
+        uint8_t name[4 + 4 * 9];
+        WriteAgentXOid(name, 0, 0, sysUpTime, 9);
+        if (c.firstType == 6 && c.nameless) {
+            const uint8_t noName[4] = {};
+            InitVarBind(varbind, 6, noName);
+            WriteAgentXOid(GetVarBindData(varbind), c.prefix, 0, c.trapOid.data(),
+                           static_cast<uint8_t>(c.trapOid.size()));
+            ASSERT_TRUE(AddTrapVarBind(trap, varbind));
+        } else if (c.firstType == 6) {
+            ASSERT_TRUE(SetTrapOid(trap, oid));
+        } else if (c.firstType == 2) {
+            ASSERT_TRUE(AddTrapVarBind(trap, MakeIntegerVarBind(varbind, name, 5)));
+        }
+        if (c.firstType != 0) {
+            // What follows the first varbind plays no part.
+            const uint32_t ours[] = {1, 3, 6, 1, 4, 1, N, 0, 777};
+            WriteAgentXOid(oid, 0, 0, ours, 9);
+            ASSERT_TRUE(SetTrapOid(trap, oid));
+        }
+        std::wstring before = kdltest::ReadTextLog();
+        LogTrapInfo(trap);
+        std::wstring added = kdltest::ReadTextLog().substr(before.size());
+        if (c.line == nullptr)
+            EXPECT_EQ(added, L"");
+        else
+            EXPECT_NE(added.find(L", [Information], |LogTrapInfo|, " + std::wstring(c.line) + L"\r\n"),
+                      std::wstring::npos)
+                << added.size();
+        FreeTrap(trap);
+    }
+    LogTrapInfo(nullptr);
 }
 
 } // namespace

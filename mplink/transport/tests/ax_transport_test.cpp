@@ -166,24 +166,26 @@ TEST_F(Transport, StopEventEndsWaitsAtOnce)
     CloseHandle(stop);
 }
 
-TEST_F(Transport, HugeReceiveDelayIsBoundedAndStopStillEndsTheThread)
+TEST_F(Transport, ReceiveDelayIsTakenAsConfiguredAndAHugeOneStillLetsTheThreadStop)
 {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\ndxtlm\\Parameters", 0, nullptr,
                               0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
-    DWORD huge = 0xFFFFFFF0;
-    RegSetValueExW(key, L"ReceiveThreadDelayMS", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&huge), sizeof huge);
-    EXPECT_EQ(ReadReceiveThreadDelayMs(), AxTransportTimeouts::MaxReceiveDelayMs.load());
-    AxTransportTimeouts::MaxReceiveDelayMs = 200;
+    auto setDelay = [&](DWORD value) {
+        RegSetValueExW(key, L"ReceiveThreadDelayMS", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value);
+    };
+    for (DWORD value : {0u, 1u, 999u, 1001u, 60000u, 0xFFFFFFF0u, 0xFFFFFFFFu}) {
+        setDelay(value);
+        EXPECT_EQ(ReadReceiveThreadDelayMs(), value) << "no limit of its own";
+    }
+    setDelay(0xFFFFFFF0);
     ASSERT_TRUE(Start());
-    EXPECT_EQ(transport->OpenConnection(), AXResult_Ok);  // its reply is read by the thread
     DWORD start = GetTickCount();
     transport.reset();
-    EXPECT_LT(GetTickCount() - start, 3000u);
+    EXPECT_LT(GetTickCount() - start, 3000u) << "the pause ends on the stop event";
     RegDeleteValueW(key, L"ReceiveThreadDelayMS");
     RegCloseKey(key);
-    AxTransportTimeouts::MaxReceiveDelayMs = 1000;
     EXPECT_EQ(ReadReceiveThreadDelayMs(), 50u);
 }
 

@@ -21,6 +21,7 @@
 
 #include <objbase.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,6 +61,17 @@ MIB_IFTABLE *NoInterfaceTable() { return nullptr; }
 MIB_IFTABLE *RawTableSlowly()
 {
     Sleep(1200);
+    return nullptr;
+}
+// A table read that never comes back while the test holds it.
+HANDLE s_ReadEntered = nullptr;
+HANDLE s_ReadRelease = nullptr;
+std::atomic<DWORD> s_ReadingThread{0};
+MIB_IFTABLE *RawTableHeld()
+{
+    s_ReadingThread = GetCurrentThreadId();
+    SetEvent(s_ReadEntered);
+    WaitForSingleObject(s_ReadRelease, INFINITE);
     return nullptr;
 }
 NETWORK_WATCHER_PLATFORM s_Platform;
@@ -281,6 +293,41 @@ TEST_F(Lifecycle, StopKeepsTheCheckpointMovingWhileAStepWaits)
     ServiceStopTimeouts::CheckpointMs = 5000;
     EXPECT_GE(entry.Status.dwCheckPoint, 1u + 9u + 5u);
     ExpectEverythingStopped("slow stop");
+}
+
+TEST_F(Lifecycle, APollingThreadThatDoesNotEndIsTerminatedWhenTheWaitRunsOut)
+{
+    s_ReadEntered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    s_ReadRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    s_Platform.AllocRawIfTable = &RawTableHeld;
+    SetNetworkWatcherPlatform(&s_Platform);
+    ServiceStopTimeouts::PollThreadWaitMs = 800;
+    HANDLE reader = nullptr;
+    ULONGLONG stopFrom = 0;
+    EXPECT_EQ(StartAndStop(0,
+                           [&] {
+                               // The polling thread is inside its table read, which ignores the stop.
+                               ASSERT_EQ(WaitForSingleObject(s_ReadEntered, 20000), WAIT_OBJECT_0);
+                               reader = OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE,
+                                                   s_ReadingThread.load());
+                               stopFrom = GetTickCount64();
+                           }),
+              1);
+    const ULONGLONG stopTook = GetTickCount64() - stopFrom;
+    ServiceStopTimeouts::PollThreadWaitMs = 120000;
+    ASSERT_NE(reader, nullptr);
+    // The stop waited its whole time for the thread, then ended it rather than wait longer.
+    EXPECT_GE(stopTook + 20, 800u);
+    EXPECT_LT(stopTook, 60000u);
+    EXPECT_EQ(WaitForSingleObject(reader, 5000), WAIT_OBJECT_0) << "the thread is gone, still inside its read";
+    DWORD exitCode = STILL_ACTIVE;
+    EXPECT_TRUE(GetExitCodeThread(reader, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    CloseHandle(reader);
+    SetEvent(s_ReadRelease);
+    CloseHandle(s_ReadEntered);
+    CloseHandle(s_ReadRelease);
+    ExpectEverythingStopped("terminated polling thread");
 }
 
 TEST_F(Lifecycle, RepeatedStartsAndStopsInOneProcess)

@@ -368,10 +368,13 @@ TEST_F(RegistryTest, GetAllValueDataPacksValuesAtTheirOwnLength)
     EXPECT_EQ(24u, length);
     EXPECT_EQ(std::vector<BYTE>(23, 0xEE), small) << "untouched";
 
-    std::vector<BYTE> buffer(24, 0xEE);
+    std::vector<BYTE> buffer(30, 0xEE);
+    length = static_cast<DWORD>(buffer.size());
     ASSERT_EQ(0u, key.GetAllValueData(buffer.data(), &length, &largest, &count));
+    EXPECT_EQ(14u, length) << "the bytes copied, not the room asked for";
 
-    // Packed in the system's enumeration order (which differs between systems), then zeros.
+    // Packed in the system's enumeration order (which differs between systems); the rest of the
+    // buffer is left as it was.
     std::vector<BYTE> expected;
     HKEY raw = key.GetHandle();
     ASSERT_NE(nullptr, raw);
@@ -384,7 +387,7 @@ TEST_F(RegistryTest, GetAllValueDataPacksValuesAtTheirOwnLength)
         expected.insert(expected.end(), data.begin(), data.end());
     }
     ASSERT_EQ(14u, expected.size());
-    expected.resize(24, 0);
+    expected.resize(30, 0xEE);
     EXPECT_EQ(expected, buffer);
 }
 
@@ -397,6 +400,7 @@ TEST_F(RegistryTest, GetAllValueDataOfEmptyAndMissingKeys)
     EXPECT_EQ(0u, empty.GetAllValueData(buffer, &length, &largest, &count));
     EXPECT_EQ(0u, count);
     EXPECT_EQ(0u, largest);
+    EXPECT_EQ(0u, length) << "nothing copied";
 
     CRegistry missing(L"HKLM:\\SOFTWARE\\TlmRegistryTest\\Missing", KEY_READ);
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FUNCTION), missing.GetAllValueData(buffer, &length, &largest, &count));

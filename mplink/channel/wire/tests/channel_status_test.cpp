@@ -33,10 +33,8 @@ TEST(ChannelStatus, DeviceLayerErrorsMapToStatuses)
         {0, 0},     {2, 1},     {1006, 1},  {5, 24},    {8, 3},     {1450, 3},  {18, 12},  {21, 38},
         {109, 38},  {38, 21},   {232, 21},  {50, 31},   {56, 6},    {87, 39},   {121, 34}, {258, 34},
         {995, 34},  {124, 11},  {170, 20},
-        // Out of memory as the device layer reports it when its records cannot be allocated.
-        {14, 3},
-        // Everything else is an unexpected failure.
-        {1, 41},    {3, 41},    {6, 41},    {233, 41},  {234, 41},  {997, 41},  {0xFFFFFFFF, 41},
+        // Everything else is an unexpected failure, ERROR_OUTOFMEMORY (14) among them.
+        {14, 41},   {1, 41},    {3, 41},    {6, 41},    {233, 41},  {234, 41},  {997, 41},  {0xFFFFFFFF, 41},
     };
     for (const StatusRow &row : rows)
         EXPECT_EQ(ZdtCiMapWin32Error(row.status), row.win32) << "Win32 error " << row.status;

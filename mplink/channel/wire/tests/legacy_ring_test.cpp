@@ -15,7 +15,8 @@ using namespace legacyring;
 // Ring memory as the driver lays it out: the header, then the slots.
 class RingMemory {
 public:
-    explicit RingMemory(uint32_t slots, uint32_t putFlags = kReady)
+    // A ring whose puts are both taken and ready: this side's entries come back out of it.
+    explicit RingMemory(uint32_t slots, uint32_t putFlags = kReady | kOccupied)
         : m_Words((kHeaderSize + 8 * slots) / 8, 0)
     {
         m_Slots = reinterpret_cast<uint8_t *>(m_Words.data()) + kHeaderSize;
@@ -111,18 +112,20 @@ TEST(LegacyRing, SlotWordsAndAddressesAreTheDriversLayout)
     driver.Set64(8 * 6, 0);
     driver.Set64(-0x80, 14);
 
-    // This side's put: the entry with the header's put flags and occupied, at the put index.
+    // This side's put: the slot's word ORed with the entry and the header's put flags, and not one
+    // bit more, at the put index.
     driver.Set32(-0x170, 0);
     driver.Set64(8 * 6, 0x07000000);
     ASSERT_TRUE(Put(ring, 0x0C08));
-    EXPECT_EQ(driver.Get64(8 * 6), 0x07800C08u);
+    EXPECT_EQ(driver.Get64(8 * 6), 0x07000C08u);
     EXPECT_EQ(driver.Get64(-0x80), 15u);
-    driver.Set32(-0x170, 0x400000);
+    driver.Set32(-0x170, 0x800000);
     ASSERT_TRUE(Put(ring, 0x0001));
-    EXPECT_EQ(driver.Get64(8 * 7), 0x00C00001u);
+    EXPECT_EQ(driver.Get64(8 * 7), 0x00800001u);
 
     // The put index is 16 (slot 0): a slot after it that is occupied (not ready) makes the ring
     // full; a ready bit alone does not hold a slot.
+    driver.Set32(-0x170, 0xC00000);
     driver.Set64(8 * 1, 0x00800401);
     EXPECT_FALSE(Put(ring, 0x0001));
     driver.Set64(8 * 1, 0x00400401);
@@ -224,14 +227,38 @@ TEST(LegacyRing, ReleasingASlotClearsItAndCountsItsGenerationUp)
     EXPECT_EQ(Released((uint64_t{0xFFFFFFFFFF} << 24) | kOccupied), 0u) << "the generation wraps";
 }
 
-TEST(LegacyRing, AnEntryThisSidePutsIsNotReadyUnlessTheDriverSaysSo)
+TEST(LegacyRing, APutWritesOnlyTheEntryAndTheFlagsTheDriverStates)
 {
-    RingMemory memory(8, /*putFlags=*/0);
+    // Slot 0 holds generation 5 and slot 1 generation 0x1234; the put flags are the header's u32,
+    // whatever bits the driver puts in it.
+    struct Case {
+        uint32_t putFlags;
+        uint64_t slot0, slot1;
+    };
+    const Case cases[] = {
+        {0x000000, 0x05000401, 0x1234000002},
+        {0x800000, 0x05800401, 0x1234800002},
+        {0x400000, 0x05400401, 0x1234400002},
+        {0xC00000, 0x05C00401, 0x1234C00002},
+        {0x81000000, 0x85000401, 0x12B5000002}, // bits above the entry's go in as given
+    };
+    for (const Case &c : cases) {
+        RingMemory memory(8, c.putFlags);
+        Ring ring = memory.Attached();
+        *SlotAt(ring, 0) = 0x05000000;
+        *SlotAt(ring, 1) = 0x1234000000;
+        ASSERT_TRUE(Put(ring, MakeEntry(1, 8))) << std::hex << c.putFlags;
+        ASSERT_TRUE(Put(ring, MakeEntry(0, 16))) << std::hex << c.putFlags;
+        EXPECT_EQ(*SlotAt(ring, 0), c.slot0) << std::hex << c.putFlags;
+        EXPECT_EQ(*SlotAt(ring, 1), c.slot1) << std::hex << c.putFlags;
+        EXPECT_EQ(*PutIndex(ring), 2u);
+    }
+    // Without the ready flag a packet this side sent is not one it receives.
+    RingMemory memory(8, kOccupied);
     Ring ring = memory.Attached();
     ASSERT_TRUE(Put(ring, MakeEntry(1, 8)));
-    EXPECT_NE(*SlotAt(ring, 0) & kOccupied, 0u);
     uint32_t entry = 0;
-    EXPECT_FALSE(Get(ring, &entry)) << "a packet this side sent is not one it receives";
+    EXPECT_FALSE(Get(ring, &entry));
 }
 
 TEST(LegacyRing, SlowReadersAndWritersAreHelpedAlong)
