@@ -12,30 +12,24 @@
 # for all; a target whose flags differ falls back to parsing the headers).
 set(TLM_PCH_STD <algorithm> <atomic> <cstdint> <cstdio> <cstring> <functional> <map> <memory>
     <mutex> <string> <vector>)
-# Windows test programs' own files are built without optimisation: they are the larger part of
-# the build, and the code under test, in the libraries, keeps the flags it ships with.
-set(TLM_TEST_COMPILE_OPTIONS -O0 -g1)
-
 function(tlm_pch_target name)
-  cmake_parse_arguments(ARG "" "" "HEADERS;LIBS;OPTIONS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "HEADERS;LIBS" ${ARGN})
   file(WRITE ${CMAKE_BINARY_DIR}/${name}.cpp "// The precompiled header's own translation unit.\n")
   add_library(${name} STATIC ${CMAKE_BINARY_DIR}/${name}.cpp)
   target_link_libraries(${name} PRIVATE tlm_options ${ARG_LIBS})
-  target_compile_options(${name} PRIVATE ${ARG_OPTIONS})
   target_precompile_headers(${name} PRIVATE ${ARG_HEADERS})
 endfunction()
 
 if(TLM_WINDOWS)
   # The test programs' set: windows.h, GoogleTest and the standard library.
   tlm_pch_target(tlm_test_pch HEADERS <windows.h> <gtest/gtest.h> ${TLM_PCH_STD}
-    LIBS GTest::gtest OPTIONS ${TLM_TEST_COMPILE_OPTIONS})
+    LIBS GTest::gtest)
   # The Windows libraries' set: windows.h and the standard library.
   tlm_pch_target(tlm_windows_pch HEADERS <windows.h> ${TLM_PCH_STD})
 endif()
 
 function(tlm_use_test_pch name)
   if(TLM_WINDOWS)
-    target_compile_options(${name} PRIVATE ${TLM_TEST_COMPILE_OPTIONS})
     target_precompile_headers(${name} REUSE_FROM tlm_test_pch)
   endif()
 endfunction()
