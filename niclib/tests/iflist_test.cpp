@@ -367,8 +367,10 @@ TEST_F(ModelTest, PublishedTreeIsVolatile)
     }
 }
 
-// NeedReInit against the generation's table, both ways.
-TEST_F(ModelTest, NeedReInitSeesEveryChangeOfTheModelledRows)
+// NeedReInit checks the rows that are real in the new table against the generation's rows, one
+// new row per match: a NIC that loses its link stays in the generation (its adapters report the
+// loss), a NIC that was not modelled and gains its link brings a rebuild.
+TEST_F(ModelTest, NeedReInitChecksTheRowsRealInTheNewTable)
 {
     struct Case {
         const char *what;
@@ -377,6 +379,8 @@ TEST_F(ModelTest, NeedReInitSeesEveryChangeOfTheModelledRows)
         const wchar_t *line; // the log line, or null
     };
     const Case cases[] = {
+        // The LBFO team interface carries its first member's address: each old row takes its own
+        // new row.
         {"unchanged", [](NicHost *) {}, 0, nullptr},
         {"an interface added",
          [](NicHost *h) { h->interfaces.push_back(scenario::Row(60, 60, "QZ Ethernet added", scenario::kGigabit)); }, 1,
@@ -395,11 +399,13 @@ TEST_F(ModelTest, NeedReInitSeesEveryChangeOfTheModelledRows)
                      row.speed = scenario::kGigabit;
          },
          1, L"Same table size but contents are different - OLD: 14 NEW: 14"},
-        {"a NIC loses its row's speed",
+        {"a NIC loses its link", [](NicHost *h) { scenario::SetLink(h, scenario::kNicA, false); }, 0, nullptr},
+        {"a NIC loses its link and another its address",
          [](NicHost *h) {
+             scenario::SetLink(h, scenario::kNicA, false);
              for (NicHostInterface &row : h->interfaces)
-                 if (row.index == scenario::kNicA)
-                     row.speed = 0;
+                 if (row.index == scenario::kNicC)
+                     row.mac = scenario::Mac(78);
          },
          1, L"Same table size but contents are different - OLD: 14 NEW: 14"},
         {"a row that is not modelled changes",
