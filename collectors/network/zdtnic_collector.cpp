@@ -90,9 +90,17 @@ void ZDTNICDataCollector::RunNicLibrary()
     FreeLibrary(library);
 }
 
+bool ZDTNICDataCollector::IsLibraryThreadRunning() const
+{
+    return m_LoaderThread != nullptr && WaitForSingleObject(m_LoaderThread, 0) == WAIT_TIMEOUT;
+}
+
 void ZDTNICDataCollector::Terminate()
 {
-    {
+    // The stop handshake only when a library thread may answer it: without the library, or once
+    // its thread has ended, the stop event would only make the service wait out the whole
+    // acknowledgement time (the events are made, not just opened, here).
+    if (IsLibraryThreadRunning()) {
         // The acknowledgement is opened before the stop is set: an answer that comes at once
         // would otherwise be lost with the library's handle.
         NamedEvent ack(kNicStopAckEvent);

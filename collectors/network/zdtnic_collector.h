@@ -67,6 +67,10 @@ public:
     int Register(AXSESSION *session) override;
     void Collect(int firstRun, DATASTORE *staging) override;
 
+    // True while the loader thread runs, that is while the library may be running: without it
+    // nobody answers the stop.
+    bool IsLibraryThreadRunning() const;
+
     // The library's full path: netvarix.dll in the folder of the running executable.
     static bool LibraryPath(wchar_t *path, DWORD capacity);
 

@@ -23,6 +23,9 @@ struct NIC_INTERFACE_SOURCE {
     IP_ADAPTER_ADDRESSES *(*addresses)();   // released with free
     MIB_IF_TABLE2 *(*ifTable)();
     void (*freeIfTable)(MIB_IF_TABLE2 *table);
+    // The IPv6 adapter-address list of the Hyper-V address lookup (released with free); null
+    // takes the system's.
+    IP_ADAPTER_ADDRESSES *(*ipv6Addresses)() = nullptr;
 };
 extern const NIC_INTERFACE_SOURCE kSystemNicInterfaceSource;
 

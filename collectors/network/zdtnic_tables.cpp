@@ -342,7 +342,7 @@ void ZDTNICDataCollector::Report_zdtNicIfLogMap(DATASTORE *staging)
             uint8_t rowCondition = record.Condition;
             table.SetIndex(row);
             if (!havePhys) {
-                WriteCells(&table, LogMapColumns(record, row), 11);
+                WriteCells(&table, LogMapColumns(record, row, &hyperV), 11);
                 return;
             }
             for (const PHYSADAPTERRECORD &p : phys) {
@@ -359,7 +359,7 @@ void ZDTNICDataCollector::Report_zdtNicIfLogMap(DATASTORE *staging)
             }
             if (record.MemberCount == 0)
                 record.SpeedMbps = 0;
-            WriteCells(&table, LogMapColumns(record, row));
+            WriteCells(&table, LogMapColumns(record, row, &hyperV));
             SetCondition(rowCondition);
             groupMax = std::max<int>(groupMax, rowCondition);
             s_LogInterfaceIndexMap.push_back({connection, row, record.Condition});
@@ -432,8 +432,8 @@ void ZDTNICDataCollector::Report_zdtNicIfVLanMap(DATASTORE *staging)
 
 int ZDTNICDataCollector::AdjustToHyperVSwitchIndex(INTERFACEMAPRECORD *record, int32_t indexes[64])
 {
-    // The port's own list stays what the library wrote (see LogMapColumns); here only a port bound
-    // to a virtual switch takes the switch adapter's IPv6 address.
+    // An IP-enabled interface names itself in element 0 (column 2 then takes the array); a port
+    // bound to a virtual switch takes the switch adapter's IPv6 address.
     const int32_t key = record->IfIndexList[0];
     if (!s_WMICimV2)
         return 1168;
@@ -506,34 +506,48 @@ int ZDTNICDataCollector::AdjustToHyperVSwitchIndex(INTERFACEMAPRECORD *record, i
     return 0;
 }
 
+namespace {
+
+// The AF_INET6 adapter-address list, sized by a first call (the list is freed with free).
+IP_ADAPTER_ADDRESSES *SystemIpv6Addresses()
+{
+    // Wine answers AF_INET6 lookups only without the DNS servers.
+    constexpr ULONG kFlags = GAA_FLAG_SKIP_DNS_SERVER;
+    ULONG size = 0;
+    if (GetAdaptersAddresses(AF_INET6, kFlags, nullptr, nullptr, &size) != ERROR_BUFFER_OVERFLOW || size == 0)
+        return nullptr;
+    auto *list = static_cast<IP_ADAPTER_ADDRESSES *>(malloc(size));
+    if (list != nullptr && GetAdaptersAddresses(AF_INET6, kFlags, nullptr, list, &size) != NO_ERROR) {
+        free(list);
+        list = nullptr;
+    }
+    return list;
+}
+
+} // namespace
+
 int GetAdapterIPv6Address(const char *adapterName, char *buffer, size_t bufferSize)
 {
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
         return 0;
     int found = 0;
-    // Wine answers AF_INET6 lookups only without the DNS servers.
-    constexpr ULONG kFlags = GAA_FLAG_SKIP_DNS_SERVER;
-    ULONG size = 0;
-    if (GetAdaptersAddresses(AF_INET6, kFlags, nullptr, nullptr, &size) == ERROR_BUFFER_OVERFLOW && size > 0) {
-        std::vector<uint8_t> block(size);
-        auto *list = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(block.data());
-        if (GetAdaptersAddresses(AF_INET6, kFlags, nullptr, list, &size) == NO_ERROR) {
-            for (IP_ADAPTER_ADDRESSES *a = list; a != nullptr && !found; a = a->Next) {
-                if (a->AdapterName == nullptr || !NicNameEquals(a->AdapterName, adapterName) ||
-                    a->FirstUnicastAddress == nullptr)
-                    continue;
-                wchar_t text[256];
-                DWORD length = 256;
-                const SOCKET_ADDRESS &address = a->FirstUnicastAddress->Address;
-                if (WSAAddressToStringW(address.lpSockaddr, static_cast<DWORD>(address.iSockaddrLength), nullptr, text,
-                                        &length) == 0) {
-                    WideToRecordText(text, buffer, bufferSize);
-                    found = 1;
-                }
-            }
+    const NIC_INTERFACE_SOURCE *source = ZDTNICDataCollector::InterfaceSource;
+    IP_ADAPTER_ADDRESSES *list =
+        source != nullptr && source->ipv6Addresses != nullptr ? source->ipv6Addresses() : SystemIpv6Addresses();
+    for (IP_ADAPTER_ADDRESSES *a = list; a != nullptr && !found; a = a->Next) {
+        if (a->AdapterName == nullptr || !NicNameEquals(a->AdapterName, adapterName) || a->FirstUnicastAddress == nullptr)
+            continue;
+        wchar_t text[256];
+        DWORD length = 256;
+        const SOCKET_ADDRESS &address = a->FirstUnicastAddress->Address;
+        if (WSAAddressToStringW(address.lpSockaddr, static_cast<DWORD>(address.iSockaddrLength), nullptr, text,
+                                &length) == 0) {
+            WideToRecordText(text, buffer, bufferSize);
+            found = 1;
         }
     }
+    free(list);
     WSACleanup();
     return found;
 }

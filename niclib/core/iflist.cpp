@@ -56,42 +56,6 @@ bool SameTextNoCase(const std::wstring &a, const std::wstring &b)
     return _wcsicmp(a.c_str(), b.c_str()) == 0;
 }
 
-using RowKey = CIFList::RowKey;
-
-std::vector<RowKey> RealRows(CIFTable *table)
-{
-    std::vector<RowKey> keys;
-    for (DWORD i = 0; i < table->GetEntryCount(); ++i) {
-        if (!table->IsRealInterface(i))
-            continue;
-        const MIB_IFROW *row = table->GetRow(i);
-        RowKey key = {};
-        key.index = row->dwIndex;
-        key.type = row->dwType;
-        key.length = std::min<DWORD>(row->dwPhysAddrLen, MAXLEN_PHYSADDR);
-        std::memcpy(key.address, row->bPhysAddr, key.length);
-        keys.push_back(key);
-    }
-    return keys;
-}
-
-// Every key of one list matches its own key of the other (two rows with one address need two).
-bool SameRows(const std::vector<RowKey> &a, const std::vector<RowKey> &b)
-{
-    if (a.size() != b.size())
-        return false;
-    std::vector<bool> used(b.size(), false);
-    for (const RowKey &key : a) {
-        bool found = false;
-        for (size_t j = 0; j < b.size() && !found; ++j)
-            if (!used[j] && key == b[j])
-                used[j] = found = true;
-        if (!found)
-            return false;
-    }
-    return true;
-}
-
 // Opened (and closed) around the sharing manager's enumeration when this thread may still start
 // COM; the collection thread already runs in the multithreaded apartment.
 struct ApartmentScope {
@@ -113,22 +77,15 @@ std::wstring BstrText(const CBstr &text)
 
 // The loopback rows of the generation's table, by interface index: an interface row of type 24
 // is the loopback whatever type its adapter took on at Init.
-bool IsLoopbackIndex(const std::vector<RowKey> &rows, int32_t index)
+bool IsLoopbackIndex(const std::vector<MIB_IFROW> &rows, int32_t index)
 {
-    for (const RowKey &row : rows)
-        if (row.type == kIfTypeSoftwareLoopback && static_cast<int32_t>(row.index) == index)
+    for (const MIB_IFROW &row : rows)
+        if (row.dwType == kIfTypeSoftwareLoopback && static_cast<int32_t>(row.dwIndex) == index)
             return true;
     return false;
 }
 
 } // namespace
-
-bool CIFList::RowKey::operator==(const RowKey &other) const
-{
-    if (type == kIfTypeSoftwareLoopback || other.type == kIfTypeSoftwareLoopback)
-        return type == other.type && index == other.index;
-    return index == other.index && length == other.length && std::memcmp(address, other.address, length) == 0;
-}
 
 LONG SetRegistryText(CRegistryKey *key, const wchar_t *name, const std::wstring &text)
 {
@@ -152,7 +109,7 @@ CIFList::~CIFList()
     DeleteAdapters();
     delete m_IfTable;
     m_IfTable = nullptr;
-    m_RealRows.clear();
+    m_InitRows.clear();
     if (m_KeepRecords)
         return;
     // Readers must not take a record key that is going away.
@@ -280,7 +237,7 @@ DWORD CIFList::AllocateLogicalAdapters(CMiniportList *miniports)
         return result;
     }
     // Kept from before the adapters touch the rows (one without hardware address rewrites its row).
-    m_RealRows = RealRows(m_IfTable);
+    m_InitRows.assign(m_IfTable->GetRow(0), m_IfTable->GetRow(0) + m_IfTable->GetEntryCount());
     for (DWORD i = 0; i < m_IfTable->GetEntryCount(); ++i) {
         if (!m_IfTable->IsRealInterface(i))
             continue;
@@ -341,7 +298,7 @@ DWORD CIFList::AllocatePhysicalAdapters(CMiniportList *miniports)
         if (miniport != nullptr)
             adapter->SetMiniport(miniport);
 
-        const bool loopback = IsLoopbackIndex(m_RealRows, adapter->GetIfIndex());
+        const bool loopback = IsLoopbackIndex(m_InitRows, adapter->GetIfIndex());
         if (loopback) {
             adapter->SetLogicalIndex(GetNextLogicalAdapterIndex());
             continue;
@@ -664,7 +621,19 @@ int CIFList::NeedReInit()
 
 int CIFList::IsSameTable(CIFTable *table)
 {
-    // Both ways: a row that became real (a NIC that gained link) changes the model as much as
-    // one that went away.
-    return SameRows(m_RealRows, RealRows(table)) ? 1 : 0;
+    // Only the rows that are real in the new table are checked: a NIC whose link went (its row's
+    // speed 0) keeps its adapters, which report the loss and later the return. Each real row must
+    // find the generation's row of its position, one new row per match.
+    const DWORD count = std::min(table->GetEntryCount(), m_IfTable != nullptr ? m_IfTable->GetEntryCount() : 0);
+    for (DWORD i = 0; i < count; ++i) {
+        if (!table->IsRealInterface(i))
+            continue;
+        // A row that was not real when the generation was built has no adapter in it: a NIC
+        // that had no link then is modelled once it has one.
+        if (!m_IfTable->IsRealInterface(i))
+            return 0;
+        if (!table->ContainsRow(&m_InitRows[i]))
+            return 0;
+    }
+    return 1;
 }

@@ -72,16 +72,6 @@ public:
     int GetEthernet() const { return m_Ethernet; }
     CIFTable *GetIfTable() const { return m_IfTable; }
 
-    // What makes two interface rows the same interface: the loopback by its index, any other row
-    // by its index and hardware address.
-    struct RowKey {
-        DWORD index;
-        DWORD type;
-        DWORD length;
-        BYTE address[MAXLEN_PHYSADDR];
-        bool operator==(const RowKey &other) const;
-    };
-
 private:
     void Append(LOGADAPTERNODE *node);
     void DeleteAdapters();
@@ -103,8 +93,8 @@ private:
     CTrap *m_Trap = nullptr;
     CIFTable *m_IfTable = nullptr;
     bool m_KeepRecords = false;
-    // The real rows of the generation's table as Init found them.
-    std::vector<RowKey> m_RealRows;
+    // The generation's table rows as Init read them, for the comparison with later snapshots.
+    std::vector<MIB_IFROW> m_InitRows;
 };
 
 // The text of a REG_SZ value with its terminating NUL as the stored size, the way the bridge

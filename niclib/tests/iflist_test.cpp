@@ -367,8 +367,10 @@ TEST_F(ModelTest, PublishedTreeIsVolatile)
     }
 }
 
-// NeedReInit against the generation's table, both ways.
-TEST_F(ModelTest, NeedReInitSeesEveryChangeOfTheModelledRows)
+// NeedReInit checks the rows that are real in the new table against the generation's rows, one
+// new row per match: a NIC that loses its link stays in the generation (its adapters report the
+// loss), a NIC that was not modelled and gains its link brings a rebuild.
+TEST_F(ModelTest, NeedReInitChecksTheRowsRealInTheNewTable)
 {
     struct Case {
         const char *what;
@@ -377,6 +379,8 @@ TEST_F(ModelTest, NeedReInitSeesEveryChangeOfTheModelledRows)
         const wchar_t *line; // the log line, or null
     };
     const Case cases[] = {
+        // The LBFO team interface carries its first member's address: each old row takes its own
+        // new row.
         {"unchanged", [](NicHost *) {}, 0, nullptr},
         {"an interface added",
          [](NicHost *h) { h->interfaces.push_back(scenario::Row(60, 60, "QZ Ethernet added", scenario::kGigabit)); }, 1,
@@ -395,11 +399,13 @@ TEST_F(ModelTest, NeedReInitSeesEveryChangeOfTheModelledRows)
                      row.speed = scenario::kGigabit;
          },
          1, L"Same table size but contents are different - OLD: 14 NEW: 14"},
-        {"a NIC loses its row's speed",
+        {"a NIC loses its link", [](NicHost *h) { scenario::SetLink(h, scenario::kNicA, false); }, 0, nullptr},
+        {"a NIC loses its link and another its address",
          [](NicHost *h) {
+             scenario::SetLink(h, scenario::kNicA, false);
              for (NicHostInterface &row : h->interfaces)
-                 if (row.index == scenario::kNicA)
-                     row.speed = 0;
+                 if (row.index == scenario::kNicC)
+                     row.mac = scenario::Mac(78);
          },
          1, L"Same table size but contents are different - OLD: 14 NEW: 14"},
         {"a row that is not modelled changes",
@@ -428,6 +434,113 @@ TEST_F(ModelTest, NeedReInitSeesEveryChangeOfTheModelledRows)
         } else {
             EXPECT_TRUE(lines.empty()) << c.what;
         }
+    }
+}
+
+// The members' identity and place as the generation assigns them (resources from the Windows
+// adapter list, port from the PCI function with the port map missing), then the trap records of
+// a plain NIC and a team member that lose their link, field by field against the scenario.
+TEST_F(ModelTest, MembersPublishTheirPlaceAndTheirTrapRecordsEveryField)
+{
+    auto list = BuildList();
+    ASSERT_NE(nullptr, list);
+    list->Update();
+    auto published = [](uint32_t index) {
+        for (const std::wstring &name : ValueNames(kNicPhysInterfaceKey)) {
+            const PHYSADAPTERRECORD record = ReadRecord<PHYSADAPTERRECORD>(kNicPhysInterfaceKey, name.c_str());
+            if (std::memcmp(scenario::Mac(index).data(), record.MacAddress, 6) == 0)
+                return record;
+        }
+        ADD_FAILURE() << "no member record with the address of " << index;
+        return PHYSADAPTERRECORD{};
+    };
+    struct Member {
+        uint32_t index;
+        uint32_t pciId;
+    };
+    const Member members[] = {{scenario::kNicA, 0x80861521},       {scenario::kNicB, 0x80861521},
+                              {scenario::kNicC, 0x80861521},       {scenario::kLbfoMember2, 0x80861572},
+                              {scenario::kNtidMember1, 0x80861533}, {scenario::kNtidMember2, 0x80861533}};
+    for (const Member &m : members) {
+        const std::string what = "member " + std::to_string(m.index);
+        const scenario::PciPlace place = scenario::Place(m.index);
+        const PHYSADAPTERRECORD record = published(m.index);
+        EXPECT_EQ(place.slot, record.Slot) << what;
+        EXPECT_EQ(place.function + 1, record.Port) << what;
+        char location[32];
+        std::snprintf(location, sizeof location, "0000:%.2X:%.2X.%.1X", place.bus, place.device, place.function);
+        EXPECT_EQ(location, RecordText(record.PciLocation)) << what;
+        EXPECT_EQ(m.pciId, record.PciId) << what;
+        EXPECT_EQ(0x00018086u, record.SubsystemId) << what;
+        char hw[64];
+        std::snprintf(hw, sizeof hw, "PCIID0x%.8X,SUBSYSID0x%.8X", m.pciId, 0x00018086u);
+        EXPECT_EQ(hw, RecordText(record.HwLocation)) << what;
+        EXPECT_EQ(scenario::Description(m.index), RecordText(record.Name)) << what;
+        EXPECT_EQ(-1, record.ServerBay) << what;
+        EXPECT_EQ(-1, record.VirtualPort) << what;
+    }
+
+    // NIC A and the team driver's second member lose their link.
+    scenario::SetLink(&fixture.Host(), scenario::kNicA, false);
+    scenario::SetLink(&fixture.Host(), scenario::kNtidMember2, false);
+    ASSERT_EQ(0, list->NeedReInit());
+    list->Update();
+    struct Expected {
+        const wchar_t *key;
+        uint32_t member;
+        int32_t kind;
+        uint32_t logical; // the interface of the logical adapter
+        int32_t logicalIndex;
+        bool team; // the counts are the team's own working-member count
+        std::vector<uint8_t> mac;
+        uint8_t ipv4Last; // 192.168.10.n
+    };
+    const Expected expected[] = {
+        {L"Trap_ConnectivityLost", scenario::kNicA, kNicTrapConnectivityLost, scenario::kNicA, 0, false,
+         scenario::Mac(scenario::kNicA), static_cast<uint8_t>(scenario::kNicA)},
+        {L"Trap_RedundancyReduced", scenario::kNtidMember2, kNicTrapRedundancyReduced, scenario::kNtidTeam, 7, true,
+         scenario::Mac(scenario::kNtidMember1), static_cast<uint8_t>(scenario::kNtidTeam)},
+    };
+    for (const Expected &e : expected) {
+        const std::string what = Narrow(e.key);
+        const std::wstring key = std::wstring(kNicRootKey) + L"\\" + e.key;
+        const std::vector<std::wstring> names = ValueNames(key.c_str());
+        ASSERT_EQ(1u, names.size()) << what;
+        EXPECT_EQ(24u, names[0].size()) << what;
+        EXPECT_EQ(0u, names[0].rfind(L"TrapData", 0)) << what;
+        wchar_t *end = nullptr;
+        EXPECT_NE(0u, std::wcstoull(names[0].c_str() + 8, &end, 16)) << what;
+        EXPECT_EQ(names[0].c_str() + names[0].size(), end) << what << ": the time stamp is not 16 hex digits";
+        const TRAPRECORD trap = ReadRecord<TRAPRECORD>(key.c_str(), names[0].c_str());
+        const PHYSADAPTERRECORD member = published(e.member);
+        const scenario::PciPlace place = scenario::Place(e.member);
+        const CLogicalAdapter *owner = FindAdapter(*list, e.logical);
+        ASSERT_NE(nullptr, owner) << what;
+        EXPECT_EQ(e.kind, trap.Kind) << what;
+        EXPECT_EQ(4, trap.Format) << what;
+        EXPECT_EQ(e.logicalIndex, trap.LogicalIndex) << what;
+        const uint8_t ok = e.team ? owner->GetInterfaceMap().OkMemberCount : 0;
+        if (e.team)
+            EXPECT_LE(1, ok) << what;
+        EXPECT_EQ(e.team ? ok : 0, trap.TeamOkCount) << what;
+        EXPECT_EQ(static_cast<int32_t>(member.PhysicalIndex), trap.PhysicalIndex) << what;
+        EXPECT_EQ(place.slot, trap.Slot) << what;
+        EXPECT_EQ(place.function + 1, trap.Port) << what;
+        EXPECT_EQ(static_cast<int32_t>(place.bus), trap.PciBus) << what;
+        EXPECT_EQ(static_cast<int32_t>(place.device), trap.PciDevice) << what;
+        EXPECT_EQ(0, trap.Reserved) << what;
+        EXPECT_EQ(std::string(9, '\0'), std::string(trap.ReservedText, 9)) << what;
+        EXPECT_EQ(4, trap.MemberStatus) << what;
+        EXPECT_EQ(scenario::Description(e.member), RecordText(trap.MemberName)) << what;
+        EXPECT_FALSE(RecordText(member.PartNumber).empty()) << what;
+        EXPECT_EQ(RecordText(member.PartNumber), RecordText(trap.PartNumber)) << what;
+        const uint8_t ipv4[4] = {192, 168, 10, e.ipv4Last};
+        EXPECT_EQ(0, std::memcmp(ipv4, &trap.IPv4Address, 4)) << what;
+        const std::string ipv6 = RecordText(owner->GetInterfaceMap().IPv6Address);
+        EXPECT_EQ(ipv6.empty() ? "N/A" : ipv6, RecordText(trap.IPv6Address)) << what;
+        EXPECT_EQ(static_cast<int32_t>(ok), trap.OkMemberCount) << what;
+        EXPECT_EQ(0, std::memcmp(e.mac.data(), trap.MacAddress, 6)) << what;
+        EXPECT_EQ(0, trap.DhcpEnabled) << what;
     }
 }
 

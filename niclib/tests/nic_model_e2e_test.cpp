@@ -138,9 +138,20 @@ TEST_F(NicModelEndToEnd, FixtureLibraryPublishesTheScenarioAndItsTraps)
               RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kNicPhysInterfaceKey) + L"\\Lasting").c_str(), 0,
                               nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &child, nullptr));
 
-    // NIC A loses its link: one connectivity-lost record carrying its address; the next pass
-    // adds none; the link back gives one regained record.
+    // NIC A loses its link (its row's speed 0, the driver's medium disconnected): one
+    // connectivity-lost record carrying its address, while the NIC is still published, failed;
+    // the next pass adds none; the link back gives one regained record.
     const std::vector<uint8_t> macA = scenario::Mac(scenario::kNicA);
+    auto memberA = [&]() {
+        size_t wrongSize = 0;
+        std::vector<PHYSADAPTERRECORD> found;
+        for (const PHYSADAPTERRECORD &record :
+             ReadRecords<PHYSADAPTERRECORD>(kNicPhysInterfaceKey, kPhysAdapterPrefix, &wrongSize))
+            if (std::memcmp(macA.data(), record.MacAddress, 6) == 0)
+                found.push_back(record);
+        EXPECT_EQ(0u, wrongSize);
+        return found;
+    };
     scenario::SetLink(&m_Host, scenario::kNicA, false);
     WriteHost();
     ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), service.Collect());
@@ -150,12 +161,22 @@ TEST_F(NicModelEndToEnd, FixtureLibraryPublishesTheScenarioAndItsTraps)
     EXPECT_EQ(0, std::memcmp(macA.data(), lost[0].MacAddress, 6));
     ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), service.Collect());
     EXPECT_EQ(1u, Traps(kNicTrapConnectivityLostKey).size());
+    EXPECT_EQ(9u, ValueNames(kNicPhysInterfaceKey).size());
+    EXPECT_EQ(8u, ValueNames(kNicLogInterfaceMapKey).size());
+    std::vector<PHYSADAPTERRECORD> down = memberA();
+    ASSERT_EQ(1u, down.size()) << "NIC A is no longer published while its link is down";
+    EXPECT_EQ(4, down[0].Condition);
+    EXPECT_EQ(0u, down[0].SpeedMbps);
     scenario::SetLink(&m_Host, scenario::kNicA, true);
     WriteHost();
     ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), service.Collect());
     std::vector<TRAPRECORD> regained = Traps(kNicTrapConnectivityRegainedKey);
     ASSERT_EQ(1u, regained.size());
+    EXPECT_EQ(kNicTrapConnectivityRegained, regained[0].Kind);
     EXPECT_EQ(0, std::memcmp(macA.data(), regained[0].MacAddress, 6));
+    std::vector<PHYSADAPTERRECORD> up = memberA();
+    ASSERT_EQ(1u, up.size());
+    EXPECT_EQ(2, up[0].Condition);
 
     // One member of the team driver's team down while the other works: redundancy reduced.
     scenario::SetLink(&m_Host, scenario::kNtidMember2, false);

@@ -67,6 +67,14 @@ lost() { grep -q "$E\.0\.18012" "$work/traps.log" 2>/dev/null; }
 wait_for 60 lost || fail "no zdtNic3ConnectivityLost: $(cat "$work/traps.log")"
 grep -q 'QZ Port 1' "$work/traps.log" || fail "the trap does not name its adapter: $(cat "$work/traps.log")"
 grep -qE "$E\.11\.2\.11\.1\.0 = INTEGER: 18" "$work/traps.log" || fail "trap flags: $(cat "$work/traps.log")"
+# Every value of the record in its varbind: slot, port, member status, the member's name under
+# its PCI bus and device, part number, IPv4 and IPv6 addresses.
+for varbind in "$E.18.2.3.1.1.5.1 = INTEGER: 2" "$E.18.2.3.1.1.10.1 = INTEGER: 1" \
+  "$E.18.2.3.1.1.14.1 = INTEGER: 4" "$E.1.2.13.1.1.5.5.0 = STRING: \"QZ Port 1\"" \
+  "$E.18.2.3.1.1.32.1 = STRING: \"PN-0001\"" ".1.3.6.1.2.1.4.20.1.1.10.0.0.5 = IpAddress: 10.0.0.5" \
+  "$E.18.2.2.1.1.20.1 = STRING: \"fe80::5\""; do
+  grep -qF "$varbind" "$work/traps.log" || fail "no varbind $varbind: $(cat "$work/traps.log")"
+done
 if run reg query 'HKLM\SYSTEM\QZTLMNetwork\Trap_ConnectivityLost' 2>/dev/null | grep -q TrapData; then
   fail "the trap record was not deleted"
 fi

@@ -135,14 +135,19 @@ NIC_ROW PhysAdapterColumns(const PHYSADAPTERRECORD &r, uint32_t row)
     return cells;
 }
 
-NIC_ROW LogMapColumns(const INTERFACEMAPRECORD &r, uint32_t row)
+NIC_ROW LogMapColumns(const INTERFACEMAPRECORD &r, uint32_t row, const int32_t (*hyperV)[64])
 {
     NIC_ROW cells;
     cells.reserve(23);
     cells.push_back(Integer(1, static_cast<int32_t>(row)));
-    // The record's own list: a team keeps every interface index it names.
+    // The record's list, or the Hyper-V array in its place once that names an interface; the
+    // count is the record's either way.
+    static_assert(sizeof *hyperV == sizeof r.IfIndexList);
     uint8_t indexes[sizeof r.IfIndexList];
-    std::memcpy(indexes, r.IfIndexList, sizeof indexes);
+    if (hyperV != nullptr && (*hyperV)[0] != 0)
+        std::memcpy(indexes, *hyperV, sizeof indexes);
+    else
+        std::memcpy(indexes, r.IfIndexList, sizeof indexes);
     cells.push_back(Bytes(2, indexes, LogIfIndexCount(r) * 4u));
     cells.push_back(Text(3, RecordText(r.Description)));
     cells.push_back(Integer(4, r.Kind));

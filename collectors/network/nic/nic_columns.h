@@ -35,7 +35,9 @@ constexpr uint32_t kNicMaxGaugeMbps = 4294;
 // Columns 1 to 43 of the physical adapter table, 1 to 23 of the logical interface table and 1 to
 // 7 of the VLAN table, for the row index given.
 NIC_ROW PhysAdapterColumns(const PHYSADAPTERRECORD &record, uint32_t row);
-NIC_ROW LogMapColumns(const INTERFACEMAPRECORD &record, uint32_t row);
+// Column 2 of the logical table holds the record's interface indexes, or, when the Hyper-V array
+// is given and its element 0 is not 0, as many entries of that array.
+NIC_ROW LogMapColumns(const INTERFACEMAPRECORD &record, uint32_t row, const int32_t (*hyperV)[64] = nullptr);
 NIC_ROW VlanColumns(const VLANMAPRECORD &record, uint32_t row);
 
 // The counted lists of a logical record, within their arrays whatever the counts say.

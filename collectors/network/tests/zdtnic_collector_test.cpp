@@ -26,6 +26,9 @@ protected:
         NIC_COLLECTOR_TIMING::InitDoneMs = 200;
         NIC_COLLECTOR_TIMING::StopAckMs = 200;
         NIC_COLLECTOR_TIMING::LoaderExitMs = 1000;
+        // No library writes records here: the readers give up soon.
+        NIC_COLLECTOR_TIMING::ReadyTries = 2;
+        NIC_COLLECTOR_TIMING::ReadyRetryMs = 10;
     }
     void TearDown() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kNicInterfaceKey); }
 };
@@ -122,6 +125,23 @@ TEST_F(NicBindingTest, MissingLibraryStillSignalsTrapsDoneEveryCollection)
     CloseHandle(init);
     CloseHandle(done);
     CloseHandle(trapsDone);
+}
+
+// Without the library the loader thread ends at once; the stop then makes no handshake, so it
+// does not wait out the acknowledgement time, here the service's own.
+TEST_F(NicBindingTest, StopWithoutALibraryThreadSkipsTheHandshake)
+{
+    NIC_COLLECTOR_TIMING::StopAckMs = kNicStopAckWaitMs;
+    NIC_COLLECTOR_TIMING::LoaderExitMs = kNicLoaderExitWaitMs;
+    s_ZDTNICDataCollector.Initialize();
+    const DWORD deadline = GetTickCount() + 30000;
+    while (s_ZDTNICDataCollector.IsLibraryThreadRunning() && GetTickCount() < deadline)
+        Sleep(10);
+    ASSERT_FALSE(s_ZDTNICDataCollector.IsLibraryThreadRunning()) << "the loader thread did not end without a library";
+    const DWORD start = GetTickCount();
+    s_ZDTNICDataCollector.Terminate();
+    EXPECT_LT(GetTickCount() - start, kNicStopAckWaitMs / 4);
+    EXPECT_FALSE(s_ZDTNICDataCollector.IsLibraryThreadRunning());
 }
 
 } // namespace

@@ -8,6 +8,9 @@
 #include "store_writers.h"
 #include "wmi.h"
 #include "wmi_fakes.h"
+#include "nic_smbios_bodies.h"
+#include "smbios_samples.h"
+#include "smbios_table.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +28,60 @@ public:
     CWMIEnumerator CreateInstanceEnum(const wchar_t *) override { return CWMIEnumerator(); }
 };
 
+// A namespace whose classes are lists of fake instances; a query "SELECT * FROM <class>" answers
+// the class's instances.
+class FakeNamespace : public CWMIConnection {
+public:
+    FakeNamespace() : CWMIConnection(nullptr) {}
+    std::map<std::wstring, std::vector<ComPtr<IWbemClassObject>>> classes;
+    CWMIEnumerator ExecQuery(const wchar_t *wql) override
+    {
+        const std::wstring text = wql;
+        const std::wstring prefix = L"SELECT * FROM ";
+        return text.rfind(prefix, 0) == 0 ? CreateInstanceEnum(text.substr(prefix.size()).c_str()) : CWMIEnumerator();
+    }
+    CWMIEnumerator CreateInstanceEnum(const wchar_t *name) override
+    {
+        auto it = classes.find(name);
+        return it == classes.end() ? CWMIEnumerator() : CWMIEnumerator(new FakeEnumerator(it->second));
+    }
+};
+
+ComPtr<IWbemClassObject> Instance(std::initializer_list<std::pair<const wchar_t *, const wchar_t *>> texts,
+                                  std::initializer_list<std::pair<const wchar_t *, long long>> numbers = {})
+{
+    auto *object = new FakeClassObject();
+    for (const auto &t : texts)
+        object->SetString(t.first, t.second);
+    for (const auto &n : numbers)
+        object->SetInt(n.first, n.first == std::wstring(L"IPEnabled") ? VT_BOOL : VT_I4,
+                       n.first == std::wstring(L"IPEnabled") && n.second ? VARIANT_TRUE : n.second);
+    return ComPtr<IWbemClassObject>(object);
+}
+
+// The IPv6 adapter list of the Hyper-V lookup: one adapter "{SWITCH-1}" with fe80::abcd.
+IP_ADAPTER_ADDRESSES *SwitchIpv6Addresses()
+{
+    struct Block {
+        IP_ADAPTER_ADDRESSES adapter;
+        IP_ADAPTER_UNICAST_ADDRESS unicast;
+        sockaddr_in6 address;
+        char name[32];
+    };
+    auto *block = static_cast<Block *>(calloc(1, sizeof(Block)));
+    strcpy(block->name, "{SWITCH-1}");
+    block->adapter.AdapterName = block->name;
+    block->adapter.FirstUnicastAddress = &block->unicast;
+    block->address.sin6_family = AF_INET6;
+    block->address.sin6_addr.s6_addr[0] = 0xfe;
+    block->address.sin6_addr.s6_addr[1] = 0x80;
+    block->address.sin6_addr.s6_addr[14] = 0xab;
+    block->address.sin6_addr.s6_addr[15] = 0xcd;
+    block->unicast.Address.lpSockaddr = reinterpret_cast<sockaddr *>(&block->address);
+    block->unicast.Address.iSockaddrLength = sizeof block->address;
+    return &block->adapter;
+}
+
 ComPtr<IWbemClassObject> DuplexInstance(const wchar_t *name, const wchar_t *status)
 {
     auto *object = new FakeClassObject();
@@ -32,6 +89,8 @@ ComPtr<IWbemClassObject> DuplexInstance(const wchar_t *name, const wchar_t *stat
     object->SetString(L"DuplexStatus", status);
     return ComPtr<IWbemClassObject>(object);
 }
+
+constexpr wchar_t kVmsmpNicList[] = L"System\\CurrentControlSet\\Services\\VMSMP\\Parameters\\NicList";
 
 class NicTablesTest : public ::testing::Test {
 protected:
@@ -46,7 +105,10 @@ protected:
     {
         s_NicDevNodes = nullptr;
         s_WMIRootWmi.reset();
+        s_WMICimV2.reset();
+        s_SMBIOSTable.reset();
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kNicRootKey);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kVmsmpNicList);
         delete staging;
         TermDataStores();
     }
@@ -305,6 +367,150 @@ TEST_F(NicTablesTest, NoLogicalRecordsNoLogicalTableButTheVlanTableRuns)
     Report();
     EXPECT_FALSE(Int({18, 2, 2, 2, 0}));
     EXPECT_EQ(1, Int({18, 2, 4, 1, 1, 1, 1}));
+}
+
+// Column 2 of a team row: its own three interface indexes, or, when WMI shows its first interface
+// IP-enabled, that index followed by eight zero bytes.
+TEST_F(NicTablesTest, LogicalColumnTwoFollowsTheHyperVArray)
+{
+    struct {
+        const char *what;
+        bool instance;
+        bool ipEnabled;
+        std::string column;
+    } cases[] = {
+        {"IP-enabled", true, true, std::string("\x65\0\0\0\0\0\0\0\0\0\0\0", 12)},
+        {"not IP-enabled", true, false, std::string("\x65\0\0\0\xca\0\0\0\x2f\x01\0\0", 12)},
+        {"no configuration instance", false, false, std::string("\x65\0\0\0\xca\0\0\0\x2f\x01\0\0", 12)},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        INTERFACEMAPRECORD team = Logical(1, "QZ Network Team #1", "Team 1", 3, 2);
+        team.IfIndexCount = 3;
+        team.IfIndexList[0] = 101;
+        team.IfIndexList[1] = 202;
+        team.IfIndexList[2] = 303;
+        records().logical = {team};
+        records().phys = {};
+        auto wmi = std::make_unique<FakeNamespace>();
+        if (c.instance)
+            wmi->classes[L"Win32_NetworkAdapterConfiguration"] = {
+                Instance({{L"MACAddress", L"0A:00:00:00:00:01"}}, {{L"InterfaceIndex", 99}, {L"IPEnabled", 1}}),
+                Instance({{L"MACAddress", L"0A:00:00:00:00:02"}},
+                         {{L"InterfaceIndex", 101}, {L"IPEnabled", c.ipEnabled ? 1 : 0}})};
+        s_WMICimV2 = std::move(wmi);
+        Report();
+        EXPECT_EQ(c.column, Text({18, 2, 2, 1, 1, 2, 1}));
+    }
+}
+
+// A port bound to a virtual switch (not IP-enabled) takes the IPv6 address of the switch adapter
+// whose VMSMP entry carries its MAC address; the walk stops at the first match.
+TEST_F(NicTablesTest, HyperVPortTakesTheSwitchAdaptersIPv6Address)
+{
+    struct Entry {
+        const wchar_t *key;
+        std::vector<uint8_t> mac;
+        const char *device;
+    };
+    struct {
+        const char *what;
+        std::vector<Entry> entries;
+        const char *ipv6;
+    } cases[] = {
+        {"second entry matches",
+         {{L"A", {0x02, 0xfc, 0, 0, 0, 0x07}, "\\Device\\{OTHER}"}, {L"B", {0x02, 0xfc, 0, 0, 0, 0x09}, "\\Device\\{SWITCH-1}"}},
+         "fe80::abcd"},
+        {"first match has no address, the walk stops there",
+         {{L"A", {0x02, 0xfc, 0, 0, 0, 0x09}, "\\Device\\{OTHER}"}, {L"B", {0x02, 0xfc, 0, 0, 0, 0x09}, "\\Device\\{SWITCH-1}"}},
+         "fe80::1"},
+        {"no entry matches", {{L"A", {0x02, 0xfc, 0, 0, 0, 0x08}, "\\Device\\{SWITCH-1}"}}, "fe80::1"},
+        {"no NicList", {}, "fe80::1"},
+    };
+    const NIC_INTERFACE_SOURCE source = {&FixtureAddresses, &FixtureIfTable, &FreeFixtureIfTable, &SwitchIpv6Addresses};
+    ZDTNICDataCollector::InterfaceSource = &source;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kVmsmpNicList);
+        for (const Entry &e : c.entries) {
+            const std::wstring key = std::wstring(kVmsmpNicList) + L"\\" + e.key;
+            WriteValue(key.c_str(), L"CurrentMacAddress", e.mac.data(), static_cast<DWORD>(e.mac.size()));
+            HKEY nic = CreateKey(key.c_str());
+            RegSetValueExA(nic, "DeviceGuid", 0, REG_SZ, reinterpret_cast<const BYTE *>(e.device),
+                           static_cast<DWORD>(strlen(e.device) + 1));
+            RegCloseKey(nic);
+        }
+        INTERFACEMAPRECORD port = Logical(1, "NIC A", "LAN A", 2, 2);
+        port.IfIndexList[0] = 7;
+        Put(port.IPv6Address, "fe80::1");
+        records().logical = {port};
+        records().phys = {};
+        auto wmi = std::make_unique<FakeNamespace>();
+        wmi->classes[L"Win32_NetworkAdapterConfiguration"] = {
+            Instance({{L"MACAddress", L"02:FC:00:00:00:09"}}, {{L"InterfaceIndex", 7}, {L"IPEnabled", 0}})};
+        s_WMICimV2 = std::move(wmi);
+        Report();
+        EXPECT_EQ(c.ipv6, Text({18, 2, 2, 1, 1, 20, 1}));
+        EXPECT_EQ(std::string("\x07\0\0\0", 4), Text({18, 2, 2, 1, 1, 2, 1})) << "column 2 keeps the port's list";
+    }
+    ZDTNICDataCollector::InterfaceSource = &kFixtureSource;
+}
+
+// The Pensando firmware comes from the Ionic WMI class for Pensando adapters only.
+TEST_F(NicTablesTest, PensandoFirmwareFromTheIonicClass)
+{
+    PHYSADAPTERRECORD pensando = Phys(1, "Pensando DSC25 Ethernet", 2, 1), other = Phys(2, "NIC B", 2, 2);
+    Put(pensando.Firmware, "0.0");
+    Put(other.Firmware, "5.0");
+    records().phys = {pensando, other};
+    auto wmi = std::make_unique<FakeNamespace>();
+    wmi->classes[L"Ionic_FirmwareVersion"] = {
+        Instance({{L"InstanceName", L"Other Adapter"}, {L"FirmwareVersion", L"9.9"}}),
+        Instance({{L"InstanceName", L"pensando dsc25 ethernet"}, {L"FirmwareVersion", L"1.28.0-E-44"}}),
+        Instance({{L"InstanceName", L"NIC B"}, {L"FirmwareVersion", L"7.7"}})};
+    s_WMIRootWmi = std::move(wmi);
+    Report();
+    EXPECT_EQ("1.28.0-E-44", Text({18, 2, 3, 1, 1, 41, 1}));
+    EXPECT_EQ("5.0", Text({18, 2, 3, 1, 1, 41, 2}));
+}
+
+// The SMBIOS firmware of a record in slot 2 at 0000:05:00.0: taken only while an adapter of a
+// listed model is present and the SMBIOS table is valid.
+TEST_F(NicTablesTest, SmbiosFirmwareOnlyForListedModelsWithAValidTable)
+{
+    struct {
+        const char *what;
+        uint32_t pciId, subsystemId;
+        bool table;
+        const char *firmware;
+    } cases[] = {
+        {"listed model", 0x80861563, 0x0B091F7A, true, "FW 2.10"},
+        {"listed device, other subsystem", 0x80861563, 0x00018086, true, "old"},
+        {"listed model, no SMBIOS table", 0x80861563, 0x0B091F7A, false, "old"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        s_SMBIOSTable.reset();
+        if (c.table)
+            s_SMBIOSTable = std::make_unique<CSMBIOSTable>(BuildCopy(BuildStructures({
+                {9, 0x90, BodySlot(5, 0), {}},
+                {203, 0x30, Body203(0x90), {"NIC", "PCI-E Slot 2"}},
+                {240, 0x40, Body240(0x30), {"FW 2.10"}},
+            })));
+        PHYSADAPTERRECORD card = Phys(1, "QZ Card", 2, 1);
+        card.Slot = 2;
+        Put(card.PciLocation, "0000:05:00.0");
+        Put(card.Firmware, "old");
+        records().phys = {card};
+        Interfaces({Row(7, kIfTypeEthernet, kUp, true, kConnected, L"QZ Card", L"LAN 1", 1)});
+        ASSERT_FALSE(s_ZDTNICDataCollector.Adapters().empty());
+        for (NET_ADAPTER &adapter : s_ZDTNICDataCollector.Adapters()) {
+            adapter.Physical.PciId = c.pciId;
+            adapter.Physical.SubsystemId = c.subsystemId;
+        }
+        Report();
+        EXPECT_EQ(c.firmware, Text({18, 2, 3, 1, 1, 41, 1}));
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The NIC group's rows from the library's records, and the group's portable rules.
 #include "nic_columns.h"
 
+#include "nic_smbios_bodies.h"
 #include "smbios_samples.h"
 #include "smbios_table.h"
 
@@ -98,6 +99,37 @@ TEST(NicColumns, LogicalListsStayWithinTheirArrays)
         EXPECT_EQ(c.col7, Cell(row, 7).bytes.size());
         EXPECT_EQ(c.col15, Cell(row, 15).number);
         EXPECT_EQ(c.col16, Cell(row, 16).bytes.size());
+    }
+}
+
+// Column 2 takes the Hyper-V array, as many entries as the record counts, once its element 0
+// names an interface; otherwise the record's own list.
+TEST(NicColumns, LogicalColumnTwoTakesTheHyperVArrayWhenItsFirstElementIsSet)
+{
+    INTERFACEMAPRECORD record{};
+    record.IfIndexCount = 3;
+    record.IfIndexList[0] = 101;
+    record.IfIndexList[1] = 202;
+    record.IfIndexList[2] = 303;
+    int32_t none[64] = {}, own[64] = {101}, other[64] = {0, 7, 8};
+    struct {
+        const char *what;
+        const int32_t (*hyperV)[64];
+        std::vector<int32_t> column;
+    } cases[] = {
+        {"no array", nullptr, {101, 202, 303}},
+        {"array of zeros", &none, {101, 202, 303}},
+        {"first interface IP-enabled", &own, {101, 0, 0}},
+        {"element 0 zero, others set", &other, {101, 202, 303}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const NIC_ROW row = LogMapColumns(record, 1, c.hyperV);
+        const std::string &bytes = Cell(row, 2).bytes;
+        ASSERT_EQ(c.column.size() * 4, bytes.size());
+        std::vector<int32_t> column(c.column.size());
+        std::memcpy(column.data(), bytes.data(), bytes.size());
+        EXPECT_EQ(c.column, column);
     }
 }
 
@@ -203,40 +235,6 @@ TEST(NicRules, TrapFlags)
     record.DhcpEnabled = 0;
     record.MemberStatus = 0x0C; // only the low three bits count
     EXPECT_EQ(16, NicTrapFlags(record));
-}
-
-// A type 203 device record (handle, related handle, strings: type and location), its type 240
-// firmware record, and the slot or onboard structure it relates to.
-std::vector<uint8_t> Body203(uint16_t related)
-{
-    std::vector<uint8_t> body(0x20 - 4, 0);
-    body[4 - 4] = static_cast<uint8_t>(related);
-    body[5 - 4] = static_cast<uint8_t>(related >> 8);
-    body[0x1D - 4] = 1;
-    body[0x1F - 4] = 2;
-    return body;
-}
-std::vector<uint8_t> Body240(uint16_t device)
-{
-    std::vector<uint8_t> body(0x0B - 4, 0);
-    body[0] = static_cast<uint8_t>(device);
-    body[1] = static_cast<uint8_t>(device >> 8);
-    body[0x0A - 4] = 1;
-    return body;
-}
-std::vector<uint8_t> BodySlot(uint8_t bus, uint8_t device)
-{
-    std::vector<uint8_t> body(0x11 - 4, 0);
-    body[0x0F - 4] = bus;
-    body[0x10 - 4] = static_cast<uint8_t>(device << 3);
-    return body;
-}
-std::vector<uint8_t> BodyOnboard(uint8_t bus, uint8_t device)
-{
-    std::vector<uint8_t> body(0x0B - 4, 0);
-    body[9 - 4] = bus;
-    body[0x0A - 4] = static_cast<uint8_t>(device << 3);
-    return body;
 }
 
 TEST(NicRules, SmbiosFirmwareOfASlotCardAndAnEmbeddedPort)
