@@ -18,7 +18,7 @@ namespace {
 constexpr wchar_t kTimeoutKey[] = L"SYSTEM\\CurrentControlSet\\Services\\ZDTNicMgmt\\ZDTNICS";
 constexpr wchar_t kParametersKey[] = L"SYSTEM\\CurrentControlSet\\services\\ndxtlm\\Parameters";
 // The service's waits, shortened; a Done or an acknowledgement that needs them is a failure.
-constexpr NicHandshakeTimeouts kShort = {3000, 3000, 3000};
+constexpr NicHandshakeTimeouts kShort = {30000, 30000, 30000};
 
 const wchar_t *const kProtocolEvents[] = {kNicInitEvent,    kNicInitDoneEvent, kNicStopEvent,
                                           kNicStopAckEvent, kNicScmEvent,      kNicCmdDoneEvent,
