@@ -55,6 +55,12 @@ LONG ZdtCiGeneration()
     return s_Generation.load();
 }
 
+void ZdtCiForgetGenerationForTest()
+{
+    SrwExclusive probe(&s_ProbeLock);
+    s_Generation = kZdtCiGenerationNone;
+}
+
 DWORD ZdtCiInitialize(void *context)
 {
     SrwExclusive probe(&s_ProbeLock);

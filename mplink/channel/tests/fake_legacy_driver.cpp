@@ -1,5 +1,7 @@
 #include "fake_legacy_driver.h"
 
+#include "zdt_ci.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstring>
@@ -59,6 +61,8 @@ FakeLegacyDriver *FakeLegacyDriver::s_Instance = nullptr;
 FakeLegacyDriver::FakeLegacyDriver(const Config &config) : m_Config(config)
 {
     s_Instance = this;
+    // A driver installed anew: the next call probes again, whatever an earlier test found.
+    ZdtCiForgetGenerationForTest();
 }
 
 FakeLegacyDriver::~FakeLegacyDriver()
