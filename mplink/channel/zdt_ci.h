@@ -42,7 +42,7 @@ struct ZdtCiTimeouts {
 // Decides the generation when none is known yet: the current one when both are installed.
 void ZdtCiProbeDriver();
 LONG ZdtCiGeneration();
-// Tests only: forgets the generation decided, as a fresh process knows none.
+// Tests only: forgets the generation decided and every initialisation, as in a fresh process.
 void ZdtCiForgetGenerationForTest();
 
 DWORD ZdtCiInitialize(void *context);

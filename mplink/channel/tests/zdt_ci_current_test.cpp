@@ -12,8 +12,6 @@ namespace {
 
 class CurrentGeneration : public ::testing::Test {
 protected:
-    // Each test finds the driver (or none) for itself, as a fresh process would.
-    void SetUp() override { ZdtCiForgetGenerationForTest(); }
     void TearDown() override
     {
         for (ZDTCI_HANDLE handle : m_Handles)
