@@ -78,12 +78,18 @@ void CurrentPath(CI_DEVICE_CLASS *record, const WCHAR *stale, WCHAR *path)
 DWORD AcquireDevice(CI_DEVICE *device)
 {
     AcquireSRWLockExclusive(&device->Lock);
+    // An operation that got in just before a destroy must not issue its I/O after the destroy
+    // cancelled what was in flight: nothing would end it, and the destroy would wait for ever.
+    if (device->Destroying.load()) {
+        ReleaseSRWLockExclusive(&device->Lock);
+        return ERROR_FILE_INVALID;
+    }
     if (device->Handle != nullptr)
         return ERROR_SUCCESS;
 
     DWORD error = ERROR_SUCCESS;
     WCHAR path[kPathUnits];
-    if (device->Destroying.load() || (device->Closed && !device->ReopenAllowed)) {
+    if (device->Closed && !device->ReopenAllowed) {
         error = ERROR_FILE_INVALID;
     } else {
         CurrentPath(device->Class, nullptr, path);

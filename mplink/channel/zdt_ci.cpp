@@ -55,6 +55,18 @@ LONG ZdtCiGeneration()
     return s_Generation.load();
 }
 
+void ZdtCiForgetGenerationForTest()
+{
+    SrwExclusive probe(&s_ProbeLock);
+    // What is still initialised is let go first, so the layers below keep their counts.
+    if (s_Generation.load() == kZdtCiGenerationCurrent)
+        for (LONG i = 0; i < s_LibraryUses; ++i)
+            zdtci_current::Terminate();
+    s_LibraryUses = 0;
+    s_Context = nullptr;
+    s_Generation = kZdtCiGenerationNone;
+}
+
 DWORD ZdtCiInitialize(void *context)
 {
     SrwExclusive probe(&s_ProbeLock);

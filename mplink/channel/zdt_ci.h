@@ -42,6 +42,8 @@ struct ZdtCiTimeouts {
 // Decides the generation when none is known yet: the current one when both are installed.
 void ZdtCiProbeDriver();
 LONG ZdtCiGeneration();
+// Tests only: forgets the generation decided and every initialisation, as in a fresh process.
+void ZdtCiForgetGenerationForTest();
 
 DWORD ZdtCiInitialize(void *context);
 void ZdtCiTerminate();

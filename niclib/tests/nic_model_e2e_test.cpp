@@ -19,7 +19,7 @@ using namespace nictest;
 
 namespace {
 
-constexpr NicHandshakeTimeouts kShort = {20000, 5000, 5000};
+constexpr NicHandshakeTimeouts kShort = {60000, 30000, 30000};
 
 std::wstring BesideTheTest(const wchar_t *file)
 {

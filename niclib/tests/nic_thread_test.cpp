@@ -22,9 +22,9 @@ namespace {
 
 constexpr wchar_t kTimeoutKey[] = L"SYSTEM\\CurrentControlSet\\Services\\ZDTNicMgmt\\ZDTNICS";
 // Short enough for a test, long enough that a missing Done is a failure and not a slow machine.
-constexpr NicHandshakeTimeouts kShort = {5000, 5000, 5000};
+constexpr NicHandshakeTimeouts kShort = {30000, 30000, 30000};
 
-bool WaitUntil(const std::function<bool()> &condition, DWORD milliseconds = 5000)
+bool WaitUntil(const std::function<bool()> &condition, DWORD milliseconds = 30000)
 {
     for (DWORD waited = 0; waited < milliseconds; waited += 10) {
         if (condition())
@@ -148,7 +148,7 @@ TEST_F(NicThreadTest, FirstPassSignalsNoDoneAndEachRequestRunsOnePass)
         SetEvent(init);
         CloseHandle(init);
     }
-    ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(done, 5000));
+    ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(done, 30000));
     EXPECT_EQ(2, g_ScriptedCounts.updates.load()); // the first publication and one pass
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(done, 300));
     EXPECT_EQ(2, g_ScriptedCounts.updates.load());

@@ -43,8 +43,10 @@ public:
 
     CWMIEnumerator ExecQuery(const wchar_t *wql) override
     {
+        // Decided before it is counted: a test that saw the count knows whether this one throws.
+        const bool fail = throwOnQuery;
         ++queriesStarted;
-        if (throwOnQuery)
+        if (fail)
             throw std::runtime_error("provider failed");
         if (queryDelayMs > 0)
             Sleep(queryDelayMs);
@@ -577,7 +579,7 @@ TEST_F(UsageTest, ProcessorRowsAndRecords)
                  {{L"Name", L"_Total"}, {L"PercentUserTime", L"26"}, {L"PercentPrivilegedTime", L"7"}}};
     wmi->answers[kProcessorQuery] = rows;
     s_ZDTHOSTDataCollector.Initialize_zdtHoUtil();  // no period: once, at once
-    ASSERT_TRUE(WaitForPosts('M', 1, 5000));
+    ASSERT_TRUE(WaitForPosts('M', 1, 30000));
     const auto &posts = RecordedUsagePosts();
     ASSERT_EQ(posts.size(), 3u);
     EXPECT_EQ(posts[0].entries, (std::vector<uint8_t>{12, 3, 40, 0}));
@@ -624,9 +626,9 @@ TEST_F(UsageTest, PeriodicTimer)
     CRegistry(HKEY_LOCAL_MACHINE, kBlackBoxParametersKey).SetDword(L"PollInterval_CPUUtilizationInMinutes", 5);
     const DWORD start = GetTickCount();
     s_ZDTHOSTDataCollector.Initialize_zdtHoUtil();
-    ASSERT_TRUE(WaitForPosts('P', 1, 5000));
+    ASSERT_TRUE(WaitForPosts('P', 1, 30000));
     EXPECT_GE(GetTickCount() - start, 90u);
-    ASSERT_TRUE(WaitForPosts('P', 3, 5000));
+    ASSERT_TRUE(WaitForPosts('P', 3, 30000));
     s_ZDTHOSTDataCollector.Terminate_zdtHoUtil();
     const size_t after = Posts('P');
     Sleep(300);
@@ -637,7 +639,10 @@ TEST_F(UsageTest, ThrowingSamplingIsContained)
 {
     wmi->throwOnQuery = true;
     s_ZDTHOSTDataCollector.Initialize_zdtHoUtil();
-    Sleep(300);
+    // The sampling's query threw (a busy machine may start it late).
+    for (int waited = 0; wmi->queriesStarted == 0 && waited < 30000; waited += 10)
+        Sleep(10);
+    ASSERT_GT(wmi->queriesStarted.load(), 0);
     EXPECT_TRUE(RecordedUsagePosts().empty());
     wmi->throwOnQuery = false;
     CRegistry volatileData(kBlackBoxVolatileKey);
@@ -652,7 +657,7 @@ TEST_F(UsageTest, TerminateWaitsForRunningSampling)
     wmi->queryDelayMs = 500;
     s_ZDTHOSTDataCollector.Initialize_zdtHoUtil();
     // Terminate once the sampling is inside its query (a busy machine may start it late).
-    for (int waited = 0; wmi->queriesStarted == 0 && waited < 10000; waited += 10)
+    for (int waited = 0; wmi->queriesStarted == 0 && waited < 30000; waited += 10)
         Sleep(10);
     ASSERT_GT(wmi->queriesStarted.load(), 0);
     s_ZDTHOSTDataCollector.Terminate_zdtHoUtil();

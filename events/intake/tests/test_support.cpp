@@ -116,7 +116,7 @@ bool FakeServices::Create(const wchar_t *name)
 
 bool FakeServices::WaitForState(SC_HANDLE service, DWORD state)
 {
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 1200; ++i) { // a minute: services start slowly on a busy machine
         SERVICE_STATUS status = {};
         if (!QueryServiceStatus(service, &status))
             return false;

@@ -35,17 +35,6 @@ struct RecordedTriggers {
     }
 };
 
-inline bool WaitUntil(const std::function<bool()> &done, DWORD timeoutMs = 20000)
-{
-    ULONGLONG start = GetTickCount64();
-    while (!done()) {
-        if (GetTickCount64() - start >= timeoutMs)
-            return false;
-        Sleep(20);
-    }
-    return true;
-}
-
 class BlackboxTest : public ::testing::Test {
 protected:
     void SetUp() override

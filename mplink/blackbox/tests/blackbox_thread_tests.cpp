@@ -151,11 +151,12 @@ TEST_F(BlackBoxThreadTest, ASilentOrVanishedProcessorNeverBlocksAProducer)
             ULONGLONG start = GetTickCount64();
             accepted += PostOsUsageRecord(i, 0, 0, 0, 0);
             slowest = std::max(slowest, GetTickCount64() - start);
-            if (i == 5)
-                Sleep(500); // the thread is now waiting for the processor
+            if (i == 5) // the thread is now waiting for the processor (or found it gone)
+                ASSERT_TRUE(WaitUntil([&] { return !local.Records("bb").empty() || !local.Running(); }, 30000));
         }
         EXPECT_EQ(accepted, 256u);
-        EXPECT_LT(slowest, 200u);
+        // A post that waited for the processor would take a whole reply wait.
+        EXPECT_LT(slowest, static_cast<ULONGLONG>(ChanTimeouts::DefaultReplyWaitMs.load() / 2));
         ULONGLONG start = GetTickCount64();
         TermBlackBox();
         EXPECT_LT(GetTickCount64() - start, static_cast<ULONGLONG>(CWorkerThread::StopWaitMs.load()))
@@ -219,7 +220,9 @@ TEST_F(BlackBoxThreadTest, TheResetEventRegistersAgainUploadsTheDescriptorsAndAs
 
         SignalReset();
         ASSERT_TRUE(WaitUntil([&] { return local.Records("bbdesc").size() >= described + 96; }, 30000));
-        ASSERT_TRUE(WaitUntil([] { return VolatileValue(L"RelogBBForServiceDriver"); }));
+        // The triggers are the last thing the re-registration does.
+        auto triggers = WaitForTriggers(2);
+        EXPECT_TRUE(VolatileValue(L"RelogBBForServiceDriver"));
         EXPECT_EQ(local.Records("bbunregister").size(), 2u);
         EXPECT_EQ(local.Records("bbsource").size(), 2u) << "the source is opened again";
         EXPECT_EQ(local.Records("bbfeeder").size(), 4u);
@@ -227,7 +230,6 @@ TEST_F(BlackBoxThreadTest, TheResetEventRegistersAgainUploadsTheDescriptorsAndAs
         EXPECT_TRUE(VolatileValue(L"RelogBBForOsInfo"));
         EXPECT_EQ(VolatileValue(L"RelogBBForCpuUsage"), c.cpuRelog);
         EXPECT_TRUE(VolatileValue(L"RelogBBForSwOs"));
-        auto triggers = RecordedTriggers::Take();
         EXPECT_EQ(triggers, (std::vector<std::pair<std::wstring, int>>{{L"ZDTHOST", 0}, {L"MIB-2", 0}}));
 
         ASSERT_EQ(PostOsShutdownRecord(), 1);
@@ -245,7 +247,7 @@ TEST_F(BlackBoxThreadTest, RecordsWaitingAtAResetFollowTheNewRegistrationAndDesc
     ASSERT_TRUE(Start({"blackbox silent"}));
     for (uint32_t i = 1; i <= 3; ++i)
         ASSERT_EQ(PostOsUsageRecord(i, 0, 0, 0, 0), 1);
-    Sleep(300);
+    ASSERT_TRUE(WaitUntil([&] { return Count("bb") >= 1; }, 30000)) << "the thread waits for the processor";
     sim.Kill();
     OxbSim back(sim.Name());
     ASSERT_TRUE(back.Start());

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // Sets a named time-out for one test and puts the old value back after it.
@@ -29,6 +30,18 @@ public:
 private:
     ULONGLONG m_Start = GetTickCount64();
 };
+
+// Polls until done() holds; false once timeoutMs went by first.
+inline bool WaitUntil(const std::function<bool()> &done, DWORD timeoutMs = 30000)
+{
+    ULONGLONG start = GetTickCount64();
+    while (!done()) {
+        if (GetTickCount64() - start >= timeoutMs)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
 
 // A black-box request as the health log feeder sends it: 1008 bytes, service word 0x11.
 inline std::vector<uint8_t> BlackboxRequest(uint16_t sequence, uint32_t service, uint32_t command,

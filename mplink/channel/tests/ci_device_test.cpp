@@ -213,7 +213,7 @@ TEST_F(DeviceLayer, AReadWaitingForTheSlotEndsAtItsTimeOutAndTheSlotIsFreedAfter
 
     std::vector<uint8_t> packet = NumberedPacket(9, 1, 40);
     ASSERT_EQ(CiDeviceWrite(device, packet.data(), 40, &bytes, 5000), static_cast<DWORD>(ERROR_SUCCESS));
-    ASSERT_EQ(holder.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    ASSERT_EQ(holder.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_EQ(holder.get(), 40u);
 
     ASSERT_EQ(CiDeviceWrite(device, packet.data(), 40, &bytes, 5000), static_cast<DWORD>(ERROR_SUCCESS));
@@ -234,10 +234,13 @@ TEST_F(DeviceLayer, DestroyWaitsForTheOperationsInFlight)
         return CiDeviceRead(device, buffer, sizeof(buffer), &bytes, INFINITE);
     };
     auto pending = std::async(std::launch::async, read);
-    Sleep(200);
+    // The first read holds the slot and its request is out, pending.
+    ASSERT_TRUE(WaitUntil([device] {
+        return device->Read.Busy.load() && !HasOverlappedIoCompleted(&device->Read.Overlapped);
+    }));
     // A second reader waits for the first one's completion slot.
     auto waiting = std::async(std::launch::async, read);
-    Sleep(200);
+    ASSERT_TRUE(WaitUntil([device] { return device->Read.Waiters.load() == 1; }));
     ASSERT_EQ(pending.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
 
     CiDeviceDestroy(device);

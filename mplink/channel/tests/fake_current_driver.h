@@ -3,6 +3,8 @@
 // and reports the byte counts it is told to, as a driver gone wrong might. The backend of
 // fake_backend.cpp reaches the one that exists.
 
+#include "zdt_ci.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -10,7 +12,12 @@
 
 class FakeCurrentDriver {
 public:
-    FakeCurrentDriver() { s_Instance = this; }
+    // A driver installed anew: the next call probes again, whatever an earlier test found.
+    FakeCurrentDriver()
+    {
+        s_Instance = this;
+        ZdtCiForgetGenerationForTest();
+    }
     ~FakeCurrentDriver() { s_Instance = nullptr; }
     FakeCurrentDriver(const FakeCurrentDriver &) = delete;
     FakeCurrentDriver &operator=(const FakeCurrentDriver &) = delete;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "zdt_ci.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstring>
@@ -92,6 +94,8 @@ FakeLegacyDriver *FakeLegacyDriver::s_Instance = nullptr;
 FakeLegacyDriver::FakeLegacyDriver(const Config &config) : m_Config(config)
 {
     s_Instance = this;
+    // A driver installed anew: the next call probes again, whatever an earlier test found.
+    ZdtCiForgetGenerationForTest();
 }
 
 FakeLegacyDriver::~FakeLegacyDriver()

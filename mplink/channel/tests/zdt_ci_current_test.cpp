@@ -78,13 +78,13 @@ TEST_F(CurrentGeneration, AnOpenBeyondTheDriversChannelsIsRefusedAtOnce)
     Stopwatch watch;
     EXPECT_EQ(Create(&second), static_cast<DWORD>(kCiNoFreeChannel));
     EXPECT_EQ(second, nullptr);
-    EXPECT_LT(watch.ElapsedMs(), 5000u);
+    EXPECT_LT(watch.ElapsedMs(), 30000u) << "a queued open would wait for ever";
 
     // The channel the first one held is free again once it is closed.
     EXPECT_EQ(ZdtCiClose(first), static_cast<DWORD>(kCiSuccess));
     Forget(first);
     DWORD status = kCiNoFreeChannel;
-    for (int attempt = 0; attempt < 50 && status == kCiNoFreeChannel; ++attempt) {
+    for (int attempt = 0; attempt < 300 && status == kCiNoFreeChannel; ++attempt) {
         Sleep(100);
         status = Create(&second);
     }
@@ -131,12 +131,12 @@ TEST_F(CurrentGeneration, AnEmptyPacketReadsAsNoData)
     ZdtCiSend(handle, packet.data(), 16, &status);
     ASSERT_EQ(status, static_cast<DWORD>(kCiSuccess));
 
-    const DWORD wait = 10000;
+    const DWORD wait = 60000;
     uint8_t buffer[64];
     Stopwatch watch;
     EXPECT_EQ(ZdtCiRecv(handle, buffer, sizeof(buffer), &status, &wait), 0u);
     EXPECT_EQ(status, static_cast<DWORD>(kCiNoData));
-    EXPECT_LT(watch.ElapsedMs(), 5000u) << "the empty packet ended the read, not the time-out";
+    EXPECT_LT(watch.ElapsedMs(), wait / 2) << "the empty packet ended the read, not the time-out";
     ASSERT_TRUE(sim.WaitForRecords("reply", 1));
     EXPECT_EQ(sim.Records("reply")[0].Number("len"), 0u);
 }

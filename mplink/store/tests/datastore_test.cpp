@@ -218,7 +218,7 @@ protected:
 
     static bool WaitFor(const std::function<bool()> &condition)
     {
-        for (int i = 0; i < 1000 && !condition(); ++i)
+        for (int i = 0; i < 6000 && !condition(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         return condition();
     }
@@ -229,8 +229,9 @@ protected:
 
 TEST_F(LockTest, ReaderYieldsToAWaitingWriter)
 {
+    // The reader yields for up to 20 s: longer than a busy machine takes to get to the release.
     RWLOCK::WriterYieldMs = 5;
-    RWLOCK::WriterYieldCount = 400;
+    RWLOCK::WriterYieldCount = 4000;
     RWLOCK lock;
     lock.Init();
     std::mutex orderMutex;

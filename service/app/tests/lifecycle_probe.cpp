@@ -1,17 +1,36 @@
 // lifecycle_probe.exe: the service program (the simulation build) with the test seams set from its
 // command line, for the tests that run it under the service control manager.
 //   --fail WORD   the start-up step with that word fails
-//   --slow-stop   the network polling thread is inside a two-second table read when the stop comes
+//   --slow-stop   the network polling thread is inside a table read when the stop comes, however late
+//                 it comes, and the read ends two seconds after it
 #include "service_entry.h"
 #include "service_start.h"
 #include "watchers.h"
+
+#include <windows.h>
 
 #include <cwchar>
 
 namespace {
 
+// The tests install the probe under the service's own name.
+constexpr wchar_t kServiceName[] = L"ndxtlm";
+
 MIB_IFTABLE *SlowRawTable()
 {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager != nullptr ? OpenServiceW(manager, kServiceName, SERVICE_QUERY_STATUS) : nullptr;
+    for (const ULONGLONG start = GetTickCount64(); service != nullptr && GetTickCount64() - start < 120000;) {
+        SERVICE_STATUS status{};
+        if (!QueryServiceStatus(service, &status) || status.dwCurrentState == SERVICE_STOP_PENDING ||
+            status.dwCurrentState == SERVICE_STOPPED)
+            break;
+        Sleep(20);
+    }
+    if (service != nullptr)
+        CloseServiceHandle(service);
+    if (manager != nullptr)
+        CloseServiceHandle(manager);
     Sleep(2000);
     return nullptr;
 }

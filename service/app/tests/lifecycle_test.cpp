@@ -58,8 +58,10 @@ void ExpectEverythingStopped(const std::string &where)
 std::unique_ptr<CSMBIOSTable> NoSMBIOSTable() { return std::make_unique<CSMBIOSTable>(std::vector<uint8_t>{}); }
 
 MIB_IFTABLE *NoInterfaceTable() { return nullptr; }
+std::atomic<int> s_SlowReadsBegun{0};
 MIB_IFTABLE *RawTableSlowly()
 {
+    ++s_SlowReadsBegun;
     Sleep(1200);
     return nullptr;
 }
@@ -289,7 +291,8 @@ TEST_F(Lifecycle, StopKeepsTheCheckpointMovingWhileAStepWaits)
     s_Platform.AllocRawIfTable = &RawTableSlowly;
     SetNetworkWatcherPlatform(&s_Platform);
     ServiceStopTimeouts::CheckpointMs = 50;
-    EXPECT_EQ(StartAndStop(0, [] { Sleep(100); }), 1);
+    s_SlowReadsBegun = 0;
+    EXPECT_EQ(StartAndStop(0, [] { EXPECT_TRUE(WaitUntil([] { return s_SlowReadsBegun.load() > 0; })); }), 1);
     ServiceStopTimeouts::CheckpointMs = 5000;
     EXPECT_GE(entry.Status.dwCheckPoint, 1u + 9u + 5u);
     ExpectEverythingStopped("slow stop");

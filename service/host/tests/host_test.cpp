@@ -240,7 +240,7 @@ SERVICEHOST MakeHost(std::vector<wchar_t *> &args, int entries)
 DWORD WINAPI PressCtrlCWhenRunning(LPVOID countPtr)
 {
     size_t expected = reinterpret_cast<size_t>(countPtr);
-    for (int i = 0; i < 5000; ++i) {
+    for (int i = 0; i < 30000; ++i) {
         size_t running = 0;
         {
             std::lock_guard<std::mutex> hold(g_TraceLock);

@@ -39,11 +39,11 @@ struct ServiceHandle {
 };
 
 // The events of one run of a program; event 101 is written just before the process ends, so this
-// waits (up to 10 s) for it.
+// waits (up to a minute) for it.
 inline std::vector<eventsink::Event> ReadEventFile(const std::wstring &path)
 {
     std::vector<eventsink::Event> events;
-    for (int tries = 0; tries < 200; ++tries) {
+    for (int tries = 0; tries < 1200; ++tries) {
         events.clear();
         for (const auto &line : ReadLines(path)) {
             eventsink::Event event;

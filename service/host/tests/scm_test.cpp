@@ -51,7 +51,7 @@ protected:
         return StartServiceW(service_.handle, 2, args) != FALSE;
     }
 
-    DWORD WaitForState(DWORD wanted, DWORD timeoutMs = 15000)
+    DWORD WaitForState(DWORD wanted, DWORD timeoutMs = 60000)
     {
         SERVICE_STATUS status{};
         for (DWORD waited = 0; waited < timeoutMs; waited += 50) {

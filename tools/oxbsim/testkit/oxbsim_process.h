@@ -44,8 +44,9 @@ public:
     std::vector<SimRecord> Records() const;
     std::vector<SimRecord> Records(const std::string &verb) const;
     // Waits until the record holds at least count lines of the verb (the simulator records what it
-    // receives a little after the sender is done with it); false after the time-out.
-    bool WaitForRecords(const std::string &verb, size_t count, DWORD timeoutMs = 10000) const;
+    // receives a little after the sender is done with it); false after the time-out, which leaves
+    // room for a machine many times slower than a quiet one.
+    bool WaitForRecords(const std::string &verb, size_t count, DWORD timeoutMs = 30000) const;
 
     // How long a start may take under Wine.
     static constexpr DWORD kStartWaitMs = 60000;

@@ -232,11 +232,11 @@ TEST_F(StorageBoxTest, ALockHeldElsewhereFailsEveryOperationWithoutTouchingAnyth
     std::thread holder([&] {
         HANDLE mutex = CreateMutexA(nullptr, TRUE, "QZTLMSsBoxListMutex");
         SetEvent(taken);
-        WaitForSingleObject(release, 10000);
+        WaitForSingleObject(release, 60000);
         ReleaseMutex(mutex);
         CloseHandle(mutex);
     });
-    WaitForSingleObject(taken, 10000);
+    WaitForSingleObject(taken, 60000);
     EXPECT_EQ(InsertStorageBox(box), -1);
     EXPECT_EQ(MarkStorageBoxPublished(box), -1);
     EXPECT_EQ(RemoveStorageBox(box), -1);

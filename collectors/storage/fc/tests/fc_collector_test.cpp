@@ -530,10 +530,10 @@ TEST_F(FcCollectorTest, AStopEndsTheWaitForAListMutex)
         ReleaseMutex(mutex);
         CloseHandle(mutex);
     });
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, 10000));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, 30000));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_NE(0, s_FcHbaApi.pollHBAInfo(1));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << "the stop ended the 60 s wait";
     SetEvent(go);
     holder.join();
     DATACOLLECTOR::SetStopEvent(nullptr);
@@ -600,12 +600,12 @@ TEST_F(FcCollectorTest, AListMutexHeldElsewhereIsWaitedForBoundedAndTakenWhenAba
         WaitForSingleObject(go, INFINITE);
         CloseHandle(mutex);   // the thread ends without releasing it: the mutex is abandoned
     });
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, 10000));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, 30000));
     const auto start = std::chrono::steady_clock::now();
     Collect();
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(std::nullopt, Int(1));
-    EXPECT_LT(elapsed, std::chrono::seconds(8));
+    EXPECT_LT(elapsed, std::chrono::seconds(20)) << "below the 30 s the wait takes by default";
     SetEvent(go);
     holder.join();
     Collect();
