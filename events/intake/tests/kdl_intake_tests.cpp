@@ -29,6 +29,18 @@ public:
 };
 const auto *const kLogEnvironment = ::testing::AddGlobalTestEnvironment(new LogEnvironment);
 
+// One event, from the service's source, in the hardware category, with these values.
+void ExpectOneWritten(const std::vector<eventsink::Event> &events, DWORD id, WORD type,
+                      const std::vector<std::wstring> &strings)
+{
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].source, L"NDX Velmarine Management Service");
+    EXPECT_EQ(events[0].id, id);
+    EXPECT_EQ(events[0].type, type);
+    EXPECT_EQ(events[0].category, 6);
+    EXPECT_EQ(events[0].strings, strings);
+}
+
 class KdlIntake : public ::testing::Test {
 protected:
     void SetUp() override { eventsink::ClearRecordedEvents(); }
@@ -79,13 +91,7 @@ TEST_F(KdlIntake, EntriesAreWrittenWithIdentifierTypeCategoryAndStrings)
     };
     for (const WrittenCase &c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<eventsink::Event> events = Process(Packet(c.entry));
-        ASSERT_EQ(events.size(), 1u);
-        EXPECT_EQ(events[0].source, L"NDX Velmarine Management Service");
-        EXPECT_EQ(events[0].id, c.id);
-        EXPECT_EQ(events[0].type, c.type);
-        EXPECT_EQ(events[0].category, 6);
-        EXPECT_EQ(events[0].strings, c.strings);
+        ExpectOneWritten(Process(Packet(c.entry)), c.id, c.type, c.strings);
     }
 }
 
@@ -153,13 +159,7 @@ TEST_F(KdlIntake, IncompleteEntriesAreStillWrittenWithALogLine)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         std::wstring before = ReadTextLog();
-        std::vector<eventsink::Event> events = Process(c.packet, c.received);
-        ASSERT_EQ(events.size(), 1u);
-        EXPECT_EQ(events[0].source, L"NDX Velmarine Management Service");
-        EXPECT_EQ(events[0].id, c.id);
-        EXPECT_EQ(events[0].type, c.type);
-        EXPECT_EQ(events[0].category, 6);
-        EXPECT_EQ(events[0].strings, c.strings);
+        ExpectOneWritten(Process(c.packet, c.received), c.id, c.type, c.strings);
         std::wstring added = ReadTextLog().substr(before.size());
         EXPECT_NE(added.find(L"|TranslateKdlEvent|, Hardware event entry incomplete: "), std::wstring::npos)
             << added.size();
