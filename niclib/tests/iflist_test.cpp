@@ -520,8 +520,9 @@ TEST_F(ModelTest, MembersPublishTheirPlaceAndTheirTrapRecordsEveryField)
         EXPECT_EQ(4, trap.Format) << what;
         EXPECT_EQ(e.logicalIndex, trap.LogicalIndex) << what;
         const uint8_t ok = e.team ? owner->GetInterfaceMap().OkMemberCount : 0;
-        if (e.team)
+        if (e.team) {
             EXPECT_LE(1, ok) << what;
+        }
         EXPECT_EQ(e.team ? ok : 0, trap.TeamOkCount) << what;
         EXPECT_EQ(static_cast<int32_t>(member.PhysicalIndex), trap.PhysicalIndex) << what;
         EXPECT_EQ(place.slot, trap.Slot) << what;

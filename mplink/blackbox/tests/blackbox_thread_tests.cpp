@@ -151,8 +151,9 @@ TEST_F(BlackBoxThreadTest, ASilentOrVanishedProcessorNeverBlocksAProducer)
             ULONGLONG start = GetTickCount64();
             accepted += PostOsUsageRecord(i, 0, 0, 0, 0);
             slowest = std::max(slowest, GetTickCount64() - start);
-            if (i == 5) // the thread is now waiting for the processor (or found it gone)
+            if (i == 5) { // the thread is now waiting for the processor (or found it gone)
                 ASSERT_TRUE(WaitUntil([&] { return !local.Records("bb").empty() || !local.Running(); }, 30000));
+            }
         }
         EXPECT_EQ(accepted, 256u);
         // A post that waited for the processor would take a whole reply wait.
