@@ -214,7 +214,7 @@ TEST_F(UninstallActionsTest, StopAndDeleteErrorBranches)
 
         // A probe left running ends here; the service goes with it.
         EndStartedProbes();
-        for (int i = 0; i < 100 && ServiceExists(); ++i)
+        for (int waited = 0; waited < 60000 && ServiceExists(); waited += 50)
             Sleep(50);
         ASSERT_FALSE(ServiceExists());
         DeleteFileW((InstallerLogFolder() + L"installer.log").c_str());
@@ -258,7 +258,7 @@ TEST_F(UninstallActionsTest, TreeThatWillNotGoIsGivenUpAfterTheAttempts)
     EXPECT_EQ(1, tlmca::DeleteKeyTreeWithRetry(HKEY_LOCAL_MACHINE, kStuck));
     const ULONGLONG took = GetTickCount64() - start;
     // The last deletion may still be revived: wait for it before counting.
-    for (int i = 0; i < 200 && revive.revived < kAttempts; ++i)
+    for (int waited = 0; waited < 30000 && revive.revived < kAttempts; waited += 10)
         Sleep(10);
     revive.stop = true;
     WaitForSingleObject(thread, INFINITE);
