@@ -100,7 +100,8 @@ std::string RewriteManifest(std::string_view manifest, std::string_view manifest
         {kMessageMarker, serviceFile},
     };
     // A line that holds one of the attributes alone becomes that attribute's line, indented as
-    // the product's manifest is; any other line with a marker keeps everything but the values.
+    // the product's manifest is, whatever its old value held (another attribute's marker
+    // included); any other line with a marker keeps everything but the values.
     const std::string providerLine = std::string(13, ' ') + "<" + std::string(kProviderMarker) + "\"" +
                                      std::string(providerName) + "\"";
     const std::string resourceLine = std::string(16, ' ') + std::string(kResourceMarker) + "\"" + serviceFile + "\"";
@@ -110,10 +111,9 @@ std::string RewriteManifest(std::string_view manifest, std::string_view manifest
     for (const std::string &line : SplitLines(manifest)) {
         if (HoldsAttributeAlone(line, "<", kProviderMarker))
             out += providerLine;
-        else if (line.find(kProviderMarker) == std::string::npos && HoldsAttributeAlone(line, "", kResourceMarker))
+        else if (HoldsAttributeAlone(line, "", kResourceMarker))
             out += resourceLine;
-        else if (line.find(kProviderMarker) == std::string::npos && line.find(kResourceMarker) == std::string::npos &&
-                 HoldsAttributeAlone(line, "", kMessageMarker))
+        else if (HoldsAttributeAlone(line, "", kMessageMarker))
             out += messageLine;
         else
             out += RewriteLine(line, replacements, std::size(replacements));

@@ -49,6 +49,9 @@ TEST(ManifestRewrite, CasesAsATable)
         {"empty file stays empty", "", ""},
         {"a marker inside a replaced value goes with it", "resourceFileName=\"provider name=\"A\"\n",
          "resourceFileName=\"" + exe + "\"A\"\r\n"},
+        {"an attribute alone on its line whose old value names other markers",
+         "    resourceFileName=\"C:\\provider name=x\\e.man\"\n  messageFileName='resourceFileName=\"y\"'\n",
+         "                resourceFileName=\"" + exe + "\"\r\n                messageFileName=\"" + exe + "\"\r\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
