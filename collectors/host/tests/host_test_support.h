@@ -50,6 +50,9 @@ struct RECORDED_PDU {
 class RecordingSession : public AXSESSION {
 public:
     RecordingSession() : AXSESSION(&m_Transport, nullptr, "host tests") { m_SessionId = 7; }
+    // Closed here, while the recording and the transport still exist; the base's own close would
+    // run after both are gone.
+    ~RecordingSession() override { CloseSession(); }
 
     std::vector<RECORDED_PDU> pdus;
     // The result of each transaction; 0 without an answer.
