@@ -6,6 +6,22 @@
 # A folder declares portable code with tlm_portable_library and guards the rest with
 # if(TLM_WINDOWS).
 
+# Test code of the Windows flavour is built lightly optimised and without debug information: a
+# test source costs under half the compile time it would at the product's -O2 -g, its object a
+# tenth of the size to link, and GoogleTest names a failure's file and line without either. The
+# product code the tests link stays as it ships.
+set(TLM_TEST_COMPILE_OPTIONS -Og -g0)
+
+# tlm_test_code(NAME...): targets that hold only test code (test programs, their support
+# libraries and fakes).
+function(tlm_test_code)
+  if(TLM_WINDOWS)
+    foreach(name IN LISTS ARGN)
+      target_compile_options(${name} PRIVATE ${TLM_TEST_COMPILE_OPTIONS})
+    endforeach()
+  endif()
+endfunction()
+
 # Precompiled headers of the Windows flavour. Parsing windows.h, GoogleTest and the standard
 # library is most of a small file's compile time under mingw-w64, so each set is compiled once, by
 # a target of its own, and reused by every target of its kind (same flags, so the header is valid
@@ -24,6 +40,7 @@ if(TLM_WINDOWS)
   # The test programs' set: windows.h, GoogleTest and the standard library.
   tlm_pch_target(tlm_test_pch HEADERS <windows.h> <gtest/gtest.h> ${TLM_PCH_STD}
     LIBS GTest::gtest)
+  target_compile_options(tlm_test_pch PRIVATE ${TLM_TEST_COMPILE_OPTIONS})
   # The Windows libraries' set: windows.h and the standard library.
   tlm_pch_target(tlm_windows_pch HEADERS <windows.h> ${TLM_PCH_STD})
 endif()
@@ -88,6 +105,7 @@ function(tlm_add_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE tlm_options ${ARG_LIBS} GTest::gmock GTest::gtest_main)
   tlm_use_test_pch(${name})
+  tlm_test_code(${name})
   add_test(NAME ${name} COMMAND ${name})
   if(TLM_WINDOWS)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "wine-${name}" FIXTURES_REQUIRED wine)
