@@ -5,6 +5,7 @@
 #include "byte_reader.h"
 #include "smbios_table.h"
 #include "storage_platform.h"
+#include "text_helpers.h"
 #include "wmi.h"
 
 #include <algorithm>
@@ -30,12 +31,13 @@ constexpr size_t kProtocolBufferBytes = kProtocolQueryHeader + kProtocolDataOffs
 constexpr DWORD kDefaultPassThroughTimeout = 10;
 constexpr char kParametersKey[] = "System\\CurrentControlSet\\Services\\qzrtlm\\Parameters";
 constexpr DWORD kLocationBytes = 256;
+constexpr size_t kDevicePathCount = 256;
 
 // "\\.\" before a text, cut to 255 characters as the fixed formatting buffer cuts it.
 std::string DevicePath(const char *text)
 {
-    char path[256];
-    snprintf(path, sizeof path, "\\\\.\\%s", text ? text : "");
+    char path[FORMAT_BUFFER_BYTES];
+    FormatBuffer256(path, kDevicePathCount, "\\\\.\\%s", text ? text : "");
     return path;
 }
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -85,10 +86,16 @@ public:
 
     void UpdateAllData();
     void CheckTraps();
-    // The first record of the trap's key; 0, 1168 for an unknown trap or a key that does not
-    // open, or the read's error.
-    int ReadTrapRecord(uint32_t trapNumber, TRAPRECORD *record, std::string *valueName);
+    // The first record of the trap's key (the one written first) and its value name, leaving out
+    // the values named in passedOver; a bridge member's record completed with the bridge's state.
+    // Returns 0; 1168 for an unknown trap, a key that does not open or one without such a record;
+    // or the Win32 error of the read.
+    int ReadTrapRecord(uint32_t trapNumber, TRAPRECORD *record, std::string *valueName,
+                       const std::set<std::string> *passedOver = nullptr);
     void SendConnectivityTrapEx(uint32_t trapNumber, const TRAPRECORD &record);
+    // The adapter a trap record belongs to: the first whose physical address is the record's,
+    // else the first team whose own address is; none for a record without an address.
+    NET_ADAPTER *FindTrapOwner(const uint8_t *mac);
 
     void Report_zdtNicIfPhysAdapter(DATASTORE *staging);
     void Report_zdtNicIfLogMap(DATASTORE *staging);
@@ -100,6 +107,10 @@ public:
 
     // Where the interface data comes from (tests put their own).
     static inline const NIC_INTERFACE_SOURCE *InterfaceSource = &kSystemNicInterfaceSource;
+    // How the values of a trap key are listed: RegEnumValueW (tests put one that fails).
+    using TRAP_VALUE_ENUMERATOR = LSTATUS(WINAPI *)(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength,
+                                                    LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size);
+    static inline TRAP_VALUE_ENUMERATOR EnumTrapValue = &RegEnumValueW;
 
 private:
     static DWORD WINAPI NicLibraryThreadProc(void *collector);

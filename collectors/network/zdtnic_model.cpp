@@ -5,6 +5,7 @@
 #include "nic_columns.h"
 #include "nic_records.h"
 #include "registry.h"
+#include "text_helpers.h"
 #include "zdtnic_collector.h"
 
 #include <cfgmgr32.h>
@@ -431,7 +432,7 @@ bool ParseNetDeviceHardwareId(NET_DEVICE_INFO *info, const char *id)
     info->InstanceId = wide;
     GetDevNodeWString(id, kDevPropDeviceDesc, &info->DeviceDescription);
     GetDevNodeWString(id, kDevPropFriendlyName, &info->FriendlyName);
-    if (wide.compare(0, 4, L"PCI\\") != 0 && wide.compare(0, 6, L"EBDRV\\") != 0)
+    if (StringMid(wide, 0, 4) != L"PCI\\" && StringMid(wide, 0, 6) != L"EBDRV\\")
         return false;
     DWORD bus = 0, address = 0;
     if (!GetDevNodeDword(id, kDevPropBusNumber, &bus) || !GetDevNodeDword(id, kDevPropAddress, &address))

@@ -6,6 +6,7 @@
 #include "common_log.h"
 #include "enterprise_arc.h"
 #include "nic_columns.h"
+#include "registry.h"
 #include "smbios_table.h"
 #include "traps.h"
 
@@ -36,40 +37,51 @@ const TRAP_KEY *FindTrapKey(uint32_t trap)
     return nullptr;
 }
 
-struct TRAP_VALUE {
-    std::wstring name;
-    TRAPRECORD record;
-};
-
 std::atomic<bool> s_TrapDamageLogged{false};
 
-// The whole records of a trap key in the order of their names (the time of their writing).
-bool ReadTrapValues(HKEY key, std::vector<TRAP_VALUE> *values, LSTATUS *error)
+// The library names its records by the time of their writing ("TrapData" and hex digits).
+bool IsPlainName(const wchar_t *name, DWORD length)
 {
-    values->clear();
+    return length > 0 && std::all_of(name, name + length, [](wchar_t c) { return c > L' ' && c < 0x7F; });
+}
+
+// The whole record of the key whose name comes first (the one written first), leaving out the
+// names in passedOver. A value that is no whole record, or whose name the library did not write,
+// is no record. False with the error when the key cannot be read; true with an empty name when
+// it holds no such record.
+bool ReadFirstTrapValue(HKEY key, const std::set<std::string> *passedOver, std::string *firstName,
+                        TRAPRECORD *first, LSTATUS *error)
+{
+    firstName->clear();
     for (DWORD index = 0;; ++index) {
         wchar_t name[257];
         DWORD nameLength = 257, type = 0;
-        TRAP_VALUE value{};
-        DWORD size = sizeof value.record;
-        const LSTATUS status =
-            RegEnumValueW(key, index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE *>(&value.record), &size);
+        TRAPRECORD record{};
+        DWORD size = sizeof record;
+        const LSTATUS status = ZDTNICDataCollector::EnumTrapValue(key, index, name, &nameLength, nullptr, &type,
+                                                                  reinterpret_cast<BYTE *>(&record), &size);
         if (status == ERROR_NO_MORE_ITEMS)
             break;
         if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) {
             *error = status;
             return false;
         }
-        if (status == ERROR_MORE_DATA || size != sizeof value.record) {
+        if (status == ERROR_MORE_DATA || size != sizeof record || !IsPlainName(name, nameLength)) {
+            name[256] = L'\0';
             if (!s_TrapDamageLogged.exchange(true))
                 LOG_WARNING(L"ZDTNICDataCollector::CheckTraps", L"Skipping trap value %ws of %u bytes.", name,
                             static_cast<unsigned>(size));
             continue;
         }
-        value.name.assign(name, nameLength);
-        values->push_back(value);
+        // Plain characters: the 8-bit name is the same text.
+        const std::string narrow(name, name + nameLength);
+        if (passedOver != nullptr && passedOver->count(narrow) != 0)
+            continue;
+        if (firstName->empty() || narrow < *firstName) {
+            *firstName = narrow;
+            *first = record;
+        }
     }
-    std::sort(values->begin(), values->end(), [](const TRAP_VALUE &a, const TRAP_VALUE &b) { return a.name < b.name; });
     return true;
 }
 
@@ -129,7 +141,8 @@ bool ZeroMac(const uint8_t *mac)
 
 } // namespace
 
-int ZDTNICDataCollector::ReadTrapRecord(uint32_t trapNumber, TRAPRECORD *record, std::string *valueName)
+int ZDTNICDataCollector::ReadTrapRecord(uint32_t trapNumber, TRAPRECORD *record, std::string *valueName,
+                                        const std::set<std::string> *passedOver)
 {
     std::memset(record, 0, sizeof *record);
     valueName->clear();
@@ -139,58 +152,65 @@ int ZDTNICDataCollector::ReadTrapRecord(uint32_t trapNumber, TRAPRECORD *record,
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, trap->key, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return ERROR_NOT_FOUND;
-    std::vector<TRAP_VALUE> values;
     LSTATUS error = ERROR_SUCCESS;
-    const bool read = ReadTrapValues(key, &values, &error);
+    const bool read = ReadFirstTrapValue(key, passedOver, valueName, record, &error);
     RegCloseKey(key);
-    if (!read)
+    if (!read) {
+        std::memset(record, 0, sizeof *record);
+        valueName->clear();
         return static_cast<int>(error);
-    if (values.empty())
+    }
+    // An empty key is no record: a cleared one would pass for a record of an adapter without an
+    // address.
+    if (valueName->empty())
         return ERROR_NOT_FOUND;
-    *record = values.front().record;
-    char name[257] = {};
-    WideToRecordText(values.front().name.c_str(), name, sizeof name);
-    *valueName = name;
     CompleteBridgeMember(m_Records.bridges, record);
     return 0;
+}
+
+NET_ADAPTER *ZDTNICDataCollector::FindTrapOwner(const uint8_t *mac)
+{
+    if (ZeroMac(mac))
+        return nullptr;
+    for (NET_ADAPTER &adapter : m_Adapters)
+        if (adapter.Physical.Present && std::memcmp(adapter.Physical.MacAddress, mac, 6) == 0)
+            return &adapter;
+    // A team's record carries the team's own (logical) address.
+    for (NET_ADAPTER &adapter : m_Adapters)
+        if (adapter.Logical.Present && std::memcmp(adapter.Logical.MacAddress, mac, 6) == 0)
+            return &adapter;
+    return nullptr;
 }
 
 void ZDTNICDataCollector::CheckTraps()
 {
     constexpr const wchar_t *kFunction = L"ZDTNICDataCollector::CheckTraps";
     LOG_VERBOSE(kFunction, L"Checking nic traps.");
-    for (const TRAP_KEY &trap : kTrapKeys) {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, trap.key, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-            continue;
-        std::vector<TRAP_VALUE> values;
-        LSTATUS error = ERROR_SUCCESS;
-        ReadTrapValues(key, &values, &error);
-        // Every record in the order it was written; one of no adapter of ours blocks none behind it.
-        for (TRAP_VALUE &value : values) {
-            const uint8_t *mac = value.record.MacAddress;
-            NET_ADAPTER *owner = nullptr;
-            if (!ZeroMac(mac)) {
-                for (NET_ADAPTER &adapter : m_Adapters)
-                    if (owner == nullptr && adapter.Physical.Present && std::memcmp(adapter.Physical.MacAddress, mac, 6) == 0)
-                        owner = &adapter;
-                // A team's record carries the team's own (logical) address.
-                for (NET_ADAPTER &adapter : m_Adapters)
-                    if (owner == nullptr && adapter.Logical.Present && std::memcmp(adapter.Logical.MacAddress, mac, 6) == 0)
-                        owner = &adapter;
+    for (NET_ADAPTER &adapter : m_Adapters) {
+        for (const TRAP_KEY &trap : kTrapKeys) {
+            CRegistry key(HKEY_LOCAL_MACHINE, trap.key, KEY_ALL_ACCESS);
+            DWORD length = 0, largest = 0, count = 0;
+            key.GetAllValueData(nullptr, &length, &largest, &count);
+            // A record of another adapter, or of none, is read past rather than read again: it
+            // would otherwise hold up every record behind it for as long as it stays.
+            std::set<std::string> passedOver;
+            for (DWORD attempt = 0; attempt < count; ++attempt) {
+                TRAPRECORD record;
+                std::string name;
+                if (ReadTrapRecord(trap.trap, &record, &name, &passedOver) != 0)
+                    continue;
+                passedOver.insert(name);
+                if (FindTrapOwner(record.MacAddress) != &adapter)
+                    continue;
+                if (adapter.Physical.Present) {
+                    adapter.Physical.Port = record.Port;
+                    adapter.Physical.Slot = static_cast<uint32_t>(record.Slot);
+                }
+                SendConnectivityTrapEx(trap.trap, record);
+                key.DeleteValue(std::wstring(name.begin(), name.end()).c_str());
+                LOG_VERBOSE(kFunction, L"%ws", trap.sent);
             }
-            if (owner == nullptr)
-                continue;
-            CompleteBridgeMember(m_Records.bridges, &value.record);
-            if (owner->Physical.Present) {
-                owner->Physical.Port = value.record.Port;
-                owner->Physical.Slot = static_cast<uint32_t>(value.record.Slot);
-            }
-            SendConnectivityTrapEx(trap.trap, value.record);
-            RegDeleteValueW(key, value.name.c_str());
-            LOG_VERBOSE(kFunction, L"%ws", trap.sent);
         }
-        RegCloseKey(key);
     }
 }
 

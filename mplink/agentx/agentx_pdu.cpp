@@ -359,10 +359,25 @@ uint8_t *MakeOctetStringVarBind(uint8_t *buffer, const uint8_t *name, const char
     return buffer;
 }
 
+void SetOctetStringValue(uint8_t *value, uint32_t byteCount, const void *bytes)
+{
+    if (byteCount == 0 || bytes == nullptr) {
+        PutAgentXU32(value + kOctetsLength, 0);
+        return;
+    }
+    PutAgentXU32(value + kOctetsLength, byteCount);
+    std::memcpy(value + kOctetsBytes, bytes, byteCount);
+}
+
 uint8_t *MakeCountedOctetStringVarBind(uint8_t *buffer, const uint8_t *name, uint32_t count, const void *bytes)
 {
     InitVarBind(buffer, MIBTYPE_OCTETSTRING, name);
-    WriteAgentXOctets(GetVarBindData(buffer), bytes, bytes ? count : 0);
+    uint8_t *value = GetVarBindData(buffer);
+    SetOctetStringValue(value, count, bytes);
+    // The varbind is sent as far as its padded size: the padding must not carry what the buffer
+    // held before.
+    const size_t length = GetAgentXU32(value + kOctetsLength);
+    std::memset(value + kOctetsBytes + length, 0, AgentXOctetStringSizeFor(length) - kOctetsBytes - length);
     return buffer;
 }
 
@@ -405,7 +420,8 @@ void SetOidIpAddressIndex(uint8_t *oid, uint32_t a, uint32_t b, uint32_t c, uint
 uint8_t *MakeIpAddressVarBind(uint8_t *buffer, const uint8_t *name, const uint8_t address[4])
 {
     InitVarBind(buffer, MIBTYPE_IPADDRESS, name);
-    WriteAgentXOctets(GetVarBindData(buffer), address, address != nullptr ? 4 : 0);
+    // Four bytes need no padding.
+    SetOctetStringValue(GetVarBindData(buffer), 4, address);
     return buffer;
 }
 

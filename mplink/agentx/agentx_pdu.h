@@ -211,7 +211,12 @@ size_t AgentXEncodedValueSize(const MIBVALUE_REF &value);
 uint8_t *InitVarBind(uint8_t *buffer, uint16_t type, const uint8_t *name);
 uint8_t *MakeIntegerVarBind(uint8_t *buffer, const uint8_t *name, int32_t value);
 uint8_t *MakeOctetStringVarBind(uint8_t *buffer, const uint8_t *name, const char *text);
-// Bytes that may hold NULs: a count of 0 or null bytes gives an empty value.
+// The value part of an octet-string varbind at value: the u32 length and the bytes, without
+// padding. A count of 0 or null bytes write a length of 0 and nothing else. The caller provides
+// 4 + byteCount bytes of room.
+void SetOctetStringValue(uint8_t *value, uint32_t byteCount, const void *bytes);
+// Bytes that may hold NULs: a count of 0 or null bytes gives an empty value. The padding after
+// the bytes is zeroed.
 uint8_t *MakeCountedOctetStringVarBind(uint8_t *buffer, const uint8_t *name, uint32_t count, const void *bytes);
 // Overwrite the last (two, three) sub-identifiers of an OID template with a row index. An OID with too
 // few sub-identifiers is left alone.

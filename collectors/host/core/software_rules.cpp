@@ -1,6 +1,6 @@
 #include "software_rules.h"
 
-
+#include "text_helpers.h"
 
 #include <cstdio>
 
@@ -101,7 +101,7 @@ std::optional<std::wstring> ResolveImagePath(bool driver, const std::wstring &se
     if (image[0] == L'"') {
         const size_t close = image.find(L'"', 1);
         if (close != std::wstring::npos)
-            image = image.substr(1, close - 1);
+            image = StringMid(image, 1, static_cast<int>(close) - 1);
     } else if (image.find(L' ') != std::wstring::npos) {
         LowerAsciiInPlace(image);
         if (image.find(L":\\program files") == std::wstring::npos) {

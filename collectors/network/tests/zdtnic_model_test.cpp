@@ -179,6 +179,8 @@ TEST_F(NicModelTest, DeviceLookup)
          {{L"PCI\\A", {L"nic", L"NIC", 1, 0, 0}}},
          false, L"", 255, 255, 255, 0},
         {"another form of ID", {{L"PCI", {L"USB\\A"}}}, {{L"USB\\A", {L"NIC", L"NIC", 1, 0, 0}}}, false, L"", 255, 255, 255, 0},
+        {"prefix compared with case", {{L"PCI", {L"pci\\A"}}}, {{L"pci\\A", {L"NIC", L"NIC", 1, 0, 0}}}, false, L"", 255, 255, 255, 0},
+        {"ID no longer than a prefix", {{L"PCI", {L"PCI"}}}, {{L"PCI", {L"NIC", L"NIC", 1, 0, 0}}}, false, L"", 255, 255, 255, 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);

@@ -56,6 +56,27 @@ DWORD ValueCount(const wchar_t *path)
 }
 
 std::string Dotted(const MIBOID &oid) { return OidText(oid); }
+
+// A listing of trap keys that fails: the next `times` reads of value `index` give `error`.
+struct ENUM_FAULT {
+    DWORD index = 0;
+    LSTATUS error = ERROR_SUCCESS;
+    int times = 0;
+};
+ENUM_FAULT s_EnumFault;
+
+LSTATUS WINAPI FailingEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved, LPDWORD type,
+                                LPBYTE data, LPDWORD size)
+{
+    if (index == s_EnumFault.index && s_EnumFault.times > 0) {
+        --s_EnumFault.times;
+        return s_EnumFault.error;
+    }
+    return RegEnumValueW(key, index, name, nameLength, reserved, type, data, size);
+}
+
+// The record's adapter name, as the trap's adapter-name varbind carries it.
+std::string AdapterNameOf(const RECORDED_PDU &trap) { return trap.varbinds.size() > 7 ? trap.varbinds[7].text : ""; }
 std::string Arc(const std::string &below) { return OidText(EnterpriseOid({})) + below; }
 
 class NicTrapsTest : public ::testing::Test {
@@ -74,6 +95,8 @@ protected:
     }
     void TearDown() override
     {
+        ZDTNICDataCollector::EnumTrapValue = &RegEnumValueW;
+        s_EnumFault = ENUM_FAULT{};
         TermTraps();
         s_NicDevNodes = nullptr;
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kNicRootKey);
@@ -186,6 +209,134 @@ TEST_F(NicTrapsTest, BridgeMemberTakesTheBridgeState)
     ASSERT_EQ(1u, traps.size());
     EXPECT_EQ(".1.3.6.1.2.1.4.20.1.1.0.0.0.0", Dotted(traps[0].varbinds[9].name));
     EXPECT_EQ("N/A", traps[0].varbinds[10].text);
+}
+
+TEST_F(NicTrapsTest, ReadTrapRecordResults)
+{
+    struct VALUE {
+        const wchar_t *name;
+        uint8_t macLast;  // 0: a value of 10 bytes, no record
+    };
+    struct {
+        const char *what;
+        std::vector<VALUE> values;  // in Trap_ConnectivityLost; empty: no key
+        uint32_t trap;
+        std::set<std::string> passedOver;
+        ENUM_FAULT fault;
+        int result;
+        std::string name;
+        uint8_t macLast;  // of the record read; 0: a cleared record
+    } cases[] = {
+        {"the record written first", {{L"TrapData01DB000000000002", 4}, {L"TrapData01DB000000000001", 3}},
+         kNicTrapLost, {}, {}, 0, "TrapData01DB000000000001", 3},
+        {"past a record already looked at", {{L"TrapData01DB000000000002", 4}, {L"TrapData01DB000000000001", 3}},
+         kNicTrapLost, {"TrapData01DB000000000001"}, {}, 0, "TrapData01DB000000000002", 4},
+        {"past a value that is no record", {{L"TrapData01DB000000000001", 0}, {L"TrapData01DB000000000002", 4}},
+         kNicTrapLost, {}, {}, 0, "TrapData01DB000000000002", 4},
+        {"past a name the library does not write", {{L"Trap Data 1", 3}, {L"TrapData\u00e901", 3}, {L"TrapData01DB000000000009", 4}},
+         kNicTrapLost, {}, {}, 0, "TrapData01DB000000000009", 4},
+        {"unknown trap number", {{L"TrapData01DB000000000001", 3}}, 18015, {}, {}, ERROR_NOT_FOUND, "", 0},
+        {"key that does not open", {}, kNicTrapLost, {}, {}, ERROR_NOT_FOUND, "", 0},
+        {"another trap's key does not open", {{L"TrapData01DB000000000001", 3}}, kNicTrapRestored, {}, {},
+         ERROR_NOT_FOUND, "", 0},
+        {"key without a record", {{L"TrapData01DB000000000001", 0}}, kNicTrapLost, {}, {}, ERROR_NOT_FOUND, "", 0},
+        {"every record looked at", {{L"TrapData01DB000000000001", 3}}, kNicTrapLost, {"TrapData01DB000000000001"}, {},
+         ERROR_NOT_FOUND, "", 0},
+        {"the read fails", {{L"TrapData01DB000000000001", 3}}, kNicTrapLost, {}, {0, ERROR_KEY_DELETED, 1},
+         ERROR_KEY_DELETED, "", 0},
+        {"the read fails after a record", {{L"TrapData01DB000000000001", 3}, {L"TrapData01DB000000000002", 4}},
+         kNicTrapLost, {}, {1, ERROR_ACCESS_DENIED, 1}, ERROR_ACCESS_DENIED, "", 0},
+    };
+    ZDTNICDataCollector::EnumTrapValue = &FailingEnumValue;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kNicTrapConnectivityLostKey);
+        for (const VALUE &value : c.values) {
+            if (value.macLast != 0) {
+                WriteTrap(kNicTrapConnectivityLostKey, value.name, TrapRecord(value.macLast, "Port A"));
+            } else {
+                const uint8_t shortValue[10] = {};
+                WriteValue(kNicTrapConnectivityLostKey, value.name, shortValue, sizeof shortValue);
+            }
+        }
+        s_EnumFault = c.fault;
+        TRAPRECORD record;
+        memset(&record, 0xCC, sizeof record);
+        std::string name = "left over";
+        EXPECT_EQ(c.result, s_ZDTNICDataCollector.ReadTrapRecord(c.trap, &record, &name,
+                                                                 c.passedOver.empty() ? nullptr : &c.passedOver));
+        EXPECT_EQ(c.name, name);
+        if (c.macLast != 0) {
+            const TRAPRECORD expected = TrapRecord(c.macLast, "Port A");
+            EXPECT_EQ(0, memcmp(&expected, &record, sizeof record)) << "the whole record, as written";
+        } else {
+            const TRAPRECORD cleared{};
+            EXPECT_EQ(0, memcmp(&cleared, &record, sizeof record)) << "a cleared record";
+        }
+        EXPECT_EQ(c.values.size(), ValueCount(kNicTrapConnectivityLostKey)) << "reading deletes nothing";
+    }
+}
+
+// Each adapter in list order relays its own records, key by key; a record of an adapter further
+// down the list no longer holds up one of an adapter before it until the next collection.
+TEST_F(NicTrapsTest, DepartureRecordsOfLaterAdaptersHoldUpNoneInOneCollection)
+{
+    struct TRAP_VALUE {
+        const wchar_t *key;
+        const wchar_t *name;
+        uint8_t macLast;
+        const char *adapter;
+    };
+    struct {
+        const char *what;
+        std::vector<TRAP_VALUE> values;
+        std::vector<std::string> adapters;  // of the traps, in the order they are sent
+        std::vector<unsigned> numbers;
+    } cases[] = {
+        {"first record of the first adapter",
+         {{kNicTrapConnectivityLostKey, L"TrapData01DB000000000001", 3, "Port A"},
+          {kNicTrapConnectivityLostKey, L"TrapData01DB000000000002", 4, "Port B"}},
+         {"Port A", "Port B"}, {18012, 18012}},
+        {"first record of the later adapter",
+         {{kNicTrapConnectivityLostKey, L"TrapData01DB000000000001", 4, "Port B"},
+          {kNicTrapConnectivityLostKey, L"TrapData01DB000000000002", 3, "Port A"}},
+         {"Port A", "Port B"}, {18012, 18012}},
+        {"adapter by adapter, each key in its order",
+         {{kNicTrapConnectivityLostKey, L"TrapData01DB000000000001", 4, "Port B"},
+          {kNicTrapRedundancyIncreasedKey, L"TrapData01DB000000000002", 3, "Port A"},
+          {kNicTrapConnectivityRegainedKey, L"TrapData01DB000000000003", 3, "Port A"}},
+         {"Port A", "Port A", "Port B"}, {18011, 18013, 18012}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const TRAP_VALUE &value : c.values)
+            WriteTrap(value.key, value.name, TrapRecord(value.macLast, value.adapter));
+        s_ZDTNICDataCollector.CheckTraps();
+        const std::vector<RECORDED_PDU> traps = SentTraps();
+        std::vector<std::string> adapters;
+        for (const RECORDED_PDU &trap : traps)
+            adapters.push_back(AdapterNameOf(trap));
+        EXPECT_EQ(c.adapters, adapters);
+        EXPECT_EQ(c.numbers, TrapNumbers(traps));
+        for (const wchar_t *key : {kNicTrapConnectivityLostKey, kNicTrapConnectivityRegainedKey,
+                                   kNicTrapRedundancyIncreasedKey, kNicTrapRedundancyReducedKey})
+            EXPECT_EQ(0u, ValueCount(key));
+    }
+}
+
+// A read that fails costs its attempt; the record stays for the next collection.
+TEST_F(NicTrapsTest, AFailedReadLosesNoRecord)
+{
+    WriteTrap(kNicTrapConnectivityLostKey, L"TrapData01DB000000000001", TrapRecord(3, "Port A"));
+    WriteTrap(kNicTrapConnectivityLostKey, L"TrapData01DB000000000002", TrapRecord(3, "Port A"));
+    ZDTNICDataCollector::EnumTrapValue = &FailingEnumValue;
+    s_EnumFault = {0, ERROR_KEY_DELETED, 1};
+    s_ZDTNICDataCollector.CheckTraps();
+    EXPECT_EQ(1u, SentTraps().size()) << "two values, two attempts, one of them failed";
+    EXPECT_EQ(1u, ValueCount(kNicTrapConnectivityLostKey));
+    s_ZDTNICDataCollector.CheckTraps();
+    EXPECT_EQ(1u, SentTraps().size());
+    EXPECT_EQ(0u, ValueCount(kNicTrapConnectivityLostKey));
 }
 
 } // namespace

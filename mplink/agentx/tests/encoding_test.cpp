@@ -180,6 +180,40 @@ TEST(AgentXVarBind, ThreePartIndexAndCountedBytes)
     }
 }
 
+TEST(AgentXOctetStringValue, LengthThenBytesWithoutPadding)
+{
+    const char text[] = "abcde";
+    struct {
+        const char *what;
+        uint32_t count;
+        const void *bytes;
+        std::vector<uint8_t> written;  // the rest of the 16-byte area keeps its fill
+    } cases[] = {
+        {"empty count", 0, text, {0, 0, 0, 0}},
+        {"null bytes", 3, nullptr, {0, 0, 0, 0}},
+        {"five bytes", 5, text, {5, 0, 0, 0, 'a', 'b', 'c', 'd', 'e'}},
+        {"four bytes", 4, text, {4, 0, 0, 0, 'a', 'b', 'c', 'd'}},
+    };
+    for (const auto &test : cases) {
+        SCOPED_TRACE(test.what);
+        std::vector<uint8_t> area(16, 0xCC);
+        SetOctetStringValue(area.data(), test.count, test.bytes);
+        std::vector<uint8_t> expected = test.written;
+        expected.resize(16, 0xCC);
+        EXPECT_EQ(expected, area);
+    }
+}
+
+TEST(AgentXOctetStringValue, LengthIsLittleEndian)
+{
+    std::vector<uint8_t> source(0x0102, 0x5A);
+    std::vector<uint8_t> area(4 + source.size() + 1, 0xCC);
+    SetOctetStringValue(area.data(), static_cast<uint32_t>(source.size()), source.data());
+    EXPECT_EQ((std::vector<uint8_t>{0x02, 0x01, 0, 0}), std::vector<uint8_t>(area.begin(), area.begin() + 4));
+    EXPECT_EQ(0x5A, area[4 + source.size() - 1]);
+    EXPECT_EQ(0xCC, area.back());
+}
+
 // Each store value as the varbind the sub-agent sends for it.
 TEST(AgentXValue, EncodesEveryStoreType)
 {
@@ -262,4 +296,11 @@ TEST(AgentXVarBind, IpAddressIndexAndValue)
     const std::vector<uint8_t> before = three;
     SetOidIpAddressIndex(three.data(), 9, 9, 9, 9);
     EXPECT_EQ(before, three);
+
+    // Without an address the value is empty.
+    std::fill(varbind.begin(), varbind.end(), 0xAA);
+    MakeIpAddressVarBind(varbind.data(), name.data(), nullptr);
+    const size_t head = VarBindSize(varbind.data()) - 4;
+    EXPECT_EQ(std::vector<uint8_t>(varbind.begin() + head, varbind.begin() + head + 4), Bytes().u32(0).b);
+    EXPECT_EQ(Bytes().u16(64).u16(0).oid(0, 0, {1, 3, 6, 1, 2, 1, 4, 20, 1, 1, 192, 168, 7, 21}).b.size(), head);
 }

@@ -1,17 +1,10 @@
 #pragma once
-// Small helpers of the network collectors that the host collector uses as well: the value of an
-// AgentX octet-string varbind, a bounded formatter into a 256-byte buffer, and a substring that
-// never fails.
+// Text helpers that the host, standard-equipment and network collectors share: a bounded
+// formatter into a 256-byte buffer and a substring that never fails.
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <string_view>
-
-// Writes the value part of an octet-string varbind at value: the u32 length (little-endian) and
-// the bytes, without padding. A count of 0 or null bytes write a length of 0 and nothing else. The
-// caller provides 4 + byteCount bytes of room.
-void SetOctetStringValue(uint8_t *value, uint32_t byteCount, const void *bytes);
 
 constexpr size_t FORMAT_BUFFER_BYTES = 256;
 // As count: write as much as fits.

@@ -1,49 +1,12 @@
-#include "network_helpers.h"
+#include "text_helpers.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-TEST(SetOctetStringValueTest, LengthThenBytesWithoutPadding)
-{
-    const char text[] = "abcde";
-    struct {
-        const char *what;
-        uint32_t count;
-        const void *bytes;
-        Bytes written;  // the rest of the 16-byte area keeps its fill
-    } cases[] = {
-        {"empty count", 0, text, {0, 0, 0, 0}},
-        {"null bytes", 3, nullptr, {0, 0, 0, 0}},
-        {"five bytes", 5, text, {5, 0, 0, 0, 'a', 'b', 'c', 'd', 'e'}},
-        {"four bytes", 4, text, {4, 0, 0, 0, 'a', 'b', 'c', 'd'}},
-    };
-    for (const auto &test : cases) {
-        SCOPED_TRACE(test.what);
-        Bytes area(16, 0xCC);
-        SetOctetStringValue(area.data(), test.count, test.bytes);
-        Bytes expected = test.written;
-        expected.resize(16, 0xCC);
-        EXPECT_EQ(expected, area);
-    }
-}
-
-TEST(SetOctetStringValueTest, LengthIsLittleEndian)
-{
-    std::vector<uint8_t> source(0x0102, 0x5A);
-    Bytes area(4 + source.size() + 1, 0xCC);
-    SetOctetStringValue(area.data(), static_cast<uint32_t>(source.size()), source.data());
-    EXPECT_EQ((Bytes{0x02, 0x01, 0, 0}), Bytes(area.begin(), area.begin() + 4));
-    EXPECT_EQ(0x5A, area[4 + source.size() - 1]);
-    EXPECT_EQ(0xCC, area.back());
-}
 
 TEST(FormatBuffer256Test, BoundedAndAlwaysTerminated)
 {

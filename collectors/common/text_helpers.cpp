@@ -1,21 +1,9 @@
-#include "network_helpers.h"
-
-#include "agentx_pdu.h"
+#include "text_helpers.h"
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
-
-void SetOctetStringValue(uint8_t *value, uint32_t byteCount, const void *bytes)
-{
-    if (byteCount == 0 || bytes == nullptr) {
-        PutAgentXU32(value, 0);
-        return;
-    }
-    PutAgentXU32(value, byteCount);
-    std::memcpy(value + axlayout::kOctetsBytes, bytes, byteCount);
-}
+#include <cstdint>
 
 int FormatBuffer256(char *buffer, size_t count, const char *format, ...)
 {
