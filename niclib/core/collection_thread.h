@@ -3,7 +3,7 @@
 // pass per request of the service, per poll period and per change of the interface table, until
 // the service stops it. The named events it shares with the service are in nic_handshake.h.
 
-#include "nic_common.h"
+#include "nic_state.h"
 
 class CMsgQueue;
 class CTrap;

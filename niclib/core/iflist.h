@@ -7,7 +7,7 @@
 
 #include "if_table.h"
 #include "logical_adapter.h"
-#include "nic_common.h"
+#include "nic_state.h"
 #include "nic_records.h"
 #include "registry_key.h"
 

@@ -4,7 +4,7 @@
 // a VLAN interface, the network bridge or the loopback interface) with the records it publishes
 // and the member NICs (CPhysicalAdapter) it is made of. Data-collection thread only.
 
-#include "nic_common.h"
+#include "nic_state.h"
 #include "nic_platform.h"
 #include "adapter_rules.h"
 #include "nic_records.h"

@@ -18,12 +18,6 @@ CCommonLog &g_CommonLog = s_CommonLog;
 CNtService *g_NtService = nullptr;
 std::FILE *CNtService::s_Output = nullptr;
 
-uint32_t g_UpdatePass = 0;
-uint32_t g_StartStamp = 0;
-uint32_t g_PollTime = 0;
-std::map<std::string, int> g_LogicalAdapterConditionMap;
-std::map<std::string, int> g_PhysicalAdapterConditionMap;
-
 namespace {
 
 // Closes a handle of the service object that may hold either "none" value.
@@ -47,11 +41,6 @@ struct ScHandle {
 };
 
 } // namespace
-
-extern "C" int ZdtNicMgmtReportError(int, const void *, int)
-{
-    return 1;
-}
 
 CNtService::CNtService(const wchar_t *serviceName, const wchar_t *displayName)
     : m_ServiceName(serviceName), m_DisplayName(displayName)

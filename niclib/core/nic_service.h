@@ -6,9 +6,16 @@
 // library never enters the service control manager's dispatcher (Start clears run-as-service).
 
 #include "collection_thread.h"
-#include "nic_common.h"
+#include "nic_state.h"
 
 #include <cstdio>
+
+// The library's text log: the log object of this binary (LOG_* write through it), initialised
+// by Win2KMain with log name "TLM" and module "NETVARDL".
+extern CCommonLog &g_CommonLog;
+
+// Export ordinal 3: the library's entry; returns 0 once the collection thread has ended.
+extern "C" int Win2KMain(int argc, char **argv);
 
 class CNtService {
 public:

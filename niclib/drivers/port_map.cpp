@@ -17,6 +17,7 @@
 CPortMap g_PortMap;
 
 PortMapProductData g_PortMapProductData = {kPortMapFirstBladeModel, kPortMapFirstBladeParentId, kPortMapSecondBladeModel};
+PortMapPreset g_PortMapPreset;
 
 namespace {
 
@@ -115,6 +116,12 @@ DWORD CPortMap::Init()
     LOG_INFO(kFunction, L"Initializing port map.");
     Reset();
     m_Initialized = 1;
+    for (const auto &preset : g_PortMapPreset.entries) {
+        const PORTMAPLOCATION &at = preset.first;
+        m_Ports[static_cast<uint32_t>(at.segment)][static_cast<uint32_t>(at.bus)][static_cast<uint32_t>(at.device)]
+               [static_cast<uint32_t>(at.function)][static_cast<uint32_t>(at.location)] = preset.second;
+    }
+    m_BayInfo = g_PortMapPreset.bayInfo;
     DWORD result = GetSMBIOSTableFromWMI();
     if (result != 0) {
         LOG_WARNING(kFunction, L"GetSMBIOSTableFromWMI returned %d", static_cast<int>(result));

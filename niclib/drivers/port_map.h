@@ -5,8 +5,9 @@
 // with CSMBIOSTable) and the configuration manager's network-class devices; on the way it asks
 // each device of a known driver whether its NIC is partitioned, and logs the answer.
 //
-// Nothing fills the port table, so every lookup misses and the bay-info flag stays 0; the
-// caller then keeps the adapter's own slot and numbers the port itself.
+// Nothing of the build fills the port table, so every lookup misses and the bay-info flag stays
+// 0; the caller then keeps the adapter's own slot and numbers the port itself. Tests put entries
+// and a flag in through g_PortMapPreset.
 //
 // Data-collection thread only; COM is initialised by the caller around each call.
 
@@ -17,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct IWbemClassObject;
@@ -49,6 +51,23 @@ struct PORTMAPENTRY {
     int32_t slotOrMezzanine;
     int32_t virtualPort;
 };
+
+// The port table's key: segment, bus, device, function and location, as the lookup takes them.
+struct PORTMAPLOCATION {
+    int32_t segment;
+    int32_t bus;
+    int32_t device;
+    int32_t function;
+    int32_t location;
+};
+
+// What every build of the port map starts from: entries of the table and the bay-info flag.
+// Empty and 0 in the library; tests put their own in.
+struct PortMapPreset {
+    std::vector<std::pair<PORTMAPLOCATION, PORTMAPENTRY>> entries;
+    uint32_t bayInfo = 0;
+};
+extern PortMapPreset g_PortMapPreset;
 
 // What the device walk learns about one network-class device.
 struct PORTMAPDEVICE {

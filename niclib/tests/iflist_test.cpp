@@ -1,11 +1,15 @@
 // The interface list on described hosts: what a generation publishes, when it marks its records
 // ready, how it joins VLAN interfaces, keeps the bridge values and notices a changed table.
 #include "iflist_test_support.h"
+#include "port_map.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <utility>
+#include <vector>
 
 using namespace nictest;
 
@@ -542,6 +546,253 @@ TEST_F(ModelTest, MembersPublishTheirPlaceAndTheirTrapRecordsEveryField)
         EXPECT_EQ(static_cast<int32_t>(ok), trap.OkMemberCount) << what;
         EXPECT_EQ(0, std::memcmp(e.mac.data(), trap.MacAddress, 6)) << what;
         EXPECT_EQ(0, trap.DhcpEnabled) << what;
+    }
+}
+
+// The published record of the member with the scenario address of index (a zero record, and a
+// failure, when there is none).
+PHYSADAPTERRECORD PublishedMember(uint32_t index)
+{
+    for (const std::wstring &name : ValueNames(kNicPhysInterfaceKey)) {
+        const PHYSADAPTERRECORD record = ReadRecord<PHYSADAPTERRECORD>(kNicPhysInterfaceKey, name.c_str());
+        if (std::memcmp(scenario::Mac(index).data(), record.MacAddress, 6) == 0)
+            return record;
+    }
+    ADD_FAILURE() << "no member record with the address of " << index;
+    return PHYSADAPTERRECORD{};
+}
+
+// The generation's member with the scenario address of index, or none.
+const CPhysicalAdapter *FindMember(const CIFList &list, uint32_t index)
+{
+    for (LOGADAPTERNODE *node = list.GetFirst(); node != nullptr; node = node->next)
+        for (PHYSADAPTERNODE *member = node->object->GetMemberList(); member != nullptr; member = member->next)
+            if (std::memcmp(scenario::Mac(index).data(), member->object->GetRecord().MacAddress, 6) == 0)
+                return member->object;
+    return nullptr;
+}
+
+// The port map's entries for one test; the library's empty preset again afterwards.
+class ScopedPortMapPreset {
+public:
+    explicit ScopedPortMapPreset(PortMapPreset preset) { g_PortMapPreset = std::move(preset); }
+    ~ScopedPortMapPreset() { g_PortMapPreset = PortMapPreset(); }
+    ScopedPortMapPreset(const ScopedPortMapPreset &) = delete;
+    ScopedPortMapPreset &operator=(const ScopedPortMapPreset &) = delete;
+};
+
+// The port-map key of a scenario member, with the segment the lookup is to be asked for.
+PORTMAPLOCATION PortMapKey(uint32_t index, int32_t segment)
+{
+    const scenario::PciPlace place = scenario::Place(index);
+    // The scenario's NICs have no location number: the Windows adapter list leaves it -1.
+    return {segment, static_cast<int32_t>(place.bus), static_cast<int32_t>(place.device),
+            static_cast<int32_t>(place.function), -1};
+}
+
+PORTMAPENTRY PortMapEntry(int32_t slot, int32_t bay, int32_t port, int32_t virtualPort)
+{
+    PORTMAPENTRY entry = {};
+    entry.slotOrMezzanine = slot;
+    entry.serverBay = bay;
+    entry.port = port;
+    entry.virtualPort = virtualPort;
+    return entry;
+}
+
+// The port map's answers as the generation publishes them: a hit gives the slot, and with the
+// bay-info flag also the server bay and the virtual port; the port is the PCI function + 1 (never
+// the map's port number), and a hit whose port is -1 leaves it unset. A member of PCI segment 0 is
+// looked up as segment -1, so an entry keyed by segment 0 is a miss.
+TEST_F(ModelTest, PortMapHitsPublishTheMapsSlotBayAndVirtualPort)
+{
+    struct Expected {
+        uint32_t member;
+        int32_t slot;
+        uint8_t port;
+        int32_t bay;
+        int32_t virtualPort;
+    };
+    struct Case {
+        const char *what;
+        uint32_t bayInfo;
+        std::vector<Expected> expected;
+    };
+    // Scenario places: A 3/1/0 slot 1, B 3/1/1 slot 1, C 4/2/0 slot 2, LBFO member 2 7/4/1 slot 4,
+    // team driver's member 1 9/6/0 slot 5 (no entry).
+    const Case cases[] = {
+        {"with bay information",
+         1,
+         {{scenario::kNicA, 9, 1, 3, 5},
+          {scenario::kLbfoMember2, 12, 2, 4, 6},
+          {scenario::kNicB, 10, 0, 3, 8},
+          {scenario::kNicC, 2, 1, -1, -1},
+          {scenario::kNtidMember1, 5, 1, -1, -1}}},
+        {"without bay information",
+         0,
+         {{scenario::kNicA, 9, 1, -1, -1},
+          {scenario::kLbfoMember2, 12, 2, -1, -1},
+          {scenario::kNicB, 10, 0, -1, -1},
+          {scenario::kNicC, 2, 1, -1, -1},
+          {scenario::kNtidMember1, 5, 1, -1, -1}}},
+    };
+    for (const Case &c : cases) {
+        PortMapPreset preset;
+        preset.entries = {
+            {PortMapKey(scenario::kNicA, -1), PortMapEntry(9, 3, 7, 5)},
+            {PortMapKey(scenario::kLbfoMember2, -1), PortMapEntry(12, 4, 7, 6)},
+            {PortMapKey(scenario::kNicB, -1), PortMapEntry(10, 3, -1, 8)},
+            {PortMapKey(scenario::kNicC, 0), PortMapEntry(11, 3, 7, 9)},
+        };
+        preset.bayInfo = c.bayInfo;
+        ScopedPortMapPreset scoped(preset);
+        ConfigureVerboseLog(L"nic-model-log"); // a fresh log for each case
+        auto list = BuildList();
+        ASSERT_NE(nullptr, list) << c.what;
+        list->Update();
+        for (const Expected &e : c.expected) {
+            const std::string what = std::string(c.what) + ", member " + std::to_string(e.member);
+            const PHYSADAPTERRECORD record = PublishedMember(e.member);
+            EXPECT_EQ(e.slot, record.Slot) << what;
+            EXPECT_EQ(e.port, record.Port) << what;
+            EXPECT_EQ(e.bay, record.ServerBay) << what;
+            EXPECT_EQ(e.virtualPort, record.VirtualPort) << what;
+        }
+        const auto lines = LogMessages(s_LogPath, L"CPortMap::GetPortInfo");
+        EXPECT_EQ(1u, CountOf(lines, L"SlotOrMEZZNumber: 9 SWBayNumber: 3 PortNumber: 7 VirtualPortNumber: 5"))
+            << c.what;
+        EXPECT_EQ(1u, CountOf(lines, L"Segment Num: -1 Bus: 3 Device: 1 Function: 0")) << c.what;
+        list.reset();
+    }
+}
+
+// What each member takes from its own miniport copy once its IDs are known: the part number of
+// the family's table row for its subsystem and device ID (ANSI), and the driver's firmware
+// version, both in the record before the first pass and as published.
+TEST_F(ModelTest, MembersPublishTheirPartNumberAndFirmware)
+{
+    static const PARTNUMBERROW kIntelRows[] = {
+        {0x00028086, 0x1521, L"OTHER-SUBSYSTEM"}, // another subsystem ID: never these NICs'
+        {0x00018086, 0x1521, L"PN-1521-Q21"},
+        {0x00018086, 0x1572, L"PN-1572-Q21"},
+        {0x00018086, 0x1533, L"PN-1533-Q21"},
+    };
+    PARTNUMBERTABLES tables = {};
+    tables.family[kPartIntel] = {kIntelRows, sizeof(kIntelRows) / sizeof(kIntelRows[0])};
+    ScopedPartNumberTables scopedTables(tables);
+
+    struct Case {
+        uint32_t member;
+        uint32_t firmwareWord; // 0: the driver does not answer
+        const char *partNumber;
+        const char *firmware;
+    };
+    const Case cases[] = {
+        {scenario::kNicA, 0x01020304, "PN-1521-Q21", "1.515.4"},
+        {scenario::kNicB, 0x00001234, "PN-1521-Q21", "1.2.52"},
+        {scenario::kNicC, 0x02000A07, "PN-1521-Q21", "2.10.7"},
+        {scenario::kLbfoMember2, 0x03010005, "PN-1572-Q21", "3.256.5"},
+        {scenario::kNtidMember1, 0x04000101, "PN-1533-Q21", "4.1.1"},
+        {scenario::kNtidMember2, 0, "PN-1533-Q21", "n/a"},
+    };
+    constexpr uint32_t kOidIntelFirmware = 0xFF0201D3;
+    for (const Case &c : cases) {
+        if (c.firmwareWord == 0)
+            continue;
+        std::vector<uint8_t> answer(72, 0); // the version word is the answer's last
+        std::memcpy(answer.data() + 68, &c.firmwareWord, 4);
+        scenario::SetAnswer(&fixture.Host(), c.member, kOidIntelFirmware, answer);
+    }
+
+    auto list = BuildList();
+    ASSERT_NE(nullptr, list);
+    for (const Case &c : cases) {
+        const std::string what = "member " + std::to_string(c.member);
+        const CPhysicalAdapter *member = FindMember(*list, c.member);
+        ASSERT_NE(nullptr, member) << what;
+        EXPECT_EQ(c.partNumber, RecordText(member->GetRecord().PartNumber)) << what;
+        EXPECT_EQ(c.firmware, RecordText(member->GetRecord().Firmware)) << what;
+    }
+    list->Update();
+    const auto lines = LogMessages(s_LogPath, L"CPhysicalAdapter::AssignPhysicalResources");
+    for (const Case &c : cases) {
+        const std::string what = "member " + std::to_string(c.member);
+        const PHYSADAPTERRECORD record = PublishedMember(c.member);
+        EXPECT_EQ(c.partNumber, RecordText(record.PartNumber)) << what;
+        EXPECT_EQ(c.firmware, RecordText(record.Firmware)) << what;
+        EXPECT_LE(
+            1u, CountOf(lines, L"Firmware version: " + std::wstring(c.firmware, c.firmware + std::strlen(c.firmware))))
+            << what;
+    }
+}
+
+// Each member registers the position of its resources in the condition table while the generation
+// is built (not the slot the port map gives it later), and starts from the condition that the
+// previous generation left there: a team member that was down stays down without a second trap.
+TEST_F(ModelTest, MembersRegisterTheirPlaceAndStartFromTheLastGenerationsCondition)
+{
+    PortMapPreset preset;
+    preset.entries = {{PortMapKey(scenario::kNicA, -1), PortMapEntry(9, 3, 7, 5)}};
+    ScopedPortMapPreset scoped(preset);
+    const uint32_t members[] = {scenario::kNicA,        scenario::kNicB,        scenario::kNicC,
+                                scenario::kLbfoMember2, scenario::kNtidMember1, scenario::kNtidMember2};
+    auto node = [&](uint32_t index) {
+        const scenario::PciPlace place = scenario::Place(index);
+        return CTrap::FindConditionNode(trap.GetCurrentHead(), static_cast<unsigned>(place.slot), 0u,
+                                        static_cast<int>(place.bus), static_cast<int>(place.device),
+                                        static_cast<int>(place.function));
+    };
+
+    auto first = BuildList();
+    ASSERT_NE(nullptr, first);
+    for (uint32_t index : members) {
+        const std::string what = "member " + std::to_string(index);
+        ADAPTERCONDITIONNODE *registered = node(index);
+        ASSERT_NE(nullptr, registered) << what;
+        EXPECT_EQ(1, registered->object->condition) << what << ": a new NIC starts as other";
+        const CPhysicalAdapter *member = FindMember(*first, index);
+        ASSERT_NE(nullptr, member) << what;
+        EXPECT_EQ(1, member->GetRecord().Condition) << what;
+    }
+    EXPECT_EQ(nullptr, CTrap::FindConditionNode(trap.GetCurrentHead(), 9u, 0u, 3, 1, 0)) << "the map's slot";
+
+    first->Update();
+    // The team driver's second member loses its link (it stays a member of the next generation).
+    scenario::SetLink(&fixture.Host(), scenario::kNtidMember2, false);
+    ASSERT_EQ(0, first->NeedReInit());
+    first->Update();
+    EXPECT_EQ(1, FindMember(*first, scenario::kNtidMember2)->GetTrapNeeded());
+    std::map<uint32_t, uint8_t> last;
+    for (uint32_t index : members) {
+        const std::string what = "member " + std::to_string(index);
+        const PHYSADAPTERRECORD record = PublishedMember(index);
+        EXPECT_EQ(index == scenario::kNicA ? 9 : scenario::Place(index).slot, record.Slot) << what;
+        EXPECT_EQ(index == scenario::kNtidMember2 ? 4 : 2, record.Condition) << what;
+        ASSERT_NE(nullptr, node(index)) << what;
+        EXPECT_EQ(record.Condition, node(index)->object->condition) << what;
+        last[index] = record.Condition;
+    }
+
+    // A new generation of the same host, as the collection thread builds it.
+    first.reset();
+    trap.ReInit();
+    auto second = BuildList();
+    ASSERT_NE(nullptr, second);
+    for (uint32_t index : members) {
+        const std::string what = "member " + std::to_string(index);
+        ASSERT_NE(nullptr, node(index)) << what;
+        EXPECT_EQ(last[index], node(index)->object->condition) << what;
+        const CPhysicalAdapter *member = FindMember(*second, index);
+        ASSERT_NE(nullptr, member) << what;
+        EXPECT_EQ(last[index], member->GetRecord().Condition) << what;
+    }
+    second->Update();
+    EXPECT_EQ(0, FindMember(*second, scenario::kNtidMember2)->GetTrapNeeded()) << "the member was down already";
+    for (uint32_t index : members) {
+        const std::string what = "member " + std::to_string(index);
+        const PHYSADAPTERRECORD record = PublishedMember(index);
+        EXPECT_EQ(last[index], record.Condition) << what;
+        EXPECT_EQ(record.Condition, node(index)->object->condition) << what;
     }
 }
 
