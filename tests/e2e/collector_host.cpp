@@ -16,7 +16,9 @@
 // moved on far enough for every collector to be due; after it, "cycle-N.txt" gives the cycle's
 // wall time in milliseconds and, with the storage server, its device requests and open handles.
 // The collectors are taken from the program's list, in its order, by their group names.
-// DIR receives "registered" (a line per registration of the collectors) and is watched for "stop".
+// DIR receives "registered" (a line per registration of the collectors) and is watched for "stop"
+// and for "trigger": a collection of the groups it names (a name a line, ZDTNIC say), asked for as
+// the service's network watcher asks for one when a link changes; the file goes once it is read.
 #include "agentx_scheduler_link.h"
 #include "collector_list.h"
 #include "datastore.h"
@@ -139,6 +141,28 @@ bool SelectCollectors(const std::wstring &names, std::vector<DATACOLLECTOR *> *s
     return selected->size() == wanted.size() + 1;
 }
 
+// The collections that "trigger" asks for; the test writes it whole (renamed into place).
+void TriggerNamedCollections()
+{
+    const std::wstring path = PathOf(L"trigger");
+    FILE *f = _wfopen(path.c_str(), L"rb");
+    if (f == nullptr)
+        return;
+    std::vector<std::wstring> groups;
+    char line[128];
+    while (fgets(line, sizeof line, f) != nullptr) {
+        std::string name(line);
+        while (!name.empty() && (name.back() == '\n' || name.back() == '\r' || name.back() == ' '))
+            name.pop_back();
+        if (!name.empty())
+            groups.emplace_back(name.begin(), name.end());
+    }
+    fclose(f);
+    DeleteFileW(path.c_str());
+    for (const std::wstring &group : groups)
+        TriggerCollection(group.c_str(), 0);
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t **argv)
@@ -224,8 +248,10 @@ int wmain(int argc, wchar_t **argv)
         return 1;
     }
     const std::wstring stop = PathOf(L"stop");
-    while (GetFileAttributesW(stop.c_str()) == INVALID_FILE_ATTRIBUTES)
+    while (GetFileAttributesW(stop.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        TriggerNamedCollections();
         Sleep(100);
+    }
     StopDataCollection();
     StopAgentX();
     if (blackbox)

@@ -119,6 +119,8 @@ bool AgentxMaster::Configure(const std::vector<std::string> &lines, std::string 
             m_Bridge = std::make_unique<AgentxBridge>(m_Recorder, static_cast<uint16_t>(port));
         } else if (words.size() == 2 && words[0] == "refuse-open") {
             m_RefuseOpen = static_cast<uint32_t>(std::stoul(words[1]));
+        } else if (words.size() == 2 && words[0] == "ignore-ping") {
+            m_IgnorePing = static_cast<uint32_t>(std::stoul(words[1]));
         } else if (words.size() >= 5 && words[0] == "on" && (words[1] == "register" || words[1] == "passthru") &&
                    words[3] == ":") {
             Scheduled item{std::vector<std::string>(words.begin() + 4, words.end())};
@@ -394,7 +396,12 @@ void AgentxMaster::OnPdu(uint32_t channel, const Packet &request, std::vector<Pa
         break;
     }
     case AXPacketType_Ping:
-        m_Recorder.Line("axping ch=%u session=%u", channel, h.sessionId);
+        if (m_IgnorePing != 0) {
+            --m_IgnorePing;
+            m_Recorder.Line("axping ch=%u session=%u answered=0", channel, h.sessionId);
+            return;
+        }
+        m_Recorder.Line("axping ch=%u session=%u answered=1", channel, h.sessionId);
         break;
     case AXPacketType_Notify:
         m_Recorder.Line("axnotify ch=%u session=%u %s", channel, h.sessionId, VarBindsText(pdu).c_str());

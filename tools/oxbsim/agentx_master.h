@@ -6,6 +6,7 @@
 // Directives (each after "agentx "):
 //   refuse-passthru N           refuse the first N passthru session opens
 //   refuse-open N               answer the first N AgentX Opens with openFailed
+//   ignore-ping N               leave the first N Pings unanswered (the sub-agent's Ping fails)
 //   on register K: REQUEST      send REQUEST when the K-th Register of the run has been answered
 //   on passthru K: REQUEST      send REQUEST when the K-th passthru session open of the run has been
 //                               answered (also in bridge mode, e.g. a hardware event for the demo)
@@ -23,7 +24,8 @@
 //   packet HEX                  raw packet bytes
 //   kdl HEX                     a hardware event entry (command 149) carrying HEX at offset 16
 //
-// Record: axhandshake, axpassthru, axopen, axclose, axregister, axping, axnotify, axsent, axanswer.
+// Record: axhandshake, axpassthru, axopen, axclose, axregister, axping (answered=0 when ignored),
+// axnotify, axsent, axanswer.
 // Varbinds read as vbs=N vb1=TYPE:OID[:VALUE] ... (numbers in decimal, octets as hex x...).
 
 #include "agentx_bridge.h"
@@ -62,6 +64,7 @@ private:
     std::mutex m_Lock;
     uint32_t m_RefusePassthru = 0;
     uint32_t m_RefuseOpen = 0;
+    uint32_t m_IgnorePing = 0;
     uint32_t m_NextSession = 100;
     uint32_t m_Registers = 0;
     uint32_t m_PacketId = 1;
