@@ -26,7 +26,7 @@ start_sim 1
 "$wine_run" "$winedir" "$bindir/agentx_e2e_host.exe" --sim "$sim" --rows "$rows" --dir "$winwork" \
   "${host_args[@]}" >"$work/host.out" 2>&1 &
 pids+=($!)
-wait_for 60 test -s "$work/registered" || fail "the sub-agent did not register"
+wait_for 180 test -s "$work/registered" || fail "the sub-agent did not register"
 
 # Get: one scalar, one string, one row; and an instance the store does not hold.
 got=$(snmpget "${snmp[@]}" $E.1.1.0 $E.1.2.0 $E.1.10.1.1.2)
@@ -49,7 +49,7 @@ snmpbulkwalk "${snmp[@]}" $E >"$work/bulkwalk.txt"
 diff -u "$work/expected.txt" "$work/bulkwalk.txt" || fail "snmpbulkwalk differs from the objects put in"
 
 # The trap queued before the session opened reached the manager.
-wait_for 120 grep -q "$E.0.18013" "$work/traps.log" || fail "snmptrapd did not receive the trap"
+wait_for 180 grep -q "$E.0.18013" "$work/traps.log" || fail "snmptrapd did not receive the trap"
 grep -q "$E.11.1.0 = INTEGER: 5" "$work/traps.log" || fail "the trap lost its varbind"
 
 if [ -n "$bench" ]; then
@@ -78,7 +78,7 @@ fi
 kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true
 start_sim 2
 registrations() { [ "$(wc -l <"$work/registered")" -ge "$1" ]; }
-wait_for 60 registrations 2 || fail "the session did not come back"
+wait_for 180 registrations 2 || fail "the session did not come back"
 got=$(snmpget "${snmp[@]}" $E.1.1.0)
 [ "$got" = "$E.1.1.0 = INTEGER: 42" ] || fail "after the restart: $got"
 

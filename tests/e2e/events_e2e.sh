@@ -42,18 +42,18 @@ while IFS= read -r line; do directives+=(--do "$line"); done <"$work/directives.
 "$wine_run" "$winedir" "$bindir/oxbsim.exe" --name oxbsim --record "$winwork\\sim.txt" "${directives[@]}" \
   >"$work/sim.out" 2>&1 &
 pids+=($!)
-wait_for 60 grep -q '^ready' "$work/sim.txt" 2>/dev/null || fail "oxbsim did not start"
+wait_for 180 grep -q '^ready' "$work/sim.txt" 2>/dev/null || fail "oxbsim did not start"
 # Only the event path: no collector runs.
 only_collectors
 start_service "$work/bin"
-wait_for 120 grep -q '^axpassthru .*request=open .*status=0' "$work/sim.txt" ||
+wait_for 180 grep -q '^axpassthru .*request=open .*status=0' "$work/sim.txt" ||
   fail "the service opened no AgentX session: $("$wine_run" "$winedir" sc query ndxtlm 2>&1 | tr -d '\r')"
 
 events=$work/bin/qzrtlm_sim.events.txt
 count=$(wc -l <"$work/entries.txt")
 written() { [ -f "$events" ] && python3 "$here/events_e2e.py" count "$events"; }
 has_all() { [ "$(written)" -ge "$count" ]; }
-wait_for 60 has_all || fail "$(written || echo 0) of $count events written"
+wait_for 180 has_all || fail "$(written || echo 0) of $count events written"
 sleep 1  # nothing more may follow
 python3 "$here/events_e2e.py" check "$work/entries.txt" "$events" "$acp" || fail "the events differ"
 

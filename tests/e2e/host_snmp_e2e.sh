@@ -29,7 +29,7 @@ else
   "$wine_run" "$winedir" "$bindir/collector_e2e_host.exe" --sim "$sim" --dir "$winwork" \
     --collectors ZDTHOST --heartbeat-ms 200 >"$work/host.out" 2>&1 &
   pids+=($!)
-  wait_for 60 test -s "$work/registered" || fail "the sub-agent did not register"
+  wait_for 180 test -s "$work/registered" || fail "the sub-agent did not register"
   grep -q 'result 0$' "$work/registered" || fail "a registration failed: $(cat "$work/registered")"
   first_collection=60
 fi
@@ -112,7 +112,7 @@ hb='HKLM\System\ZORUROVID\Heartbeat'
 for name in StartTrap PeriodicTrapEnabled Timeout; do
   wine_tool reg add "$hb" /v "$name" /t REG_DWORD /d 1 /f >/dev/null
 done
-wait_for 120 grep -q "$E.0.11003" "$work/traps.log" || fail "snmptrapd did not receive the heartbeat trap"
+wait_for 180 grep -q "$E.0.11003" "$work/traps.log" || fail "snmptrapd did not receive the heartbeat trap"
 grep -q "Remote Pelinor Test Trap" "$work/traps.log" || fail "the heartbeat trap lost its text"
 expect "PeriodicallySendingTrap" "$(($(reg_value "$hb" PeriodicallySendingTrap)))" 1
 

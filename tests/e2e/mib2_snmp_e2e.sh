@@ -38,7 +38,7 @@ ref=(-v2c -c public -On -t 10 -r 1 "udp:127.0.0.1:$ref_port")
 ref_walk() {  # file
   { snmpwalk "${ref[@]}" $MIB2.2; snmpwalk "${ref[@]}" $MIB2.4; } >"$1"
 }
-wait_for 120 snmpget "${ref[@]}" $MIB2.2.1.0 >/dev/null 2>&1 || fail "the reference agent does not answer"
+wait_for 180 snmpget "${ref[@]}" $MIB2.2.1.0 >/dev/null 2>&1 || fail "the reference agent does not answer"
 
 # Only the MIB-2 collector; the other collectors' Enable switches off.
 only_collectors MIB2
@@ -49,7 +49,7 @@ sim=oxbsim
 start_sim 1
 start_service
 served() { snmpget "${snmp[@]}" $MIB2.2.1.0 2>/dev/null | grep -q INTEGER; }
-wait_for 120 served || fail "the interfaces group was not served: $(snmpget "${snmp[@]}" $MIB2.2.1.0 2>&1)"
+wait_for 180 served || fail "the interfaces group was not served: $(snmpget "${snmp[@]}" $MIB2.2.1.0 2>&1)"
 { snmpwalk "${snmp[@]}" $MIB2.2; snmpwalk "${snmp[@]}" $MIB2.4; } >"$work/ours.txt"
 ref_walk "$work/after.txt"
 
@@ -65,7 +65,7 @@ service_pid=$(run winedbg --command "info process" 2>/dev/null | tr -d '\r' |
 service_pid=$((16#$service_pid))
 RUN=$MIB2.25.4.2.1
 ran() { snmpget "${snmp[@]}" "$RUN.2.$service_pid" 2>/dev/null | grep -q '"qzrtlm_sim.exe"'; }
-wait_for 60 ran || fail "hrSWRunName.$service_pid: $(snmpget "${snmp[@]}" "$RUN.2.$service_pid" 2>&1)"
+wait_for 180 ran || fail "hrSWRunName.$service_pid: $(snmpget "${snmp[@]}" "$RUN.2.$service_pid" 2>&1)"
 want_path=$(printf 'Z:%s' "${bindir//\//\\}")
 got_path=$(snmpget "${snmp[@]}" -Oqv "$RUN.4.$service_pid" | tr -d '"' | sed 's/\\\\/\\/g')
 [ "${got_path,,}" = "${want_path,,}" ] || fail "hrSWRunPath.$service_pid: [$got_path], want [$want_path]"
@@ -74,7 +74,7 @@ got_path=$(snmpget "${snmp[@]}" -Oqv "$RUN.4.$service_pid" | tr -d '"' | sed 's/
 # The hot fixes of Wine's WMI: on the first run each one is an OS Update record (first and last
 # flagged) and a row of type 2 (operating system) of the installed software.
 updates() { grep -E '^bbdata .* code=19 ' "$work/sim1.txt" 2>/dev/null; }
-wait_for 60 updates >/dev/null || fail "no OS Update record: $(grep -c '^bbdata' "$work/sim1.txt") records"
+wait_for 180 updates >/dev/null || fail "no OS Update record: $(grep -c '^bbdata' "$work/sim1.txt") records"
 INSTALLED=$MIB2.25.6.3.1
 snmpwalk "${snmp[@]}" "$INSTALLED" >"$work/installed.txt"
 count=$(updates | wc -l)

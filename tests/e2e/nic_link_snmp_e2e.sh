@@ -50,7 +50,7 @@ start_sim 1
 NIC_FIXTURE_HOST=$description run "$work/nic-host/collector_e2e_host.exe" --sim "$sim" --dir "$winwork" \
   --collectors ZDTNIC >"$work/host.out" 2>&1 &
 pids+=($!)
-wait_for 120 test -s "$work/registered" || fail "the sub-agent did not register"
+wait_for 180 test -s "$work/registered" || fail "the sub-agent did not register"
 grep -q 'result 0$' "$work/registered" || fail "a registration failed: $(cat "$work/registered")"
 
 P=$E.18.2.3.1.1 L=$E.18.2.2.1.1
@@ -64,11 +64,11 @@ row_of() {  # column OID; prints the index of the first row whose value is NIC A
 find_rows() {
   row=$(row_of "$P.4") && lrow=$(row_of "$L.8") && [ -n "$row" ] && [ -n "$lrow" ]
 }
-wait_for 120 find_rows || fail "NIC A is not served: $(snmpwalk "${snmp[@]}" "$E.18" 2>&1)"
+wait_for 180 find_rows || fail "NIC A is not served: $(snmpwalk "${snmp[@]}" "$E.18" 2>&1)"
 value() { snmpget "${snmp[@]}" "$1" 2>/dev/null | sed 's/[[:space:]]*$//'; }
 is() { [ "$(value "$1")" = "$1 = $2" ]; }
 conditions_are() { is "$P.12.$row" "INTEGER: $1" && is "$L.10.$lrow" "INTEGER: $1"; }
-wait_for 120 conditions_are 2 || fail "NIC A is not working before its cable is pulled: $(value "$P.12.$row") $(value "$L.10.$lrow")"
+wait_for 180 conditions_are 2 || fail "NIC A is not working before its cable is pulled: $(value "$P.12.$row") $(value "$L.10.$lrow")"
 walk() { snmpwalk "${snmp[@]}" "$E.18" | sed 's/[[:space:]]*$//' >"$1"; }
 walk "$work/walk-up.txt"
 grep -qxF "$L.7.$lrow = Hex-STRING: $(printf '%02X' "$row")" "$work/walk-up.txt" ||
@@ -94,14 +94,14 @@ names_nic_a() {  # trap log, status
 # The cable is pulled.
 scenario down
 collect
-wait_for 120 lost || fail "no zdtNic3ConnectivityLost: $(cat "$work/traps.log")"
+wait_for 180 lost || fail "no zdtNic3ConnectivityLost: $(cat "$work/traps.log")"
 cp "$work/traps.log" "$work/traps-lost.log"
 names_nic_a "$work/traps-lost.log" 4
 restored && fail "zdtNic3ConnectivityRestored while the link is down: $(cat "$work/traps.log")"
 
 # Still served while down: both rows failed, the physical one at speed 0, and the group holds
 # every object it held with the link up.
-wait_for 120 conditions_are 4 || fail "NIC A is not shown failed while down: $(value "$P.12.$row") $(value "$L.10.$lrow")"
+wait_for 180 conditions_are 4 || fail "NIC A is not shown failed while down: $(value "$P.12.$row") $(value "$L.10.$lrow")"
 walk "$work/walk-down.txt"
 grep -qxF "$P.4.$row = Hex-STRING: $hexmac" "$work/walk-down.txt" || fail "NIC A's row is gone while down"
 grep -qxF "$P.33.$row = Gauge32: 0" "$work/walk-down.txt" || fail "NIC A's speed while down: $(grep "^$P\.33\.$row " "$work/walk-down.txt")"
@@ -115,11 +115,11 @@ fi
 # The cable is back.
 scenario up
 collect
-wait_for 120 restored || fail "no zdtNic3ConnectivityRestored: $(cat "$work/traps.log")"
+wait_for 180 restored || fail "no zdtNic3ConnectivityRestored: $(cat "$work/traps.log")"
 tail -n +"$(($(wc -l <"$work/traps-lost.log") + 1))" "$work/traps.log" >"$work/traps-restored.log"
 names_nic_a "$work/traps-restored.log" 2
 [ "$(grep -c "$E\.0\.18012" "$work/traps.log")" = 1 ] || fail "the lost link was reported again: $(cat "$work/traps.log")"
-wait_for 120 conditions_are 2 || fail "NIC A is not working again: $(value "$P.12.$row") $(value "$L.10.$lrow")"
+wait_for 180 conditions_are 2 || fail "NIC A is not working again: $(value "$P.12.$row") $(value "$L.10.$lrow")"
 if grep -q "TrapData" <(run reg query 'HKLM\SYSTEM\QZTLMNetwork\Trap_ConnectivityRegained' 2>/dev/null); then
   fail "the connectivity-regained record was not deleted"
 fi

@@ -44,11 +44,11 @@ start_sim 1
 run "$work/nic-host/collector_e2e_host.exe" --sim "$sim" --dir "$winwork" --collectors ZDTNIC \
   --nic-wait-ms 1000 >"$work/host.out" 2>&1 &
 pids+=($!)
-wait_for 90 test -s "$work/registered" || fail "the sub-agent did not register"
+wait_for 180 test -s "$work/registered" || fail "the sub-agent did not register"
 grep -q 'result 0$' "$work/registered" || fail "a registration failed: $(cat "$work/registered")"
 
 served() { snmpget "${snmp[@]}" "$E.18.2.3.1.1.39.1" 2>/dev/null | grep -q STRING; }
-wait_for 120 served || fail "the physical adapter table was not served: $(snmpget "${snmp[@]}" "$E.18.2.3.1.1.39.1" 2>&1)"
+wait_for 180 served || fail "the physical adapter table was not served: $(snmpget "${snmp[@]}" "$E.18.2.3.1.1.39.1" 2>&1)"
 snmpwalk "${snmp[@]}" "$E.18" | sed 's/[[:space:]]*$//' >"$work/walk.txt"
 
 missing=$(grep -vxF -f "$work/walk.txt" "$work/golden.txt" || true)
@@ -64,7 +64,7 @@ while read -r line; do
 done < <(grep "^$E\.18\.2\.3\.1\.1\.1\." "$work/walk.txt")
 
 lost() { grep -q "$E\.0\.18012" "$work/traps.log" 2>/dev/null; }
-wait_for 60 lost || fail "no zdtNic3ConnectivityLost: $(cat "$work/traps.log")"
+wait_for 180 lost || fail "no zdtNic3ConnectivityLost: $(cat "$work/traps.log")"
 grep -q 'QZ Port 1' "$work/traps.log" || fail "the trap does not name its adapter: $(cat "$work/traps.log")"
 grep -qE "$E\.11\.2\.11\.1\.0 = INTEGER: 18" "$work/traps.log" || fail "trap flags: $(cat "$work/traps.log")"
 # Every value of the record in its varbind: slot, port, member status, the member's name under

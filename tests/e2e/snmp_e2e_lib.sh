@@ -21,10 +21,15 @@
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
+# Runs the command until it succeeds or the seconds have passed (wall time, however long each
+# try takes); a busy machine slows Wine down a lot, so the callers' limits are generous.
 wait_for() {  # seconds, command...
   local limit=$1; shift
-  for _ in $(seq $((limit * 10))); do "$@" && return 0; sleep 0.1; done
-  return 1
+  local end=$((SECONDS + limit))
+  until "$@"; do
+    [ "$SECONDS" -lt "$end" ] || return 1
+    sleep 0.1
+  done
 }
 
 e2e_cleanup() {
@@ -78,10 +83,10 @@ CONF
   snmptrapd -f -C -c "$work/snmptrapd.conf" -Lf "$work/traps.log" -p "$work/snmptrapd.pid" -On \
     "udp:127.0.0.1:$trap_port" &
   pids+=($!)
-  wait_for 60 udp_listening "$trap_port" || fail "snmptrapd does not listen"
+  wait_for 180 udp_listening "$trap_port" || fail "snmptrapd does not listen"
   snmpd -f -C -c "$work/snmpd.conf" -Lf "$work/snmpd.log" -p "$work/snmpd.pid" ${snmpd_modules[@]+"${snmpd_modules[@]}"} &
   pids+=($!)
-  wait_for 60 bash -c "exec 3<>/dev/tcp/127.0.0.1/$ax_port" 2>/dev/null || fail "snmpd does not listen for AgentX"
+  wait_for 180 bash -c "exec 3<>/dev/tcp/127.0.0.1/$ax_port" 2>/dev/null || fail "snmpd does not listen for AgentX"
 
   sim=$1$$
   winwork="Z:${work//\//\\}"
@@ -94,7 +99,7 @@ start_sim() {
     --do "agentx bridge $ax_port" "${@:2}" >"$work/sim$1.out" 2>&1 &
   sim_pid=$!
   pids+=($sim_pid)
-  wait_for 60 grep -q '^ready' "$work/sim$1.txt" 2>/dev/null || fail "oxbsim did not start"
+  wait_for 180 grep -q '^ready' "$work/sim$1.txt" 2>/dev/null || fail "oxbsim did not start"
 }
 
 only_collectors() {  # one reg import: each reg add would be a Wine process of its own

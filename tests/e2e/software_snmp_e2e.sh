@@ -28,13 +28,13 @@ start_sim 1
 "$wine_run" "$winedir" "$bindir/collector_e2e_host.exe" --sim "$sim" --dir "$winwork" \
   --collectors ZDTHOST --software-seams --blackbox >"$work/host.out" 2>&1 &
 pids+=($!)
-wait_for 60 test -s "$work/registered" || fail "the sub-agent did not register"
+wait_for 180 test -s "$work/registered" || fail "the sub-agent did not register"
 
 H=$E.11.2
 SW=$H.7.2.1
 RUN=$H.6.1.1
 served() { snmpget "${snmp[@]}" "$SW.4.0" 2>/dev/null | grep -q STRING; }
-wait_for 90 served || fail "the software-version table was not served"
+wait_for 180 served || fail "the software-version table was not served"
 snmpwalk "${snmp[@]}" "$H.7" >"$work/swver.txt"
 snmpwalk "${snmp[@]}" "$H.6" >"$work/running.txt"
 
@@ -98,10 +98,10 @@ cp "$bindir/e2e_maker_tool.exe" "$tool_dir/fleetagent.exe"
 pids+=($!)
 rows_of() { sleep 3; snmpwalk "${snmp[@]}" "$RUN.2" 2>/dev/null | grep -c '"fleet helper  suite"' || true; }
 two() { [ "$(rows_of)" = 2 ]; }
-wait_for 90 two || fail "the second program did not appear: $(snmpwalk "${snmp[@]}" "$RUN.2" 2>&1 | tr '\n' ' ')"
+wait_for 240 two || fail "the second program did not appear: $(snmpwalk "${snmp[@]}" "$RUN.2" 2>&1 | tr '\n' ' ')"
 WINEPREFIX=$WINEPREFIX WINEDEBUG=-all wine taskkill /f /im fleetagent.exe >/dev/null 2>&1 || true
 one() { [ "$(rows_of)" = 1 ]; }
-wait_for 90 one || fail "the ended program stayed: $(snmpwalk "${snmp[@]}" "$RUN.2" 2>&1 | tr '\n' ' ')"
+wait_for 240 one || fail "the ended program stayed: $(snmpwalk "${snmp[@]}" "$RUN.2" 2>&1 | tr '\n' ' ')"
 
 row=$(grep -E '"fleet helper  suite"' "$work/running.txt" | head -1 | sed -E "s/^$RUN\.2\.([0-9]+) .*/\1/")
 [ -n "$row" ] || fail "the maker's program is not in the running-software table: $(grep "$RUN.2" "$work/running.txt")"

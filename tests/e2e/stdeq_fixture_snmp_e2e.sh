@@ -45,12 +45,12 @@ start_sim 1
 "$wine_run" "$winedir" "$bindir/collector_e2e_host.exe" --sim "$sim" --dir "$winwork" \
   --collectors ZDTSTDEQ --stdeq-fixture "$winwork\\fixture.txt" >"$work/host.out" 2>&1 &
 pids+=($!)
-wait_for 60 test -s "$work/registered" || fail "the sub-agent did not register"
+wait_for 180 test -s "$work/registered" || fail "the sub-agent did not register"
 
 D=$E.1.2.23
 get() { snmpget "${snmp[@]}" "$1" 2>/dev/null | sed -n 's/^[^=]* = //p'; }
 served() { [ "$(get "$D.1.1.6.3.0.0")" = 'STRING: "SERE2E0001"' ]; }
-wait_for 90 served || fail "the PCIe disk row was not served: $(get "$D.1.1.6.3.0.0")"
+wait_for 180 served || fail "the PCIe disk row was not served: $(get "$D.1.1.6.3.0.0")"
 [ "$(get "$D.2.0")" = "INTEGER: 2" ] || fail "overall PCIe disk condition: $(get "$D.2.0")"
 [ "$(get "$D.1.1.12.3.0.0")" = 'STRING: "Disk 0"' ] || fail "disk name: $(get "$D.1.1.12.3.0.0")"
 [ "$(get "$D.1.1.13.3.0.0")" = "INTEGER: 2" ] || fail "health code: $(get "$D.1.1.13.3.0.0")"
@@ -94,7 +94,7 @@ else
   echo "SKIP: this machine shows no PCI function: no trap 1019"
 fi
 for n in "${expected[@]}"; do
-  wait_for 150 bash -c "grep -q '$E\.0\.$n\b' '$work/traps.log'" ||
+  wait_for 240 bash -c "grep -q '$E\.0\.$n\b' '$work/traps.log'" ||
     fail "trap $n did not arrive; temperature now $(get "$D.1.1.9.3.0.0"), PCI rows $(snmpwalk "${snmp[@]}" "$E.1.2.13.2.1.1" | wc -l)"
 done
 flags() { trap_line "$1" | grep -q "$E\.11\.2\.11\.1\.0 = INTEGER: $2\b"; }
@@ -113,7 +113,7 @@ trap_line 1018 | grep -q "$D\.1\.1\.13\.3\.0\.0 = INTEGER: 6" || fail "1018 varb
 # Cooling down: one 1016.
 fixture 50 Degraded 100 \
   "$(printf 'pci\tPCI\\VEN_1F7A&DEV_0001&SUBSYS_00011F7A&REV_01\\3&E2E&FA&00\t250\t0\t0\tE2E added\tPCI\\VEN_1F7A&DEV_0001&SUBSYS_00011F7A&REV_01;PCI\\VEN_1F7A&DEV_0001&CC_010802')"
-wait_for 60 bash -c "grep -q '$E\.0\.1016\b' '$work/traps.log'" || fail "trap 1016 did not arrive"
+wait_for 180 bash -c "grep -q '$E\.0\.1016\b' '$work/traps.log'" || fail "trap 1016 did not arrive"
 flags 1016 8 || fail "1016 flags: $(trap_line 1016)"
 [ "$(get "$D.2.0")" = "INTEGER: 3" ] || fail "overall condition after the change: $(get "$D.2.0")"
 echo "PASS"

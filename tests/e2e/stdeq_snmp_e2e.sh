@@ -16,11 +16,11 @@ start_sim 1
 "$wine_run" "$winedir" "$bindir/collector_e2e_host.exe" --sim "$sim" --dir "$winwork" \
   --collectors ZDTSTDEQ,ZDTHOST >"$work/host.out" 2>&1 &
 pids+=($!)
-wait_for 60 test -s "$work/registered" || fail "the sub-agent did not register"
+wait_for 180 test -s "$work/registered" || fail "the sub-agent did not register"
 grep -q 'result 0$' "$work/registered" || fail "a registration failed: $(cat "$work/registered")"
 
 served() { snmpget "${snmp[@]}" "$E.11.2.13.1.0" 2>/dev/null | grep -q INTEGER; }
-wait_for 60 served || fail "the first collection was not served"
+wait_for 180 served || fail "the first collection was not served"
 
 for subtree in 1.2.13 1.2.23 1.2.15; do
   snmpwalk "${snmp[@]}" "$E.$subtree" >"$work/walk-$subtree.txt" 2>&1 || true

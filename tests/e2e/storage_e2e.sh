@@ -48,13 +48,13 @@ host() {
     --collectors ZDTSCSI,ZDTSAS,ZDTIDE,ZDTFCA,ZDTISCSI --lockstep "${@:2}" >"$work/$1.out" 2>&1 &
   host_pid=$!
   pids+=($host_pid)
-  wait_for 90 test -s "$work/$1/registered" || fail "the sub-agent of $1 did not register: $(tail -5 "$work/$1.out")"
+  wait_for 180 test -s "$work/$1/registered" || fail "the sub-agent of $1 did not register: $(tail -5 "$work/$1.out")"
 }
 
 # cycle PHASE N: lets cycle N run and waits for its record.
 cycle() {
   touch "$work/$1/go-$2"
-  wait_for 120 test -s "$work/$1/cycle-$2.txt" || fail "cycle $2 of $1 did not end: $(tail -5 "$work/$1.out")"
+  wait_for 180 test -s "$work/$1/cycle-$2.txt" || fail "cycle $2 of $1 did not end: $(tail -5 "$work/$1.out")"
 }
 
 # stop_host PHASE: asks the host to stop; it must end with 0.
@@ -90,7 +90,7 @@ host sim --storage-server "Z:${bindir//\//\\}\\e2e_hba\\HBAAPI.dll"
 for n in $(seq 1 $cycles); do cycle sim "$n"; done
 # Every trap of the cycles reaches snmptrapd before the log is read: as many as the script asks
 # (5022 twice, 5026, 16028, 169001).
-wait_for 180 bash -c "[ \$(grep -c '$E\.0\.' '$work/traps.log') -ge 5 ]" ||
+wait_for 240 bash -c "[ \$(grep -c '$E\.0\.' '$work/traps.log') -ge 5 ]" ||
   fail "the cycles' traps did not arrive: $(grep -c "$E\.0\." "$work/traps.log") of 5"
 # A trap too many would follow within moments; the golden then shows it.
 sleep 2
