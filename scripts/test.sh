@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Configures and builds both flavours, then runs every test of both: the portable core natively
-# under the sanitizers (with each fuzz target for a bounded number of iterations), and everything
-# under Wine. Extra arguments go to both ctest runs (for example -L svc-host).
+# Configures and builds both flavours, then runs every test of both, the two runs side by side:
+# the portable core natively under the sanitizers (with each fuzz target for a bounded number of
+# iterations), and everything under Wine. Extra arguments go to both ctest runs (for example
+# -L svc-host).
 # At the end it prints how long each step took and, per label, the time its tests took
 # (scripts/test_budget.txt records these figures for whole runs).
 set -uo pipefail
@@ -57,8 +58,27 @@ begin=$(date +%s)
 rm -f "$logs"/ctest-*.log
 timed "native build" build native || { summary; exit 1; }
 timed "windows build" build windows || { summary; exit 1; }
-timed "native tests" run_tests native "$@" || status=1
+# The two test runs go side by side: the Windows tests spend much of their time waiting on Wine
+# and on the end-to-end peers, which the native tests (sanitizers, fuzz runs) fill. The native
+# run's output goes to its log and is shown once the Windows run has ended.
+native_tests() {
+  local start=$(date +%s) rc=0
+  ctest --preset native -j "$jobs" "$@" >"$logs/ctest-native.log" 2>&1 || rc=$?
+  printf '%-16s %5d s%s\n' "native tests" $(($(date +%s) - start)) "$([ $rc = 0 ] || echo '  (failed)')" \
+    >"$logs/native-step.txt"
+  return $rc
+}
+native_tests "$@" &
+native=$!
 timed "windows tests" run_tests windows "$@" || status=1
+wait "$native" || status=1
+steps+=("$(cat "$logs/native-step.txt")")
+echo "==== native tests (build/test-logs/ctest-native.log) ===="
+if grep -q '^The following tests FAILED:' "$logs/ctest-native.log"; then
+  cat "$logs/ctest-native.log"
+else
+  sed -n '/tests passed/,$p' "$logs/ctest-native.log"
+fi
 scripts/wine-stop.sh build/windows/wine
 summary
 exit $status
