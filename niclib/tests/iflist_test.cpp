@@ -441,6 +441,19 @@ TEST_F(ModelTest, NeedReInitChecksTheRowsRealInTheNewTable)
     }
 }
 
+// The published record of the member with the scenario address of index (a zero record, and a
+// failure, when there is none).
+PHYSADAPTERRECORD PublishedMember(uint32_t index)
+{
+    for (const std::wstring &name : ValueNames(kNicPhysInterfaceKey)) {
+        const PHYSADAPTERRECORD record = ReadRecord<PHYSADAPTERRECORD>(kNicPhysInterfaceKey, name.c_str());
+        if (std::memcmp(scenario::Mac(index).data(), record.MacAddress, 6) == 0)
+            return record;
+    }
+    ADD_FAILURE() << "no member record with the address of " << index;
+    return PHYSADAPTERRECORD{};
+}
+
 // The members' identity and place as the generation assigns them (resources from the Windows
 // adapter list, port from the PCI function with the port map missing), then the trap records of
 // a plain NIC and a team member that lose their link, field by field against the scenario.
@@ -449,15 +462,6 @@ TEST_F(ModelTest, MembersPublishTheirPlaceAndTheirTrapRecordsEveryField)
     auto list = BuildList();
     ASSERT_NE(nullptr, list);
     list->Update();
-    auto published = [](uint32_t index) {
-        for (const std::wstring &name : ValueNames(kNicPhysInterfaceKey)) {
-            const PHYSADAPTERRECORD record = ReadRecord<PHYSADAPTERRECORD>(kNicPhysInterfaceKey, name.c_str());
-            if (std::memcmp(scenario::Mac(index).data(), record.MacAddress, 6) == 0)
-                return record;
-        }
-        ADD_FAILURE() << "no member record with the address of " << index;
-        return PHYSADAPTERRECORD{};
-    };
     struct Member {
         uint32_t index;
         uint32_t pciId;
@@ -468,7 +472,7 @@ TEST_F(ModelTest, MembersPublishTheirPlaceAndTheirTrapRecordsEveryField)
     for (const Member &m : members) {
         const std::string what = "member " + std::to_string(m.index);
         const scenario::PciPlace place = scenario::Place(m.index);
-        const PHYSADAPTERRECORD record = published(m.index);
+        const PHYSADAPTERRECORD record = PublishedMember(m.index);
         EXPECT_EQ(place.slot, record.Slot) << what;
         EXPECT_EQ(place.function + 1, record.Port) << what;
         char location[32];
@@ -516,7 +520,7 @@ TEST_F(ModelTest, MembersPublishTheirPlaceAndTheirTrapRecordsEveryField)
         EXPECT_NE(0u, std::wcstoull(names[0].c_str() + 8, &end, 16)) << what;
         EXPECT_EQ(names[0].c_str() + names[0].size(), end) << what << ": the time stamp is not 16 hex digits";
         const TRAPRECORD trap = ReadRecord<TRAPRECORD>(key.c_str(), names[0].c_str());
-        const PHYSADAPTERRECORD member = published(e.member);
+        const PHYSADAPTERRECORD member = PublishedMember(e.member);
         const scenario::PciPlace place = scenario::Place(e.member);
         const CLogicalAdapter *owner = FindAdapter(*list, e.logical);
         ASSERT_NE(nullptr, owner) << what;
@@ -547,19 +551,6 @@ TEST_F(ModelTest, MembersPublishTheirPlaceAndTheirTrapRecordsEveryField)
         EXPECT_EQ(0, std::memcmp(e.mac.data(), trap.MacAddress, 6)) << what;
         EXPECT_EQ(0, trap.DhcpEnabled) << what;
     }
-}
-
-// The published record of the member with the scenario address of index (a zero record, and a
-// failure, when there is none).
-PHYSADAPTERRECORD PublishedMember(uint32_t index)
-{
-    for (const std::wstring &name : ValueNames(kNicPhysInterfaceKey)) {
-        const PHYSADAPTERRECORD record = ReadRecord<PHYSADAPTERRECORD>(kNicPhysInterfaceKey, name.c_str());
-        if (std::memcmp(scenario::Mac(index).data(), record.MacAddress, 6) == 0)
-            return record;
-    }
-    ADD_FAILURE() << "no member record with the address of " << index;
-    return PHYSADAPTERRECORD{};
 }
 
 // The generation's member with the scenario address of index, or none.

@@ -16,13 +16,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 e2e_start nice2e
 run() { "$wine_run" "$winedir" "$@"; }
 
-# The host's Ethernet port as Wine's IP Helper shows it: the first non-loopback link that is up.
-mac=
-for dev in /sys/class/net/*; do
-  [ "$(basename "$dev")" = lo ] && continue
-  [ "$(cat "$dev/operstate" 2>/dev/null)" = up ] || continue
-  mac=$(cat "$dev/address"); break
-done
+mac=$(host_ethernet_mac)
 [ -n "$mac" ] || fail "no Ethernet port that is up"
 
 python3 "$here/nic_fixture.py" "$mac" "$work/records.reg" "$work/golden.txt"

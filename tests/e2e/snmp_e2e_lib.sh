@@ -32,6 +32,17 @@ wait_for() {  # seconds, command...
   done
 }
 
+# The host's Ethernet port as Wine's IP Helper shows it: the address of the first non-loopback
+# link that is up (nothing when there is none).
+host_ethernet_mac() {
+  local dev
+  for dev in /sys/class/net/*; do
+    [ "$(basename "$dev")" = lo ] && continue
+    [ "$(cat "$dev/operstate" 2>/dev/null)" = up ] || continue
+    cat "$dev/address"; return 0
+  done
+}
+
 e2e_cleanup() {
   set +e
   touch "$work/stop"
