@@ -296,6 +296,8 @@ bool UploadDescriptors()
     return true;
 }
 
+void ForgetBlackboxDescriptorsForTest() { s_DescriptorsUploaded = false; }
+
 bool UploadBlackboxRecord(const BLACKBOX_RECORD &record)
 {
     BLACKBOX_FEEDER &feeder = FeederFor(record.Code);

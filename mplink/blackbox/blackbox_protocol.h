@@ -48,5 +48,7 @@ bool BlackboxTransaction(const BLACKBOX_REQUEST &request, uint8_t *reply);
 
 bool InitFeeders();
 bool UploadDescriptors();
+// Tests only: forgets that the descriptors were uploaded, as in a fresh process.
+void ForgetBlackboxDescriptorsForTest();
 // One attempt; a failed record is not retried.
 bool UploadBlackboxRecord(const BLACKBOX_RECORD &record);

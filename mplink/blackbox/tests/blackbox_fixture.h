@@ -1,6 +1,7 @@
 #pragma once
 // What the black box's tests share: the simulated processor behind the pipe channel, short
-// time-outs, the registry the black box keeps wiped before each test, and a recording trigger.
+// time-outs, the registry the black box keeps wiped before each test, nothing remembered of an
+// earlier test's descriptor upload, and a recording trigger.
 
 #include "blackbox.h"
 #include "blackbox_protocol.h"
@@ -47,6 +48,9 @@ protected:
         for (const wchar_t *name : {L"KWBCleared", L"KWBDisabledThenEnabled", L"LastSoftwareCollectionTime"})
             host.DeleteValue(name);
         CRegistry(kBlackBoxParametersKey).DeleteValue(L"PollInterval_CPUUtilizationInMinutes");
+        // The upload is remembered for the whole process: each test starts as the service's
+        // first start does, with nothing uploaded to a processor this process has not met yet.
+        ForgetBlackboxDescriptorsForTest();
         s_ServiceParameters.EnableBlackbox = 1;
         s_BlackBoxTrigger = &RecordedTriggers::Trigger;
         RecordedTriggers::Take();
