@@ -81,6 +81,7 @@ prefix_pid() {
   return 1
 }
 rss() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
+threads() { awk '/^Threads/ {print $2}' "/proc/$1/status"; }
 private() { awk '/^Private_(Clean|Dirty)/ {s += $2} END {print s + 0}' "/proc/$1/smaps_rollup"; }
 ticks() { [ -n "$1" ] && awk '{print $14 + $15}' "/proc/$1/stat" || echo 0; }
 # The system DLLs a process has mapped (Wine's own, not the product's or a test's), by name.
@@ -162,6 +163,10 @@ cycles_part() {
   # The host serves the MIB-2 groups itself: snmpd runs only its AgentX master module.
   snmpd_modules=(-I agentx)
   e2e_start cycles
+  # Every collector due in every lock-step cycle (as in the storage end-to-end test): the
+  # service-wide interval below the cycles' spacing.
+  run reg add 'HKLM\SYSTEM\CurrentControlSet\Services\ndxtlm\Parameters' /v PollInterval \
+    /t REG_DWORD /d 10 /f >/dev/null 2>&1
   # Requests answered without the receive thread's pause (as in the walk above): what is measured
   # is what collection does to them, not the pause.
   run reg add 'HKLM\SYSTEM\CurrentControlSet\Services\ndxtlm\Parameters' /v ReceiveThreadDelayMS \
@@ -186,10 +191,12 @@ cycles_part() {
   pids+=($!)
   # The host from a folder of its own (netvarix.dll beside it would rewrite the records).
   mkdir -p "$work/host" "$work/d"
-  cp "$bindir/collector_e2e_host.exe" "$work/host/"
+  # Without its debug sections, as the product's binaries ship (Wine reads every section of an
+  # image into memory): what is measured is the collection's memory, not the test host's DWARF.
+  x86_64-w64-mingw32-objcopy --strip-debug "$bindir/collector_e2e_host.exe" "$work/host/collector_e2e_host.exe"
   start_sim 1
   run "$work/host/collector_e2e_host.exe" --sim "$sim" --dir "$winwork\\d" --lockstep \
-    --collectors ZDTSTDEQ,ZDTHOST,ZDTSCSI,ZDTSAS,ZDTIDE,ZDTFCA,ZDTISCSI,ZDTNIC,MIB2 \
+    --collectors ZDTSTDEQ,ZDTHOST,ZDTSCSI,ZDTSAS,ZDTIDE,ZDTFCA,ZDTISCSI,ZDTNIC,MIB-2 \
     --storage-server "Z:${bindir//\//\\}\\e2e_hba\\HBAAPI.dll" --software-seams --blackbox --nic-library-pass \
     >"$work/host.out" 2>&1 &
   pids+=($!)
@@ -205,11 +212,13 @@ cycles_part() {
     t1=$(ticks "$host_pid")
     echo "$1 $((t1 - t0))" >>"$work/cpu.txt"
   }
-  # C: the walk with collection idle, then during cycles run back to back.
+  cycle 1
+  echo "$(rss "$host_pid") $(private "$host_pid") $(threads "$host_pid")" >"$work/mem-first.txt"
+  cp "/proc/$host_pid/smaps" "$work/smaps-first.txt" 2>/dev/null || true
+  # C: the walk with collection idle (after the first cycle: the objects are there), then during
+  # cycles run back to back.
   python3 scripts/bench_walk.py "$snmp_port" "$E" "$work/walk-idle.txt" --steps "$walk_steps" >/dev/null ||
     fail "the idle walk failed"
-  cycle 1
-  echo "$(rss "$host_pid") $(private "$host_pid")" >"$work/mem-first.txt"
   python3 scripts/bench_walk.py "$snmp_port" "$E" "$work/walk-busy.txt" --until "$work/busy-done" --min-steps 200 \
     >"$work/walk-busy.out" &
   local walker=$!
@@ -218,7 +227,8 @@ cycles_part() {
   wait "$walker" || fail "the walk during collection failed"
   # The rest of the cycles, nothing else asked of the host.
   for n in $(seq $((busy_cycles + 2)) "$cycles"); do cycle "$n"; done
-  echo "$(rss "$host_pid") $(private "$host_pid")" >"$work/mem-last.txt"
+  echo "$(rss "$host_pid") $(private "$host_pid") $(threads "$host_pid")" >"$work/mem-last.txt"
+  cp "/proc/$host_pid/smaps" "$work/smaps-last.txt" 2>/dev/null || true
   echo "$(getconf CLK_TCK) $busy_cycles $cycles" >"$work/params.txt"
   floor_of host "$host_pid"
 }
@@ -291,6 +301,8 @@ idle_part() {
   service_pid=$(prefix_pid qzrtlm_sim.exe) || fail "the service's process was not found"
   server_pid=$(prefix_pid wineserver) || server_pid=""
   first_rss=$(rss "$service_pid") first_private=$(private "$service_pid")
+  cp "/proc/$service_pid/smaps" "$work/smaps-first.txt" 2>/dev/null || true
+  threads "$service_pid" >"$work/threads.txt"
   # For scale: what any Wine program holds resident (one that only waits), and the floor.
   "$wine_run" "$winedir" "$bindir/floor_bench.exe" wait 6 >/dev/null 2>&1 &
   pids+=($!)

@@ -70,9 +70,9 @@ if have("store.txt"):
 if have("cycles/params.txt", "cycles/mem-first.txt", "cycles/mem-last.txt", "cycles/floor-host.txt"):
     c = f"{out}/cycles"
     hz, busy, cycles = (int(x) for x in open(f"{c}/params.txt").read().split())
-    rss1, priv1 = (int(x) for x in open(f"{c}/mem-first.txt").read().split())
-    rssN, privN = (int(x) for x in open(f"{c}/mem-last.txt").read().split())
-    frss, fpriv, fdlls, fns = open(f"{c}/floor-host.txt").read().split()[:4]
+    rss1, priv1, threads1 = (int(x) for x in open(f"{c}/mem-first.txt").read().split()[:3])
+    rssN, privN, threadsN = (int(x) for x in open(f"{c}/mem-last.txt").read().split()[:3])
+    frss, fpriv, _, fdlls, fns = open(f"{c}/floor-host.txt").read().split()[:5]
     frss, fpriv = int(frss), int(fpriv)
     growth = (privN - priv1) / priv1 * 100
     summary += [
@@ -86,7 +86,7 @@ if have("cycles/params.txt", "cycles/mem-first.txt", "cycles/mem-last.txt", "cyc
     # Per cycle: the process's ticks from outside, the thread's parts from inside.
     ticks = {int(n): int(t) for n, t in (l.split() for l in open(f"{c}/cpu.txt"))}
     quiet = [n for n in range(busy + 2, cycles + 1) if n in ticks] or [n for n in range(2, cycles + 1) if n in ticks]
-    rec, parts, process_us = {}, {}, {}
+    rec, parts, process_us, spans = {}, {}, {}, []
     for n in range(1, cycles + 1):
         r = dict(l.split()[:2] for l in open(f"{c}/d/cycle-{n}.txt") if l.split()[0] in ("ms", "pause-ms"))
         rec[n] = (int(r["ms"]), int(r["pause-ms"]))
@@ -94,39 +94,52 @@ if have("cycles/params.txt", "cycles/mem-first.txt", "cycles/mem-last.txt", "cyc
             f = line.split()
             if f[0] == "part":
                 parts.setdefault(n, []).append((f[1], float(f[2]), float(f[3])))
+                if len(f) > 4:
+                    spans.append((f[1], (int(f[4]) - 116444736000000000) / 1e7, float(f[2]) / 1e6))
             elif f[0] == "window":
                 rec[n] += ((int(f[1]) - 116444736000000000) / 1e7, (int(f[2]) - 116444736000000000) / 1e7)
             elif f[0] == "process-cpu-us":
                 process_us[n] = float(f[1])
-    cpu_s = statistics.mean(ticks[n] / hz for n in quiet)
-    wall = statistics.mean(rec[n][0] for n in quiet) / 1000
-    pauses = statistics.mean(rec[n][1] for n in quiet) / 1000
     names = []
-    for n in quiet:
-        for name, _, _ in parts.get(n, []):
+    for n in sorted(parts):
+        for name, _, _ in parts[n]:
             if name not in names:
                 names.append(name)
-    per = {name: (statistics.mean(sum(w for nm, w, _ in parts[n] if nm == name) for n in quiet) / 1000,
-                  statistics.mean(sum(u for nm, _, u in parts[n] if nm == name) for n in quiet) / 1000) for name in names}
+    # A collector that is not due in a cycle has no part in it: its figures are the means over
+    # the cycles it collected in; a full cycle is one in which every collector collected.
+    per, seen = {}, {}
+    for name in names:
+        got = [(sum(w for nm, w, _ in parts[n] if nm == name), sum(u for nm, _, u in parts[n] if nm == name))
+               for n in quiet if any(nm == name for nm, _, _ in parts.get(n, []))]
+        seen[name] = len(got)
+        per[name] = (statistics.mean(w for w, _ in got) / 1000, statistics.mean(u for _, u in got) / 1000) if got else (0, 0)
+    everyone = set(names)
+    full = [n for n in quiet if {nm for nm, _, _ in parts.get(n, [])} >= everyone]
+    basis = full or quiet
+    cpu_s = statistics.mean(ticks[n] / hz for n in basis)
+    wall = statistics.mean(rec[n][0] for n in basis) / 1000
+    pauses = statistics.mean(rec[n][1] for n in basis) / 1000
     collectors = [n for n in names if n not in ("start", "end", "intervals", "merge")]
     top = max(collectors, key=lambda n: per[n][1]) if collectors else "-"
     first_cpu = ticks.get(1, 0) / hz
     summary += [
-        f"B. One full cycle of every collector (mean of cycles {quiet[0]}-{quiet[-1]}, collection only):",
+        f"B. One full cycle of every collector ({len(basis)} cycles in which all {len(collectors)} collected, of "
+        f"{quiet[0]}-{quiet[-1]}; nothing else asked of the host):" if full else
+        f"B. One cycle (mean of cycles {quiet[0]}-{quiet[-1]}; no cycle had every collector due):",
         f"   processor time {cpu_s * 1000:.0f} ms (process, all threads); wall {wall * 1000:.0f} ms, of it "
         f"{pauses * 1000:.0f} ms ({100 * pauses / wall:.0f} %) the scheduler's own pauses; first cycle {first_cpu * 1000:.0f} ms",
         f"   aim under 1 s of processor time a cycle: {aim(cpu_s < 1.0)}; costliest collector {top} "
         f"({per[top][1]:.0f} ms processor, {per[top][0]:.0f} ms wall)" if collectors else "   (no parts recorded)"]
-    details += ["", f"## one cycle by part: the \"Data Collection\" thread's wall and processor time (ms), mean of cycles "
-                f"{quiet[0]}-{quiet[-1]}; cycle 1 beside",
-                f"  {'part':<12}{'wall':>9}{'cpu':>9}{'cycle 1 wall':>15}{'cpu':>9}"]
+    details += ["", f"## one cycle by part: the \"Data Collection\" thread's wall and processor time (ms), means over "
+                f"the cycles of {quiet[0]}-{quiet[-1]} the part ran in; cycle 1 beside",
+                f"  {'part':<12}{'cycles':>7}{'wall':>9}{'cpu':>9}{'cycle 1 wall':>15}{'cpu':>9}"]
     for name in names:
         w1 = sum(w for nm, w, _ in parts.get(1, []) if nm == name) / 1000
         u1 = sum(u for nm, _, u in parts.get(1, []) if nm == name) / 1000
-        details.append(f"  {name:<12}{per[name][0]:>9.1f}{per[name][1]:>9.1f}{w1:>15.1f}{u1:>9.1f}")
-    details += [f"  thread processor time as Wine reports it (GetThreadTimes, {1000 // hz} ms ticks); process "
-                f"processor time from /proc/PID/stat over the cycle: {cpu_s * 1000:.0f} ms",
-                f"  the parts' pauses (50 ms each) are outside the parts; cycle 1 processor time {first_cpu * 1000:.0f} ms, "
+        details.append(f"  {name:<12}{seen[name]:>7}{per[name][0]:>9.1f}{per[name][1]:>9.1f}{w1:>15.1f}{u1:>9.1f}")
+    details += [f"  thread processor time as Wine reports it (GetThreadTimes, {1000 // hz} ms ticks, so a mean of many "
+                f"cycles); the process's from /proc/PID/stat",
+                f"  the scheduler's pauses (50 ms each) lie between the parts; cycle 1: processor {first_cpu * 1000:.0f} ms, "
                 f"wall {rec[1][0]} ms"]
 
     idle = [float(l.split()[1]) for l in open(f"{c}/walk-idle.txt")]
@@ -142,6 +155,19 @@ if have("cycles/params.txt", "cycles/mem-first.txt", "cycles/mem-last.txt", "cyc
             f"   idle median {idle_median:.0f} us, 99th {percentile(idle, 99):.0f} us; during collection median {p50:.0f} us, "
             f"99th {p99:.0f} us, worst {worst:.0f} us",
             f"   99th during collection / idle median: {p99 / idle_median:.2f}x   aim <= 2x: {aim(p99 <= 2 * idle_median)}"]
+        # Where the slow steps were: the part of the cycle that ran while each one waited.
+        slow = {}
+        for l in open(f"{c}/walk-busy.txt"):
+            t, lat = (float(x) for x in l.split())
+            if lat <= 2 * idle_median:
+                continue
+            overlap = max(spans, key=lambda p: min(p[1] + p[2], t + lat / 1e6) - max(p[1], t))
+            where = overlap[0] if min(overlap[1] + overlap[2], t + lat / 1e6) > max(overlap[1], t) else "(a pause)"
+            slow.setdefault(where, []).append(lat)
+        details += ["", f"## walk steps during collection slower than twice the idle median ({2 * idle_median:.0f} us), "
+                    "by the part of the cycle they overlapped"]
+        for where, lats in sorted(slow.items(), key=lambda kv: -len(kv[1])):
+            details.append(f"  {where:<12}{len(lats):>6} steps, worst {max(lats):.0f} us, median {statistics.median(lats):.0f} us")
     else:
         summary += ["C. Walk during collection: no step fell inside a cycle"]
 
@@ -161,7 +187,7 @@ if have("idle/idle.txt"):
                 f"for scale, a Wine program that only waits: {bare_rss} KiB"]
     if len(f) >= 10 and have("idle/floor-service.txt"):
         first_rss, first_priv, last_priv = f[7:10]
-        frss, fpriv, fdlls, fns = open(f"{out}/idle/floor-service.txt").read().split()[:4]
+        frss, fpriv, _, fdlls, fns = open(f"{out}/idle/floor-service.txt").read().split()[:5]
         frss = int(frss)
         details += [f"service after its first full collection: resident {first_rss} KiB, private {first_priv} KiB; "
                     f"after the idle period private {last_priv} KiB",

@@ -17,7 +17,7 @@
 // moved on far enough for every collector to be due; after it, "cycle-N.txt" gives the cycle's
 // wall time in milliseconds and, with the storage server, its device requests and open handles,
 // and "cycle-N.costs" (written first) what each part of the cycle took of the "Data Collection"
-// thread: a line "part NAME WALL-US CPU-US" for the start pass, each collector that collected
+// thread: a line "part NAME WALL-US CPU-US BEGIN" (BEGIN a FILETIME) for the start pass, each collector that collected
 // (by its group name), the end pass, the interval pass and the publish-and-merge step, then
 // "window BEGIN END" (the cycle's begin and end as FILETIMEs) and "process-cpu-us N".
 // The collectors are taken from the program's list, in its order, by their group names.
@@ -128,6 +128,7 @@ private:
         std::wstring name;
         double wallUs;
         double cpuUs;
+        uint64_t began;
     };
 
     static double Microseconds()
@@ -174,13 +175,15 @@ private:
         }
         m_PartWall = Microseconds();
         m_PartCpu = ThreadCpu();
+        GetSystemTimePreciseAsFileTime(&m_PartBegan);
     }
 
     void EndPart(int)
     {
         if (m_Part.empty())
             return;
-        m_Parts.push_back({m_Part, Microseconds() - m_PartWall, ThreadCpu() - m_PartCpu});
+        m_Parts.push_back({m_Part, Microseconds() - m_PartWall, ThreadCpu() - m_PartCpu,
+                           uint64_t(m_PartBegan.dwHighDateTime) << 32 | m_PartBegan.dwLowDateTime});
         m_Part.clear();
     }
 
@@ -189,7 +192,8 @@ private:
         const std::wstring name = L"cycle-" + std::to_wstring(m_Cycle.load()) + L".costs";
         if (FILE *f = _wfopen(PathOf(name.c_str()).c_str(), L"wb")) {
             for (const PART &part : m_Parts)
-                fprintf(f, "part %ls %.0f %.0f\n", part.name.c_str(), part.wallUs, part.cpuUs);
+                fprintf(f, "part %ls %.0f %.0f %llu\n", part.name.c_str(), part.wallUs, part.cpuUs,
+                        static_cast<unsigned long long>(part.began));
             fprintf(f, "window %llu %llu\nprocess-cpu-us %.0f\n",
                     static_cast<unsigned long long>(uint64_t(m_Window[0].dwHighDateTime) << 32 | m_Window[0].dwLowDateTime),
                     static_cast<unsigned long long>(uint64_t(m_Window[1].dwHighDateTime) << 32 | m_Window[1].dwLowDateTime),
@@ -211,6 +215,7 @@ private:
     size_t m_NextCollector = 0;
     std::vector<PART> m_Parts;
     FILETIME m_Window[2] = {};
+    FILETIME m_PartBegan = {};
 };
 
 // The NIC library's side of a collection's handshake, without the library: every Init it is

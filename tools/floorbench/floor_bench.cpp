@@ -224,7 +224,7 @@ int Floor(int seconds, int count, wchar_t **dlls)
             SysFreeString(path);
         }
     }
-    printf("ready dlls %d of %d, namespaces %d of 2\n", loaded, count, opened);
+    printf("ready dlls %d %d namespaces %d\n", loaded, count, opened);
     fflush(stdout);
     Sleep(static_cast<DWORD>(seconds) * 1000);
     return 0;
