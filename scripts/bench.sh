@@ -29,7 +29,8 @@
 #      private bytes beside snmpd's and beside the floor program loaded with its DLLs.
 #   7. Growth (figure E): walk cost per object of agentx_e2e_host.exe (shipped build) holding
 #      1k, 10k and 100k rows, BENCH_GROWTH_STEPS (4000) steps from the middle of the table each
-#      (0: the whole table), same client.
+#      (0: the whole table), same client. The store heap's maximum is raised for it (the service's
+#      4 MiB holds some tens of thousands of objects).
 #
 # Memory: VmRSS of /proc/PID/status (resident set); private bytes are Private_Clean + Private_Dirty
 # of /proc/PID/smaps_rollup (pages of the process that no other process maps). Processor time:
@@ -65,7 +66,7 @@ cmake -S . -B build/bench-native -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_C
   -DCMAKE_CXX_COMPILER=clang++ -DTLM_BENCHMARKS=ON >/dev/null
 cmake --build build/bench-native -j4 --target store_bench
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j4 --target qzrtlm_sim oxbsim floor_bench collector_e2e_host agentx_e2e_host
+cmake --build --preset windows -j4 --target qzrtlm_sim netvarix oxbsim floor_bench collector_e2e_host agentx_e2e_host
 
 # ---- helpers for Wine processes ----------------------------------------------------------------
 # The pid of the process of this prefix whose command line holds $1 (not the wrapper scripts).
@@ -88,22 +89,26 @@ ticks() { [ -n "$1" ] && awk '{print $14 + $15}' "/proc/$1/stat" || echo 0; }
 system_dlls() {
   awk '{print $6}' "/proc/$1/maps" | grep -i '\.dll$' | grep -i '/wine/' | sort -u | xargs -r -n1 basename
 }
-# floor NAME PID: the floor program with the DLLs of PID, its memory into $work/floor-NAME.txt as
-# "rss private loaded-dlls namespaces".
+# floor_of NAME PID: the floor program with the DLLs of PID, once as it is (one thread) and once
+# with as many threads as PID has (Wine gives each thread about 1 MB of private memory of its
+# own); its memory into $work/floor-NAME.txt as "rss private threads loaded/named namespaces" and
+# $work/floor-NAME-threads.txt.
 floor_of() {
-  local dlls
+  local dlls n=0 threads
   mapfile -t dlls < <(system_dlls "$2")
-  "$wine_run" "$winedir" "$bindir/floor_bench.exe" floor 20 "${dlls[@]}" >"$work/floor-$1.out" 2>&1 &
-  local wrapper=$! fpid=""
-  wait_for 60 grep -q '^ready' "$work/floor-$1.out" || fail "the floor program did not start"
-  fpid=$(prefix_pid "floor_bench.exe floor") || fail "the floor program's process was not found"
-  sleep 3
-  echo "$(rss "$fpid") $(private "$fpid") ${#dlls[@]} $(tr -d '\r' <"$work/floor-$1.out" | awk '/^ready/ {print $3 "/" $4 " " $6}')" \
-    >"$work/floor-$1.txt"
-  wait "$wrapper" || true
+  threads=$(threads "$2")
+  for extra in 0 $((threads - 1)); do
+    n=$((n + 1))
+    "$wine_run" "$winedir" "$bindir/floor_bench.exe" floor 15 "$extra" "${dlls[@]}" >"$work/floor-$1-$n.out" 2>&1 &
+    local wrapper=$! fpid=""
+    wait_for 60 grep -q '^ready' "$work/floor-$1-$n.out" || fail "the floor program did not start"
+    fpid=$(prefix_pid "floor_bench.exe floor") || fail "the floor program's process was not found"
+    sleep 3
+    echo "$(rss "$fpid") $(private "$fpid") $(threads "$fpid") $(tr -d '\r' <"$work/floor-$1-$n.out" |
+      awk '/^ready/ {print $3 "/" $4 " " $6}')" >"$work/floor-$1$([ "$n" = 2 ] && echo -threads).txt"
+    wait "$wrapper" || true
+  done
 }
-
-median() { python3 -c 'import statistics,sys; print(f"{statistics.median(float(x) for x in sys.argv[1:]):.1f}")' "$@"; }
 
 # ---- 1, 2, 3: the walk, its hops and the floor (one prefix, the traced build) -------------------
 walk_part() {
@@ -247,9 +252,9 @@ growth_part() {
   for n in 1000 10000 100000; do
     dir=$work/rows-$n; mkdir -p "$dir"
     "$wine_run" "$winedir" "$bindir/agentx_e2e_host.exe" --sim "$sim" --rows "$n" --dir "$winwork\\rows-$n" \
-      --receive-delay 0 >"$dir/host.out" 2>&1 &
+      --receive-delay 0 --store-heap-mb 256 >"$dir/host.out" 2>&1 &
     host=$!
-    wait_for 120 test -s "$dir/registered" || fail "the sub-agent of $n rows did not register"
+    wait_for 120 test -s "$dir/registered" || fail "the sub-agent of $n rows did not register: $(tail -3 "$dir/host.out")"
     objects=$(wc -l <"$dir/expected.txt")
     if [ "$growth_steps" = 0 ] || [ "$growth_steps" -ge "$objects" ]; then
       start=$E; steps=$objects

@@ -5,10 +5,11 @@
 //   floor_bench.exe tcp PORT N      round trips to a TCP echo server on 127.0.0.1:PORT
 //   floor_bench.exe event N         hand-offs between two threads through auto-reset events
 //   floor_bench.exe wait SECONDS    does nothing (the resident set of any Wine program)
-//   floor_bench.exe floor SECONDS [DLL...]
+//   floor_bench.exe floor SECONDS THREADS [DLL...]
 //                                   loads the DLLs named, opens the WMI namespaces root\wmi and
-//                                   root\cimv2, prints "ready" and idles: the memory floor of a
-//                                   program that uses what the service uses and does nothing
+//                                   root\cimv2, starts THREADS threads that only wait, prints
+//                                   "ready" and idles: the memory floor of a program that uses what
+//                                   the service uses and does nothing (with THREADS 0, one thread)
 //   floor_bench.exe pipe-echo NAME  (the child of "pipe")
 //
 // Each prints "<what> <median us>" for one round trip (one hand-off for "event").
@@ -201,7 +202,13 @@ int Event(int rounds)
 
 // The service's platform without the service: its DLLs loaded, COM up and the two WMI namespaces
 // it reads open, then nothing.
-int Floor(int seconds, int count, wchar_t **dlls)
+DWORD WINAPI Idle(void *event)
+{
+    WaitForSingleObject(event, INFINITE);
+    return 0;
+}
+
+int Floor(int seconds, int threads, int count, wchar_t **dlls)
 {
     int loaded = 0;
     for (int i = 0; i < count; ++i)
@@ -224,6 +231,10 @@ int Floor(int seconds, int count, wchar_t **dlls)
             SysFreeString(path);
         }
     }
+    HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    for (int i = 0; i < threads; ++i)
+        if (HANDLE thread = CreateThread(nullptr, 0, Idle, never, 0, nullptr))
+            CloseHandle(thread);
     printf("ready dlls %d %d namespaces %d\n", loaded, count, opened);
     fflush(stdout);
     Sleep(static_cast<DWORD>(seconds) * 1000);
@@ -243,12 +254,12 @@ int wmain(int argc, wchar_t **argv)
         return Tcp(_wtoi(argv[2]), _wtoi(argv[3]));
     if (what == L"event" && argc > 2)
         return Event(_wtoi(argv[2]));
-    if (what == L"floor" && argc > 2)
-        return Floor(_wtoi(argv[2]), argc - 3, argv + 3);
+    if (what == L"floor" && argc > 3)
+        return Floor(_wtoi(argv[2]), _wtoi(argv[3]), argc - 4, argv + 4);
     if (what == L"wait" && argc > 2) {
         Sleep(static_cast<DWORD>(_wtoi(argv[2])) * 1000);
         return 0;
     }
-    fprintf(stderr, "usage: floor_bench.exe pipe N | tcp PORT N | event N | wait SECONDS | floor SECONDS [DLL...]\n");
+    fprintf(stderr, "usage: floor_bench.exe pipe N | tcp PORT N | event N | wait SECONDS | floor SECONDS THREADS [DLL...]\n");
     return 2;
 }
