@@ -25,7 +25,7 @@
 #         while BENCH_BUSY_CYCLES (5) cycles run back to back; steps inside a cycle's window count.
 #   6. The idle service (figure D): qzrtlm_sim.exe under Wine's service control manager with every
 #      collector enabled, default settings otherwise, after its first full collection; CPU of the
-#      service and of the prefix's wineserver over BENCH_IDLE_SECONDS (240); its resident set and
+#      service and of the prefix's wineserver over BENCH_IDLE_SECONDS (180); its resident set and
 #      private bytes beside snmpd's and beside the floor program loaded with its DLLs.
 #   7. Growth (figure E): walk cost per object of agentx_e2e_host.exe (shipped build) holding
 #      1k, 10k and 100k rows, BENCH_GROWTH_STEPS (4000) steps from the middle of the table each
@@ -36,7 +36,7 @@
 # of /proc/PID/smaps_rollup (pages of the process that no other process maps). Processor time:
 # utime + stime of /proc/PID/stat. Wine processes are found by their prefix and command line.
 #
-# Parameters (environment): BENCH_ROWS (2000), BENCH_ROUNDS (5), BENCH_IDLE_SECONDS (240),
+# Parameters (environment): BENCH_ROWS (2000), BENCH_ROUNDS (5), BENCH_IDLE_SECONDS (180),
 # BENCH_CYCLES (100), BENCH_BUSY_CYCLES (5), BENCH_WALK_STEPS (3000), BENCH_GROWTH_STEPS (4000),
 # BENCH_NOTE (a line written under the commit, e.g. "provisional (busy machine)").
 set -euo pipefail
@@ -44,7 +44,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 rows=${BENCH_ROWS:-2000}
 rounds=${BENCH_ROUNDS:-5}
-idle_seconds=${BENCH_IDLE_SECONDS:-240}
+idle_seconds=${BENCH_IDLE_SECONDS:-180}
 cycles=${BENCH_CYCLES:-100}
 busy_cycles=${BENCH_BUSY_CYCLES:-5}
 walk_steps=${BENCH_WALK_STEPS:-3000}
@@ -355,4 +355,4 @@ fi
 python3 scripts/bench_report.py "$out" "$results" "$rows" "$rounds" "$commit" "$note"
 # Every prefix the benchmark used keeps its wineserver up between programs: end them all.
 scripts/wine-stop.sh "$root/build/bench-windows/wine"
-echo "== results in $results"
+echo "== results in $results ($SECONDS s)"
