@@ -32,13 +32,18 @@
 #      (0: the whole table), same client. The store heap's maximum is raised for it (the service's
 #      4 MiB holds some tens of thousands of objects).
 #
-# Memory: VmRSS of /proc/PID/status (resident set); private bytes are Private_Clean + Private_Dirty
-# of /proc/PID/smaps_rollup (pages of the process that no other process maps). Processor time:
+# Memory: VmRSS of /proc/PID/status (resident set); private bytes are Private_Dirty of
+# /proc/PID/smaps_rollup: the pages the process alone has written (heap, stacks, data, the image
+# sections Wine copies in). Private_Clean is left out: it counts the file pages of Wine's DLLs as
+# private whenever no other process of the prefix happens to map them at that moment (a step of
+# megabytes that comes and goes with the `reg` processes of the NIC scenario). Processor time:
 # utime + stime of /proc/PID/stat. Wine processes are found by their prefix and command line.
 #
 # Parameters (environment): BENCH_ROWS (2000), BENCH_ROUNDS (5), BENCH_IDLE_SECONDS (180),
 # BENCH_CYCLES (100), BENCH_BUSY_CYCLES (5), BENCH_WALK_STEPS (3000), BENCH_GROWTH_STEPS (4000),
-# BENCH_NOTE (a line written under the commit, e.g. "provisional (busy machine)").
+# BENCH_NOTE (a line written under the commit, e.g. "provisional (busy machine)"); for working on
+# one part: BENCH_PARTS (walk store cycles idle growth), BENCH_OUT (build/bench),
+# BENCH_CYCLE_COLLECTORS (the collectors of the cycles, by group name; all by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -55,7 +60,7 @@ git diff --quiet HEAD 2>/dev/null || commit="$commit (with uncommitted changes)"
 results=${BENCH_RESULTS:-$root/scripts/bench_results.txt}
 export WINEDEBUG=-all
 wine_run=$root/scripts/wine-run.sh
-out=$root/build/bench
+out=${BENCH_OUT:-$root/build/bench}
 rm -rf "$out"; mkdir -p "$out"
 
 echo "== building the traced Windows tree and the optimised native store benchmark"
@@ -83,7 +88,7 @@ prefix_pid() {
 }
 rss() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
 threads() { awk '/^Threads/ {print $2}' "/proc/$1/status"; }
-private() { awk '/^Private_(Clean|Dirty)/ {s += $2} END {print s + 0}' "/proc/$1/smaps_rollup"; }
+private() { awk '/^Private_Dirty/ {s += $2} END {print s + 0}' "/proc/$1/smaps_rollup"; }
 ticks() { [ -n "$1" ] && awk '{print $14 + $15}' "/proc/$1/stat" || echo 0; }
 # The system DLLs a process has mapped (Wine's own, not the product's or a test's), by name.
 system_dlls() {
@@ -201,7 +206,7 @@ cycles_part() {
   x86_64-w64-mingw32-objcopy --strip-debug "$bindir/collector_e2e_host.exe" "$work/host/collector_e2e_host.exe"
   start_sim 1
   run "$work/host/collector_e2e_host.exe" --sim "$sim" --dir "$winwork\\d" --lockstep \
-    --collectors ZDTSTDEQ,ZDTHOST,ZDTSCSI,ZDTSAS,ZDTIDE,ZDTFCA,ZDTISCSI,ZDTNIC,MIB-2 \
+    --collectors "${BENCH_CYCLE_COLLECTORS:-ZDTSTDEQ,ZDTHOST,ZDTSCSI,ZDTSAS,ZDTIDE,ZDTFCA,ZDTISCSI,ZDTNIC,MIB-2}" \
     --storage-server "Z:${bindir//\//\\}\\e2e_hba\\HBAAPI.dll" --software-seams --blackbox --nic-library-pass \
     >"$work/host.out" 2>&1 &
   pids+=($!)
@@ -215,7 +220,7 @@ cycles_part() {
     touch "$work/d/go-$1"
     wait_for 600 test -s "$work/d/cycle-$1.txt" || fail "cycle $1 did not end: $(tail -5 "$work/host.out")"
     t1=$(ticks "$host_pid")
-    echo "$1 $((t1 - t0))" >>"$work/cpu.txt"
+    echo "$1 $((t1 - t0)) $(private "$host_pid")" >>"$work/cpu.txt"
   }
   cycle 1
   echo "$(rss "$host_pid") $(private "$host_pid") $(threads "$host_pid")" >"$work/mem-first.txt"

@@ -87,7 +87,18 @@ if have("cycles/params.txt", "cycles/mem-first.txt", "cycles/mem-last.txt", "cyc
         f"   aim within 5 %: {aim(abs(growth) <= 5)}"]
 
     # Per cycle: the process's ticks from outside, the thread's parts from inside.
-    ticks = {int(n): int(t) for n, t in (l.split() for l in open(f"{c}/cpu.txt"))}
+    ticks, privates = {}, {}
+    for l in open(f"{c}/cpu.txt"):
+        f = [int(x) for x in l.split()]
+        ticks[f[0]] = f[1]
+        if len(f) > 2:
+            privates[f[0]] = f[2]
+    if len(privates) > 10:
+        # The slope of private bytes over the cycles after the first ten (least squares).
+        xs = [n for n in sorted(privates) if n > 10]
+        mx, my = statistics.mean(xs), statistics.mean(privates[n] for n in xs)
+        slope = sum((x - mx) * (privates[x] - my) for x in xs) / sum((x - mx) ** 2 for x in xs)
+        summary.append(f"   private bytes grow {slope:.1f} KiB a cycle (cycles 11-{xs[-1]}, least squares)")
     quiet = [n for n in range(busy + 2, cycles + 1) if n in ticks] or [n for n in range(2, cycles + 1) if n in ticks]
     rec, parts, process_us, spans = {}, {}, {}, []
     for n in range(1, cycles + 1):

@@ -163,6 +163,13 @@ std::vector<SimRequest> StorageSim::Requests() const
     return m_Requests;
 }
 
+void StorageSim::ForgetHistory()
+{
+    std::lock_guard<std::mutex> hold(m_Lock);
+    m_Requests.clear();
+    std::erase_if(m_Handles, [](const auto &entry) { return !entry.second.Open; });
+}
+
 size_t StorageSim::CountRequests(DWORD code, uint32_t csmiCode) const
 {
     std::lock_guard<std::mutex> hold(m_Lock);
