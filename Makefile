@@ -1,7 +1,8 @@
 # The two commands of the project. Both install what is missing first.
 #   make test   build both flavours and run every test (native sanitizers, fuzz targets, Wine)
 #   make demo   run the service under Wine and show what a user would look at
-#   make bench  the benchmark: walk, per-hop table, floor, store, idle service (scripts/bench_results.txt)
+#   make bench  the benchmark: walk, per-hop table, floor, store, collection cycles (memory, cost,
+#               walks meanwhile), idle service with every collector, growth (scripts/bench_results.txt)
 
 .PHONY: all setup build test demo bench clean
 

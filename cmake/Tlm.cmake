@@ -154,3 +154,20 @@ function(tlm_windows_dll name)
   set_target_properties(${name} PROPERTIES PREFIX "" IMPORT_PREFIX "" LINK_DEPENDS ${ARG_DEF})
   target_link_libraries(${name} PRIVATE tlm_options ${ARG_LIBS})
 endfunction()
+
+# tlm_split_debug(TARGET)
+# The debug information of a program or DLL that ships goes to a file of its own beside it,
+# TARGET's file name + ".debug", which the binary names in its .gnu_debuglink section for a
+# debugger. The binary keeps no debug sections: Wine reads every section of an image into memory
+# when it loads it, and the DWARF sections were most of the service's resident set (and of the
+# package). Windows flavour only.
+function(tlm_split_debug target)
+  if(NOT TLM_WINDOWS OR NOT CMAKE_OBJCOPY)
+    return()
+  endif()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
+    COMMAND ${CMAKE_OBJCOPY} --strip-debug --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug
+            $<TARGET_FILE:${target}>
+    VERBATIM)
+endfunction()

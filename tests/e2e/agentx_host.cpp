@@ -3,8 +3,9 @@
 // small group and a table of N rows, registers the group, queues one trap, and runs until the
 // stop file appears.
 //
-//   agentx_e2e_host.exe --sim NAME --rows N --dir DIR [--receive-delay MS]
-// --receive-delay sets "ReceiveThreadDelayMS" in the service's Parameters key of this prefix.
+//   agentx_e2e_host.exe --sim NAME --rows N --dir DIR [--receive-delay MS] [--store-heap-mb MB]
+// --receive-delay sets "ReceiveThreadDelayMS" in the service's Parameters key of this prefix;
+// --store-heap-mb raises the store heap's maximum (the benchmark's large tables).
 // DIR receives: expected.txt (the objects it put in, as snmpwalk -On prints them), registered (one line per
 // completed registration), and is watched for the file "stop".
 #include "agentx_pdu.h"
@@ -142,6 +143,8 @@ int wmain(int argc, wchar_t **argv)
             rows = wcstol(argv[i + 1], nullptr, 10);
         else if (key == L"--dir")
             s_Dir = argv[i + 1];
+        else if (key == L"--store-heap-mb")
+            DATASTORE::HeapMaximumBytes = size_t(wcstoul(argv[i + 1], nullptr, 10)) << 20;
         else if (key == L"--receive-delay") {
             DWORD delay = static_cast<DWORD>(wcstoul(argv[i + 1], nullptr, 10));
             HKEY parameters = nullptr;
@@ -167,8 +170,10 @@ int wmain(int argc, wchar_t **argv)
         return 1;
     s_DataStore = new DATASTORE(true);
     std::vector<HostObject> objects = HostObjects(rows);
-    if (!FillStore(objects))
+    if (!FillStore(objects)) {
+        fprintf(stderr, "agentx_e2e_host: the store took not all %ld rows (its heap is full)\n", rows);
         return 1;
+    }
     WriteExpected(objects);
 
     static HostScheduler scheduler;

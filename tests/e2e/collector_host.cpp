@@ -5,16 +5,21 @@
 //
 //   collector_e2e_host.exe --sim NAME --dir DIR --collectors NAME[,NAME...] [--heartbeat-ms MS]
 //                          [--software-seams] [--blackbox] [--stdeq-fixture FILE] [--nic-wait-ms MS]
-//                          [--storage-server HBA-LIBRARY] [--lockstep]
+//                          [--storage-server HBA-LIBRARY] [--lockstep] [--nic-library-pass]
 // --software-seams answers the WMI classes Wine lacks and uses a test catalogue; --blackbox runs
 // the black-box thread, whose records go to oxbsim.exe; --stdeq-fixture FILE shows the standard
 // equipment of that fixture (stdeq_fixture.h); --storage-server shows the storage end-to-end
 // test's simulated server (storage_server.h) with the test HBA API library at that path;
 // --nic-wait-ms MS bounds the NIC collector's wait for its library's pass (a test that runs it
-// without the library, over records it wrote itself).
+// without the library, over records it wrote itself); --nic-library-pass plays the library's
+// part of each collection's handshake (its pass ends at once, over the records already written).
 // --lockstep holds collection cycle N until DIR holds "go-N" and then runs it on a clock that has
 // moved on far enough for every collector to be due; after it, "cycle-N.txt" gives the cycle's
-// wall time in milliseconds and, with the storage server, its device requests and open handles.
+// wall time in milliseconds and, with the storage server, its device requests and open handles,
+// and "cycle-N.costs" (written first) what each part of the cycle took of the "Data Collection"
+// thread: a line "part NAME WALL-US CPU-US BEGIN" (BEGIN a FILETIME) for the start pass, each collector that collected
+// (by its group name), the end pass, the interval pass and the publish-and-merge step, then
+// "window BEGIN END" (the cycle's begin and end as FILETIMEs) and "process-cpu-us N".
 // The collectors are taken from the program's list, in its order, by their group names.
 // DIR receives "registered" (a line per registration of the collectors) and is watched for "stop"
 // and for "trigger": a collection of the groups it names (a name a line, ZDTNIC say), asked for as
@@ -22,6 +27,7 @@
 #include "agentx_scheduler_link.h"
 #include "collector_list.h"
 #include "datastore.h"
+#include "nic_handshake.h"
 #include "pipe_backend.h"
 #include "scheduler.h"
 #include "service_parameters.h"
@@ -78,6 +84,7 @@ public:
 
     DWORD Pause(int pause, HANDLE stopEvent, DWORD milliseconds) override
     {
+        EndPart(pause);
         if (pause == 1) {
             const int next = m_Cycle.load() + 1;
             const std::wstring go = PathOf((L"go-" + std::to_wstring(next)).c_str());
@@ -89,7 +96,13 @@ public:
             m_Cycle = next;
             m_Began = GetTickCount64();
             m_Paused = 0;
+            m_Parts.clear();
+            m_NextCollector = 0;
+            GetSystemTimePreciseAsFileTime(&m_Window[0]);
+            m_ProcessCpu = ProcessCpu();
         } else if (pause == 6 && m_Began != 0) {
+            GetSystemTimePreciseAsFileTime(&m_Window[1]);
+            WriteCosts();
             const ULONGLONG elapsed = GetTickCount64() - m_Began;
             m_Began = 0;
             const std::wstring name = L"cycle-" + std::to_wstring(m_Cycle.load());
@@ -108,10 +121,89 @@ public:
         const DWORD result = WaitForSingleObject(stopEvent, milliseconds);
         if (m_Began != 0)
             m_Paused += GetTickCount64() - before;
+        BeginPart(pause);
         return result;
     }
 
 private:
+    struct PART {
+        std::wstring name;
+        double wallUs;
+        double cpuUs;
+        uint64_t began;
+    };
+
+    static double Microseconds()
+    {
+        LARGE_INTEGER frequency, now;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&now);
+        return static_cast<double>(now.QuadPart) * 1e6 / static_cast<double>(frequency.QuadPart);
+    }
+    static double Us(const FILETIME &t) { return static_cast<double>(uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 10; }
+    static double ThreadCpu()
+    {
+        FILETIME created, exited, kernel, user;
+        return GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user) ? Us(kernel) + Us(user) : 0;
+    }
+    static double ProcessCpu()
+    {
+        FILETIME created, exited, kernel, user;
+        return GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user) ? Us(kernel) + Us(user) : 0;
+    }
+
+    // The part of the cycle that follows pause number `pause`.
+    void BeginPart(int pause)
+    {
+        m_Part.clear();
+        if (m_Began == 0)
+            return;
+        switch (pause) {
+        case 1: m_Part = L"start"; break;
+        case 2: {
+            // The collect pass pauses before each collector that is enabled and collecting.
+            DATACOLLECTOR *const *list = GetCollectorList();
+            while (list[m_NextCollector] != nullptr &&
+                   !(list[m_NextCollector]->IsEnabled() && list[m_NextCollector]->IsCollecting()))
+                ++m_NextCollector;
+            if (list[m_NextCollector] != nullptr)
+                m_Part = list[m_NextCollector++]->Name();
+            break;
+        }
+        case 3: m_Part = L"end"; break;
+        case 4: m_Part = L"intervals"; break;
+        case 5: m_Part = L"merge"; break;
+        default: break;
+        }
+        m_PartWall = Microseconds();
+        m_PartCpu = ThreadCpu();
+        GetSystemTimePreciseAsFileTime(&m_PartBegan);
+    }
+
+    void EndPart(int)
+    {
+        if (m_Part.empty())
+            return;
+        m_Parts.push_back({m_Part, Microseconds() - m_PartWall, ThreadCpu() - m_PartCpu,
+                           uint64_t(m_PartBegan.dwHighDateTime) << 32 | m_PartBegan.dwLowDateTime});
+        m_Part.clear();
+    }
+
+    void WriteCosts()
+    {
+        const std::wstring name = L"cycle-" + std::to_wstring(m_Cycle.load()) + L".costs";
+        if (FILE *f = _wfopen(PathOf(name.c_str()).c_str(), L"wb")) {
+            for (const PART &part : m_Parts)
+                fprintf(f, "part %ls %.0f %.0f %llu\n", part.name.c_str(), part.wallUs, part.cpuUs,
+                        static_cast<unsigned long long>(part.began));
+            fprintf(f, "window %llu %llu\nprocess-cpu-us %.0f\n",
+                    static_cast<unsigned long long>(uint64_t(m_Window[0].dwHighDateTime) << 32 | m_Window[0].dwLowDateTime),
+                    static_cast<unsigned long long>(uint64_t(m_Window[1].dwHighDateTime) << 32 | m_Window[1].dwLowDateTime),
+                    ProcessCpu() - m_ProcessCpu);
+            fclose(f);
+        }
+    }
+
     // Longer than any poll interval or trigger a collector can have.
     static constexpr uint64_t kPeriodSeconds = 3601;
     bool m_StorageServer;
@@ -119,7 +211,30 @@ private:
     std::atomic<int> m_Cycle{0};
     ULONGLONG m_Began = 0;
     ULONGLONG m_Paused = 0;
+    // What the "Data Collection" thread spends on each part of the cycle.
+    std::wstring m_Part;
+    double m_PartWall = 0, m_PartCpu = 0, m_ProcessCpu = 0;
+    size_t m_NextCollector = 0;
+    std::vector<PART> m_Parts;
+    FILETIME m_Window[2] = {};
+    FILETIME m_PartBegan = {};
 };
+
+// The NIC library's side of a collection's handshake, without the library: every Init it is
+// given is answered with Done at once.
+DWORD WINAPI NicLibraryPass(void *)
+{
+    HANDLE init = CreateEventW(nullptr, FALSE, FALSE, kNicInitEvent);
+    if (init == nullptr)
+        return 1;
+    while (WaitForSingleObject(init, INFINITE) == WAIT_OBJECT_0) {
+        if (HANDLE done = CreateEventW(nullptr, FALSE, FALSE, kNicInitDoneEvent)) {
+            SetEvent(done);
+            CloseHandle(done);
+        }
+    }
+    return 0;
+}
 
 // The named collectors of the program's list, in the list's order, then null.
 bool SelectCollectors(const std::wstring &names, std::vector<DATACOLLECTOR *> *selected)
@@ -168,7 +283,7 @@ void TriggerNamedCollections()
 int wmain(int argc, wchar_t **argv)
 {
     std::wstring sim, collectors, stdeqFixture, storageServer;
-    bool softwareSeams = false, blackbox = false, lockstep = false;
+    bool softwareSeams = false, blackbox = false, lockstep = false, nicLibraryPass = false;
     for (int i = 1; i < argc; ++i) {
         const std::wstring key = argv[i];
         if (key == L"--software-seams") {
@@ -177,6 +292,10 @@ int wmain(int argc, wchar_t **argv)
         }
         if (key == L"--blackbox") {
             blackbox = true;
+            continue;
+        }
+        if (key == L"--nic-library-pass") {
+            nicLibraryPass = true;
             continue;
         }
         if (key == L"--lockstep") {
@@ -225,6 +344,13 @@ int wmain(int argc, wchar_t **argv)
     if (!storageServer.empty() && !InstallStorageServer(storageServer)) {
         fprintf(stderr, "collector_e2e_host: the HBA API library did not load\n");
         return 1;
+    }
+    if (nicLibraryPass) {
+        // Waiting on its Init event before the collector first sets it.
+        HANDLE init = CreateEventW(nullptr, FALSE, FALSE, kNicInitEvent);
+        if (HANDLE thread = CreateThread(nullptr, 0, NicLibraryPass, nullptr, 0, nullptr))
+            CloseHandle(thread);
+        (void)init;  // held for the program's life
     }
     if (lockstep) {
         static LockstepClock clock(!storageServer.empty());

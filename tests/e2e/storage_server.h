@@ -23,5 +23,6 @@
 bool InstallStorageServer(const std::wstring &library);
 // The scripted change before collection cycle `cycle` (1 is the first).
 void StorageServerBeforeCycle(int cycle);
-// After a cycle: the device requests it sent, by kind, and the devices whose handles stay open.
+// After a cycle: the device requests it sent, by kind, and the devices whose handles stay open;
+// the simulator then forgets those requests and the handles closed.
 void StorageServerAfterCycle(FILE *report);

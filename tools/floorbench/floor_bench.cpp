@@ -5,11 +5,17 @@
 //   floor_bench.exe tcp PORT N      round trips to a TCP echo server on 127.0.0.1:PORT
 //   floor_bench.exe event N         hand-offs between two threads through auto-reset events
 //   floor_bench.exe wait SECONDS    does nothing (the resident set of any Wine program)
+//   floor_bench.exe floor SECONDS THREADS [DLL...]
+//                                   loads the DLLs named, opens the WMI namespaces root\wmi and
+//                                   root\cimv2, starts THREADS threads that only wait, prints
+//                                   "ready" and idles: the memory floor of a program that uses what
+//                                   the service uses and does nothing (with THREADS 0, one thread)
 //   floor_bench.exe pipe-echo NAME  (the child of "pipe")
 //
 // Each prints "<what> <median us>" for one round trip (one hand-off for "event").
 #include <winsock2.h>
 #include <windows.h>
+#include <wbemidl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -194,6 +200,47 @@ int Event(int rounds)
     return 0;
 }
 
+// The service's platform without the service: its DLLs loaded, COM up and the two WMI namespaces
+// it reads open, then nothing.
+DWORD WINAPI Idle(void *event)
+{
+    WaitForSingleObject(event, INFINITE);
+    return 0;
+}
+
+int Floor(int seconds, int threads, int count, wchar_t **dlls)
+{
+    int loaded = 0;
+    for (int i = 0; i < count; ++i)
+        if (LoadLibraryW(dlls[i]) != nullptr)
+            ++loaded;
+    int opened = 0;
+    IWbemLocator *locator = nullptr;
+    IWbemServices *services[2] = {};
+    if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) &&
+        SUCCEEDED(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+                                       RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr)) &&
+        SUCCEEDED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                                   reinterpret_cast<void **>(&locator)))) {
+        const wchar_t *paths[2] = {L"\\\\.\\root\\wmi", L"\\\\.\\root\\cimv2"};
+        for (int i = 0; i < 2; ++i) {
+            BSTR path = SysAllocString(paths[i]);
+            if (SUCCEEDED(locator->ConnectServer(path, nullptr, nullptr, nullptr, WBEM_FLAG_CONNECT_USE_MAX_WAIT,
+                                                 nullptr, nullptr, &services[i])))
+                ++opened;
+            SysFreeString(path);
+        }
+    }
+    HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    for (int i = 0; i < threads; ++i)
+        if (HANDLE thread = CreateThread(nullptr, 0, Idle, never, 0, nullptr))
+            CloseHandle(thread);
+    printf("ready dlls %d %d namespaces %d\n", loaded, count, opened);
+    fflush(stdout);
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t **argv)
@@ -207,10 +254,12 @@ int wmain(int argc, wchar_t **argv)
         return Tcp(_wtoi(argv[2]), _wtoi(argv[3]));
     if (what == L"event" && argc > 2)
         return Event(_wtoi(argv[2]));
+    if (what == L"floor" && argc > 3)
+        return Floor(_wtoi(argv[2]), _wtoi(argv[3]), argc - 4, argv + 4);
     if (what == L"wait" && argc > 2) {
         Sleep(static_cast<DWORD>(_wtoi(argv[2])) * 1000);
         return 0;
     }
-    fprintf(stderr, "usage: floor_bench.exe pipe N | tcp PORT N | event N | wait SECONDS\n");
+    fprintf(stderr, "usage: floor_bench.exe pipe N | tcp PORT N | event N | wait SECONDS | floor SECONDS THREADS [DLL...]\n");
     return 2;
 }

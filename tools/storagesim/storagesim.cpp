@@ -1,4 +1,8 @@
 #include "storagesim.h"
+#include "sim_ata_disk.h"
+#include "sim_sas_devices.h"
+#include "sim_scsi_port.h"
+#include "sim_xide_raid.h"
 
 #include <algorithm>
 #include <cctype>
@@ -161,6 +165,28 @@ std::vector<SimRequest> StorageSim::Requests() const
 {
     std::lock_guard<std::mutex> hold(m_Lock);
     return m_Requests;
+}
+
+void StorageSim::ForgetHistory()
+{
+    std::lock_guard<std::mutex> hold(m_Lock);
+    m_Requests.clear();
+    std::erase_if(m_Handles, [](const auto &entry) { return !entry.second.Open; });
+    // What the devices recorded of the requests they saw.
+    for (const auto &[path, device] : m_Devices) {
+        if (auto *port = dynamic_cast<SimScsiPort *>(device.get()))
+            port->PassThroughAddresses.clear();
+        else if (auto *disk = dynamic_cast<SimAtaDisk *>(device.get()))
+            disk->Commands.clear();
+        else if (auto *scsi = dynamic_cast<SimScsiDisk *>(device.get()))
+            scsi->Commands.clear();
+        else if (auto *raid = dynamic_cast<SimXideRaid *>(device.get())) {
+            raid->Codes.clear();
+            for (const auto &member : raid->Disks)
+                if (member)
+                    member->Commands.clear();
+        }
+    }
 }
 
 size_t StorageSim::CountRequests(DWORD code, uint32_t csmiCode) const

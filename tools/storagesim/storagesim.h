@@ -88,6 +88,10 @@ public:
 
     // ---- What happened ----
     std::vector<SimRequest> Requests() const;
+    // Forgets the requests recorded so far, the handles already closed and what the devices it
+    // holds recorded of their requests, so that a long run does not grow by its record; the counts
+    // stay. A later use of a forgotten handle counts as a use of an unknown handle.
+    void ForgetHistory();
     size_t CountRequests(DWORD code, uint32_t csmiCode = 0) const;
     std::vector<std::string> OpenHandles() const;   // paths of handles not closed: leaks
     size_t DoubleCloses() const;
