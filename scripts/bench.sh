@@ -191,14 +191,7 @@ cycles_part() {
   [ -n "$mac" ] || mac=02:00:00:00:00:01
   python3 tests/e2e/nic_fixture.py "$mac" "$work/records.reg" "$work/nic-rows.txt"
   run reg import "$winwork\\records.reg" >/dev/null 2>&1 || fail "the NIC records were not imported"
-  # The library's readiness mark, which the collector resets at registration.
-  (
-    while [ ! -f "$work/stop" ]; do
-      run reg add 'HKLM\SYSTEM\QZTLMNetwork\Interface' /v InterfaceData_Ready /t REG_DWORD /d 1 /f >/dev/null 2>&1 || true
-      sleep 2
-    done
-  ) &
-  pids+=($!)
+  keep_nic_library_ready 2
   # The host from a folder of its own (netvarix.dll beside it would rewrite the records).
   mkdir -p "$work/host" "$work/d"
   # Without its debug sections, as the product's binaries ship (Wine reads every section of an

@@ -22,14 +22,7 @@ mac=$(host_ethernet_mac)
 python3 "$here/nic_fixture.py" "$mac" "$work/records.reg" "$work/golden.txt"
 run reg import "$(printf 'Z:%s' "${work//\//\\}")\\records.reg" >/dev/null 2>&1 || fail "the records were not imported"
 
-# The library's part: its readiness mark stays 1 (the collector resets it at registration).
-(
-  while [ ! -f "$work/stop" ]; do
-    run reg add 'HKLM\SYSTEM\QZTLMNetwork\Interface' /v InterfaceData_Ready /t REG_DWORD /d 1 /f >/dev/null 2>&1 || true
-    sleep 0.5
-  done
-) &
-pids+=($!)
+keep_nic_library_ready 0.5
 
 # The host from a folder of its own: netvarix.dll beside it would rewrite the records.
 mkdir -p "$work/nic-host"

@@ -43,6 +43,19 @@ host_ethernet_mac() {
   done
 }
 
+# Plays the NIC library's part for a collector running without it: keeps the library's readiness
+# mark at 1 (the collector resets it at registration), every SECONDS, until the stop file appears.
+# Needs run() (a Wine command in the test's prefix).
+keep_nic_library_ready() {  # seconds
+  (
+    while [ ! -f "$work/stop" ]; do
+      run reg add 'HKLM\SYSTEM\QZTLMNetwork\Interface' /v InterfaceData_Ready /t REG_DWORD /d 1 /f >/dev/null 2>&1 || true
+      sleep "$1"
+    done
+  ) &
+  pids+=($!)
+}
+
 e2e_cleanup() {
   set +e
   touch "$work/stop"
