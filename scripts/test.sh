@@ -14,12 +14,16 @@ logs=build/test-logs
 mkdir -p "$logs"
 steps=()
 
+step_line() {  # NAME START RC: a step's line of the closing table
+  printf '%-16s %5d s%s' "$1" $(($(date +%s) - $2)) "$([ "$3" = 0 ] || echo '  (failed)')"
+}
+
 timed() {  # NAME COMMAND...: runs the command, records its wall time, returns its status
   local name=$1 start rc=0
   shift
   start=$(date +%s)
   "$@" || rc=$?
-  steps+=("$(printf '%-16s %5d s%s' "$name" $(($(date +%s) - start)) "$([ $rc = 0 ] || echo '  (failed)')")")
+  steps+=("$(step_line "$name" "$start" $rc)")
   return $rc
 }
 
@@ -64,8 +68,7 @@ timed "windows build" build windows || { summary; exit 1; }
 native_tests() {
   local start=$(date +%s) rc=0
   ctest --preset native -j "$jobs" "$@" >"$logs/ctest-native.log" 2>&1 || rc=$?
-  printf '%-16s %5d s%s\n' "native tests" $(($(date +%s) - start)) "$([ $rc = 0 ] || echo '  (failed)')" \
-    >"$logs/native-step.txt"
+  step_line "native tests" "$start" $rc >"$logs/native-step.txt"
   return $rc
 }
 native_tests "$@" &
