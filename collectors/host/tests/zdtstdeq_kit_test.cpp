@@ -29,10 +29,15 @@ public:
     std::wstring version = L"10.0.17763";
     bool dataDisk = true;
     bool logDisk = true;
+    bool systemQueryFails = false;
+    bool diskQueryFails = false;
 
     CWMIEnumerator ExecQuery(const wchar_t *wql) override
     {
         std::vector<ComPtr<IWbemClassObject>> rows;
+        if ((systemQueryFails && wcsstr(wql, L"Win32_OperatingSystem")) ||
+            (diskQueryFails && wcsstr(wql, L"Win32_DiskDrive")))
+            return CWMIEnumerator();
         if (wcsstr(wql, L"Win32_OperatingSystem")) {
             auto *os = new FakeClassObject();
             os->SetString(L"Version", version.c_str());
@@ -297,6 +302,62 @@ TEST_F(StdeqKitTest, AGoneKitsRowStaysServed)
     EXPECT_EQ(std::optional<std::string>(""), ColText(served, 10)) << "no data disk this time";
     EXPECT_EQ(std::optional<int32_t>(2), Col(served, 21));
     SentTraps();
+}
+
+// A kit step that cannot see the kit, after one that served its row, writes nothing: the row
+// stays served with its last values, no trap is raised and the stamp stays.
+TEST_F(StdeqKitTest, AKitThatCannotBeSeenKeepsItsServedRow)
+{
+    enum class Loss { Unplugged, DiskQueryFails, SystemQueryFails };
+    const std::pair<const char *, Loss> cases[] = {
+        {"the kit is unplugged", Loss::Unplugged},
+        {"the disk query fails", Loss::DiskQueryFails},
+        {"the system query fails", Loss::SystemQueryFails},
+    };
+    std::vector<std::string> log = kHealthyLog;
+    log.push_back(Rec(8, "Redundancy lost on card SD1"));
+    for (const auto &[what, loss] : cases) {
+        SCOPED_TRACE(what);
+        DeleteFileA("tlmusb-tstamp.txt");
+        wmi->dataDisk = true;
+        wmi->logDisk = true;
+        wmi->diskQueryFails = false;
+        wmi->systemQueryFails = false;
+        disk->SetRecords(log);
+        DATASTORE served(true);
+        {
+            DATASTORE first(false);
+            s_ZDTSTDEQDataCollector.Collect_zdtSeUSBPort(1, &first);
+            ASSERT_TRUE(served.Merge(&first));
+        }
+        SentTraps();
+        ASSERT_EQ(std::optional<int32_t>(3), Col(served, 17));
+        ASSERT_EQ(std::optional<std::string>("2026:12:10:18:30:08:"), Stamp());
+
+        switch (loss) {
+        case Loss::Unplugged:
+            wmi->dataDisk = false;
+            wmi->logDisk = false;
+            break;
+        case Loss::DiskQueryFails:
+            wmi->diskQueryFails = true;
+            break;
+        case Loss::SystemQueryFails:
+            wmi->systemQueryFails = true;
+            break;
+        }
+        DATASTORE second(false);
+        s_ZDTSTDEQDataCollector.Collect_zdtSeUSBPort(0, &second);
+        EXPECT_EQ(std::nullopt, Col(second, 1)) << "nothing written";
+        ASSERT_TRUE(served.Merge(&second));
+        EXPECT_EQ(std::optional<int32_t>(1), Col(served, 1));
+        EXPECT_EQ(std::optional<std::string>("1.20"), ColText(served, 9));
+        EXPECT_EQ(std::optional<std::string>("ZSK0001"), ColText(served, 10));
+        EXPECT_EQ(std::optional<int32_t>(3), Col(served, 17));
+        EXPECT_EQ(std::optional<int32_t>(1), Col(served, 19));
+        EXPECT_TRUE(SentTraps().empty());
+        EXPECT_EQ(std::optional<std::string>("2026:12:10:18:30:08:"), Stamp());
+    }
 }
 
 TEST_F(StdeqKitTest, WithoutTheDataDiskTrapsStillNameRowOne)

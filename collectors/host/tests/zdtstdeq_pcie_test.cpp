@@ -50,9 +50,12 @@ class PcieConnection : public CWMIConnection {
 public:
     PcieConnection() : CWMIConnection(nullptr) {}
     std::vector<FakeDisk> disks;
+    bool failing = false;  // every enumeration fails to start
 
     CWMIEnumerator CreateInstanceEnum(const wchar_t *className) override
     {
+        if (failing)
+            return CWMIEnumerator();
         std::vector<ComPtr<IWbemClassObject>> rows;
         const std::wstring name = className;
         for (const FakeDisk &d : disks) {
@@ -225,6 +228,17 @@ protected:
             return std::nullopt;
         return value;
     }
+    static std::optional<int32_t> ServedCondition(DATASTORE &store)
+    {
+        return IntAt(&store, EnterpriseOid({1, 2, 23, 2, 0}));
+    }
+    // One collection of the two PCIe disk steps merged into the served store.
+    static void ServedCycle(DATASTORE *served, int firstRun = 0)
+    {
+        DATASTORE staging(false);
+        Cycle(&staging, firstRun);
+        EXPECT_TRUE(served->Merge(&staging));
+    }
 
     StorageSim sim;
     PcieConnection *wmi = nullptr;
@@ -237,6 +251,7 @@ private:
 };
 
 const std::string kPnp0 = "SCSI\\DISK&VEN_NVME&PROD_SAMPLE_960\\5&1A2B&0&000000";
+const std::string kPnp1 = "SCSI\\DISK&VEN_NVME&PROD_B\\5&1&0&1";
 
 TEST_F(StdeqPcieTest, WhichDisksAreListed)
 {
@@ -493,6 +508,78 @@ TEST_F(StdeqPcieTest, RowsStayWhenDisksGoAndNothingIsWrittenWhenNoneIsFound)
     EXPECT_EQ(std::optional<std::string>("SER-1"), ColText(served, 6, 4, 1, 2));
     EXPECT_EQ(std::optional<int32_t>(2), IntAt(&served, scalar));
     EXPECT_EQ(std::optional<DWORD>(2), StatusValue());
+}
+
+// A discovery that fails or finds fewer disks, after one that found two, removes nothing that is
+// served: every row stays with its values, the overall condition is that of the rows written in
+// the step (unchanged when there were none), the served condition and the registry value tell
+// the same condition, and the disks of the last discovery that found some are kept for the
+// comparison.
+TEST_F(StdeqPcieTest, AFailedOrEmptyDiscoveryKeepsWhatIsServed)
+{
+    enum class Failure { Enumeration, AllGone, LogSense, Identify, SecondTemperaturePage };
+    struct {
+        const char *what;
+        Failure failure;
+        int32_t condition;  // served and in the registry after the failed discovery
+        size_t kept;        // disks kept for the next comparison
+    } cases[] = {
+        {"the disk enumeration fails", Failure::Enumeration, 3, 2},
+        {"every disk is gone", Failure::AllGone, 3, 2},
+        {"every LOG SENSE fails", Failure::LogSense, 3, 2},
+        {"every Identify fails", Failure::Identify, 3, 2},
+        {"the second disk lists no temperature page", Failure::SecondTemperaturePage, 2, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        s_ZDTSTDEQDataCollector.ForgetDevices();
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kStatusLeaf);
+        StorageSim local;
+        auto first = std::make_shared<SimNvmeDisk>("SER-0", "NVMe Disk 960GB", "1B2QEXM7");
+        auto second = std::make_shared<SimNvmeDisk>("SER-1", "NVMe Disk 960GB", "1B2QEXM7");
+        local.AddDevice("\\\\.\\PhysicalDrive0", first);
+        local.AddDevice("\\\\.\\PhysicalDrive1", second);
+        SetStoragePlatformForTest(&local);
+        wmi->failing = false;
+        wmi->disks = {{0, kPnp0, kControllerA, "OK"}, {1, kPnp1, kControllerC, "Pred Fail"}};
+
+        DATASTORE served(true);
+        ServedCycle(&served, 1);
+        ASSERT_EQ(std::optional<int32_t>(3), ServedCondition(served));
+        ASSERT_EQ(std::optional<DWORD>(3), StatusValue());
+        ASSERT_EQ(2u, s_ZDTSTDEQDataCollector.PreviousPcieDiskList().size());
+
+        switch (c.failure) {
+        case Failure::Enumeration:
+            wmi->failing = true;
+            break;
+        case Failure::AllGone:
+            wmi->disks.clear();
+            break;
+        case Failure::LogSense:
+            local.AddFault({SimFault::Kind::Win32Error, "", IOCTL_SCSI_PASS_THROUGH_EX_CODE, 0, -1});
+            break;
+        case Failure::Identify:
+            first->Nvme = false;
+            second->Nvme = false;
+            break;
+        case Failure::SecondTemperaturePage:
+            second->SupportedPages = {0x00, 0x02, 0x2F};
+            break;
+        }
+        ServedCycle(&served);
+        EXPECT_TRUE(SentTraps().empty());
+
+        EXPECT_EQ(std::optional<std::string>("SER-0"), ColText(served, 6));
+        EXPECT_EQ(std::optional<int32_t>(2), Col(served, 8));
+        EXPECT_EQ(std::optional<std::string>("SER-1"), ColText(served, 6, 4, 1, 2));
+        EXPECT_EQ(std::optional<int32_t>(3), Col(served, 8, 4, 1, 2));
+        EXPECT_EQ(std::optional<int32_t>(40), Col(served, 9, 4, 1, 2));
+        EXPECT_EQ(std::optional<int32_t>(c.condition), ServedCondition(served));
+        EXPECT_EQ(std::optional<DWORD>(static_cast<DWORD>(c.condition)), StatusValue());
+        EXPECT_EQ(c.kept, s_ZDTSTDEQDataCollector.PreviousPcieDiskList().size());
+        SetStoragePlatformForTest(&sim);
+    }
 }
 
 TEST_F(StdeqPcieTest, TrapsOverCycles)
