@@ -68,10 +68,13 @@ void ZDTSTDEQDataCollector::Collect_zdtSePcieDisk(int firstRun, DATASTORE *stagi
         if (condition > overall)
             overall = condition;
     }
-    WritePcieDiskStatus(overall);
+    // The condition goes into the staging store first and into the registry only once it is
+    // there: when the store has no room left for it, the registry keeps the condition that stays
+    // served, so the two never tell different conditions.
     DATASTORE_CURSOR cursor(staging);
-    if (cursor.Open(PcieDiskGroup(), false))
-        cursor.SetInteger(2, overall);
+    if (!cursor.Open(PcieDiskGroup(), false) || !cursor.SetInteger(2, overall))
+        return;
+    WritePcieDiskStatus(overall);
 }
 
 int ZDTSTDEQDataCollector::UpdatePcieDiskData()

@@ -12,12 +12,14 @@
 #include "smbios_table.h"
 #include "stdeq_maker_ids.h"
 #include "storagesim.h"
+#include "store_writers.h"
 #include "traps.h"
 #include "wmi.h"
 #include "wmi_fakes.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <map>
 
@@ -252,6 +254,36 @@ private:
 
 const std::string kPnp0 = "SCSI\\DISK&VEN_NVME&PROD_SAMPLE_960\\5&1A2B&0&000000";
 const std::string kPnp1 = "SCSI\\DISK&VEN_NVME&PROD_B\\5&1&0&1";
+
+// Takes, in a store of its own, every node the store heap still has room for, so that the next
+// node cannot be had; its end gives them back.
+class StoreHeapHog {
+public:
+    StoreHeapHog()
+    {
+        // Rows of 256 values keep every sibling list short.
+        constexpr uint32_t kLimit = 1u << 22;
+        uint32_t n = 0;
+        while (n < kLimit && m_Store->SetInteger(MIBOID({1, 5, n / 256, n % 256}), 0))
+            ++n;
+        // The value that failed may have needed two new nodes: take the single ones left.
+        for (uint32_t extra = 256; extra < kLimit && m_Store->SetInteger(MIBOID({1, 5, 0, extra}), 0); ++extra) {
+        }
+    }
+    ~StoreHeapHog() { delete m_Store; }
+    StoreHeapHog(const StoreHeapHog &) = delete;
+    StoreHeapHog &operator=(const StoreHeapHog &) = delete;
+
+    // True when not even one more node can be had.
+    static bool HeapIsFull()
+    {
+        DATASTORE probe(false);
+        return !probe.SetInteger(MIBOID({1, 6}), 0);
+    }
+
+private:
+    DATASTORE *m_Store = new DATASTORE(false);
+};
 
 TEST_F(StdeqPcieTest, WhichDisksAreListed)
 {
@@ -579,6 +611,67 @@ TEST_F(StdeqPcieTest, AFailedOrEmptyDiscoveryKeepsWhatIsServed)
         EXPECT_EQ(std::optional<DWORD>(static_cast<DWORD>(c.condition)), StatusValue());
         EXPECT_EQ(c.kept, s_ZDTSTDEQDataCollector.PreviousPcieDiskList().size());
         SetStoragePlatformForTest(&sim);
+    }
+}
+
+// Departure: the overall condition goes into the staging store before it goes into the registry,
+// and into the registry only once it is stored. When the store heap is full the condition cannot
+// be stored; the registry then keeps the condition that stays served instead of taking one that
+// the MIB reader never sees (1 when no row could be stored, the new condition when only the rows
+// could).
+TEST_F(StdeqPcieTest, DepartureWithTheStoreFullTheRegistryKeepsTheServedCondition)
+{
+    struct {
+        const char *what;
+        bool rowsFit;
+    } cases[] = {
+        {"no room for the rows", false},
+        {"room for the rows only", true},
+    };
+    AddDisk({0, kPnp0, kControllerA, "OK"}, "SER-0");
+    AddDisk({1, kPnp1, kControllerC, "Pred Fail"}, "SER-1");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        wmi->disks[1].status = "Pred Fail";
+        DATASTORE served(true);
+        {
+            DATASTORE staging(false);
+            s_ZDTSTDEQDataCollector.Collect_zdtSePcieDisk(1, &staging);
+            ASSERT_TRUE(served.Merge(&staging));
+        }
+        ASSERT_EQ(std::optional<int32_t>(3), ServedCondition(served));
+        ASSERT_EQ(std::optional<DWORD>(3), StatusValue());
+
+        // The second disk recovers: the condition of the rows becomes 2.
+        wmi->disks[1].status = "OK";
+        DATASTORE staging(false);
+        if (c.rowsFit) {
+            // The rows' nodes are made before the heap fills; the step's values fit into them.
+            DATASTORE_TABLE rows(&staging);
+            ASSERT_TRUE(rows.BeginTable(EnterpriseOid({1, 2, 23, 1, 1}), 3, false));
+            for (const std::array<uint32_t, 3> &index : {std::array<uint32_t, 3>{3, 0, 0}, {4, 1, 2}}) {
+                rows.SetIndex(index[0], index[1], index[2]);
+                for (uint32_t column = 1; column <= 15; ++column)
+                    ASSERT_TRUE(rows.SetInteger(column, 0));
+            }
+        }
+        {
+            StoreHeapHog hog;
+            ASSERT_TRUE(StoreHeapHog::HeapIsFull());
+            s_ZDTSTDEQDataCollector.Collect_zdtSePcieDisk(0, &staging);
+        }
+        EXPECT_EQ(c.rowsFit ? std::optional<int32_t>(2) : std::nullopt, Col(staging, 8, 4, 1, 2));
+        EXPECT_EQ(std::nullopt, ServedCondition(staging)) << "no room for the condition";
+        ASSERT_TRUE(served.Merge(&staging));
+        EXPECT_EQ(std::optional<int32_t>(3), ServedCondition(served));
+        EXPECT_EQ(std::optional<DWORD>(3), StatusValue()) << "the registry tells the served condition";
+
+        // With room again the next step brings both to the new condition.
+        DATASTORE next(false);
+        s_ZDTSTDEQDataCollector.Collect_zdtSePcieDisk(0, &next);
+        ASSERT_TRUE(served.Merge(&next));
+        EXPECT_EQ(std::optional<int32_t>(2), ServedCondition(served));
+        EXPECT_EQ(std::optional<DWORD>(2), StatusValue());
     }
 }
 
