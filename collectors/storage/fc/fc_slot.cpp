@@ -70,6 +70,13 @@ bool FindFcoeInstance(const FC_PORT_RECORD &port, std::string *instanceName)
     return false;
 }
 
+// A number read from a location text (-1 for a missing word) against the low byte of a number
+// asked for.
+bool NamesLowByte(int number, unsigned asked)
+{
+    return number >= 0 && number == static_cast<int>(asked & 0xFF);
+}
+
 // The device node an instance name stands for.
 bool LocateInstance(const std::string &instanceName, DEVINST *node)
 {
@@ -155,8 +162,11 @@ LONG CFCHBA_API::FindUiNumber(unsigned bus, unsigned device, unsigned function, 
         if (platform.GetDevNodeRegistryProperty(node, CM_DRP_LOCATION_INFORMATION, &type, location, &length, 0) !=
             CR_SUCCESS)
             continue;
+        // The numbers as the text gives them against the low bytes asked for: a location that
+        // names bus 261 is not bus 5.
         const PCI_LOCATION found = ParseLocationText(location, kLocationBytes, -1);
-        if (found.Bus < 0 || found.Device < 0 || found.Function < 0 || !LocationMatches(found, bus, device, function))
+        if (!NamesLowByte(found.Bus, bus) || !NamesLowByte(found.Device, device) ||
+            !NamesLowByte(found.Function, function))
             continue;
         uint32_t number = 0;
         length = sizeof number;

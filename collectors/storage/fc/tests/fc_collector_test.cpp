@@ -187,6 +187,8 @@ TEST(FcUiNumberTest, LocationTextsOfPresentDevices)
         {"case does not matter", {Function("pci BUS 5, DEVICE 0, FUNCTION 1", 7)}, 5, 0, 1, 0, 7},
         {"no UI number", {Function("PCI bus 5, device 0, function 1", std::nullopt)}, 5, 0, 1, 0, 0},
         {"low bytes of the lookup", {Function("PCI bus 5, device 0, function 1", 7)}, 0x105, 0x100, 0x201, 0, 7},
+        {"a number past a byte", {Function("PCI bus 261, device 0, function 1", 7)}, 5, 0, 1, 13, 0},
+        {"a function past a byte", {Function("PCI bus 5, device 0, function 257", 7)}, 5, 0, 1, 13, 0},
         {"another function", {Function("PCI bus 5, device 0, function 1", 7)}, 5, 0, 0, 13, 0},
         {"no function word", {Function("PCI bus 5, device 0", 7)}, 5, 0, 0, 13, 0},
         {"no bus word", {Function("device 0, function 0", 7)}, 0, 0, 0, 13, 0},

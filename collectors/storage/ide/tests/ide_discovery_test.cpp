@@ -192,9 +192,8 @@ TEST_F(IdeDiscoveryTest, RaidControllerAndItsDisks)
     EXPECT_EQ(std::count(raid->Codes.begin(), raid->Codes.end(), 17u), 1);
 }
 
-// An IDE RAID controller known only through the stand-in device its miniport reports among the
-// port's inquiry data at (target, LUN); the controller as the ATAPI scan leaves it, and the
-// addresses its requests went to.
+// An IDE RAID controller's port that reports one device among its inquiry data; the controller
+// as the ATAPI scan leaves it, and the addresses its requests went to.
 struct DummyScan {
     std::string name, pciLocation;
     size_t atapi;
@@ -202,7 +201,7 @@ struct DummyScan {
     size_t openHandles;
 };
 
-DummyScan ScanWithDummyAt(uint8_t target, uint8_t lun)
+DummyScan ScanRaidPortWith(const SimInquiryDevice &entry)
 {
     StorageSim sim;
     StorageSimScope scope(sim);
@@ -211,7 +210,7 @@ DummyScan ScanWithDummyAt(uint8_t target, uint8_t lun)
     raid->BoardId = IDE_BOARD_IDE_RAID_CSB6;
     raid->Bus = 2, raid->Device = 3, raid->Function = 0;
     port->PassThrough = raid;
-    port->Devices.push_back({0, 0, target, lun, 1, MakeInquiry(0x1F, false, "  RAID  ", " DummyDevice", "1")});
+    port->Devices.push_back(entry);
     IDE_STATE state;
     IDE_IDENTIFICATION_SLOTS slots;
     EXPECT_EQ(IdeScanControllers(&state), 0);
@@ -226,6 +225,12 @@ DummyScan ScanWithDummyAt(uint8_t target, uint8_t lun)
     state.Controllers.clear();
     scan.openHandles = sim.OpenHandles().size();
     return scan;
+}
+
+// The controller known only through the stand-in device its miniport reports at (target, LUN).
+DummyScan ScanWithDummyAt(uint8_t target, uint8_t lun)
+{
+    return ScanRaidPortWith({0, 0, target, lun, 1, MakeInquiry(0x1F, false, "  RAID  ", " DummyDevice", "1")});
 }
 
 TEST(IdeRaidDummyDevice, NamesItsControllerAtAnyTargetAndLun)
@@ -251,6 +256,42 @@ TEST(IdeRaidDummyDevice, DepartureAtAnAtapiAddressItIsNoAtapiDevice)
         const DummyScan scan = ScanWithDummyAt(target, 0);
         EXPECT_EQ("CSB-6 Ultra ATA-100 IDE RAID Controller", scan.name) << int(target);
         EXPECT_EQ(0u, scan.atapi) << int(target);
+    }
+}
+
+// Beside the stand-in, a device is listed only at LUN 0 of target 0 or 1 and only when it is no
+// fixed disk; texts like the stand-in's on another type, or another text on its type, are no
+// stand-in and send the controller no request.
+TEST(IdeRaidDummyDevice, AtapiDevicesKeepTheirAddressesAndTheStandInItsTexts)
+{
+    const struct {
+        const char *name;
+        uint8_t target, lun, type;
+        bool removable;
+        const char *vendor, *product;
+        size_t atapi, requests;
+    } cases[] = {
+        {"optical drive, target 0", 0, 0, 5, true, "QZ", "DVD-ROM", 1, 0},
+        {"optical drive, target 1", 1, 0, 5, true, "QZ", "DVD-ROM", 1, 0},
+        {"optical drive, target 2", 2, 0, 5, true, "QZ", "DVD-ROM", 0, 0},
+        {"optical drive, LUN 1", 0, 1, 5, true, "QZ", "DVD-ROM", 0, 0},
+        {"removable disk", 1, 0, 0, true, "QZ", "ZIP 250", 1, 0},
+        {"fixed disk", 0, 0, 0, false, "QZ", "HARD DISK", 0, 0},
+        {"unknown type, another product", 0, 0, 0x1F, false, "  RAID  ", " OtherDevice", 1, 0},
+        {"unknown type, another product, target 5", 5, 0, 0x1F, false, "  RAID  ", " OtherDevice", 0, 0},
+        {"unknown type, another vendor, target 5", 5, 0, 0x1F, false, "RAID", " DummyDevice", 0, 0},
+        {"the stand-in's texts on a processor", 0, 0, 3, false, "  RAID  ", " DummyDevice", 1, 0},
+        {"the stand-in's texts on a processor, target 5", 5, 0, 3, false, "  RAID  ", " DummyDevice", 0, 0},
+        {"the stand-in, target 5", 5, 0, 0x1F, false, "  RAID  ", " DummyDevice", 0, 1},
+    };
+    for (const auto &c : cases) {
+        const DummyScan scan =
+            ScanRaidPortWith({0, 0, c.target, c.lun, 1, MakeInquiry(c.type, c.removable, c.vendor, c.product, "1")});
+        EXPECT_EQ(c.atapi, scan.atapi) << c.name;
+        EXPECT_EQ(c.requests, scan.addresses.size()) << c.name;
+        EXPECT_EQ(c.requests != 0 ? "CSB-6 Ultra ATA-100 IDE RAID Controller" : "Unknown IDE Controller", scan.name)
+            << c.name;
+        EXPECT_EQ(0u, scan.openHandles) << c.name;
     }
 }
 
