@@ -347,10 +347,10 @@ int IdeScanAtapi(IDE_STATE *state, IDE_IDENTIFICATION_SLOTS *slots)
                 const char *vendor = reinterpret_cast<const char *>(inquiry + 8);
                 const char *product = reinterpret_cast<const char *>(inquiry + 16);
                 // The IDE RAID miniport's stand-in for the controller itself, at whatever address
-                // it reports: no drive, so never an ATAPI device.
+                // it reports. Where an ATAPI device may sit it is listed as one as well, by its type.
                 const bool raidDummy = type == 0x1F && std::memcmp(vendor, "  RAID  ", 8) == 0 &&
                                        std::memcmp(product, " DummyDevice    ", 16) == 0;
-                if (entry.Lun == 0 && entry.TargetId <= 1 && (type != 0 || removable) && !raidDummy) {
+                if (entry.Lun == 0 && entry.TargetId <= 1 && (type != 0 || removable)) {
                     auto node = std::make_unique<IDE_ATAPI_NODE>();
                     IDE_ATAPI_RECORD &record = node->Record;
                     record.ControllerIndex = controller->Record.ControllerIndex;

@@ -197,6 +197,8 @@ TEST_F(IdeDiscoveryTest, RaidControllerAndItsDisks)
 struct DummyScan {
     std::string name, pciLocation;
     size_t atapi;
+    int atapiType = -1, atapiPosition = -1;   // of the first ATAPI record, when there is one
+    std::string atapiProduct;
     std::vector<std::array<uint8_t, 3>> addresses;
     size_t openHandles;
 };
@@ -220,6 +222,12 @@ DummyScan ScanRaidPortWith(const SimInquiryDevice &entry)
     scan.name = controller.Record.Name;
     scan.pciLocation = controller.Record.PciLocation;
     scan.atapi = controller.Atapi.size();
+    if (!controller.Atapi.empty()) {
+        const IDE_ATAPI_RECORD &record = controller.Atapi.front()->Record;
+        scan.atapiType = record.DeviceType;
+        scan.atapiPosition = record.Position;
+        scan.atapiProduct = record.Product;
+    }
     scan.addresses = port->PassThroughAddresses;
     EXPECT_EQ(controller.Device, nullptr);   // the stand-in's record is the scan's own
     state.Controllers.clear();
@@ -248,14 +256,19 @@ TEST(IdeRaidDummyDevice, NamesItsControllerAtAnyTargetAndLun)
     }
 }
 
-// Departure: where an ATAPI device may sit (LUN 0, target 0 or 1) the stand-in is an ATAPI
-// device by its type alone; it stands for the controller, not for a drive, so it gets no row.
-TEST(IdeRaidDummyDevice, DepartureAtAnAtapiAddressItIsNoAtapiDevice)
+// Where an ATAPI device may sit (LUN 0, target 0 or 1) the stand-in is listed as one by its type
+// as well as naming its controller.
+TEST(IdeRaidDummyDevice, AtAnAtapiAddressItIsAlsoListedAsAnAtapiDevice)
 {
     for (uint8_t target : {0, 1}) {
         const DummyScan scan = ScanWithDummyAt(target, 0);
         EXPECT_EQ("CSB-6 Ultra ATA-100 IDE RAID Controller", scan.name) << int(target);
-        EXPECT_EQ(0u, scan.atapi) << int(target);
+        EXPECT_EQ(1u, scan.addresses.size()) << int(target);
+        ASSERT_EQ(1u, scan.atapi) << int(target);
+        EXPECT_EQ(0x1F + 2, scan.atapiType) << int(target);
+        EXPECT_EQ(target + 2, scan.atapiPosition) << int(target);
+        EXPECT_NE(std::string::npos, scan.atapiProduct.find("RAID")) << scan.atapiProduct;
+        EXPECT_NE(std::string::npos, scan.atapiProduct.find("DummyDevice")) << scan.atapiProduct;
     }
 }
 
@@ -283,6 +296,7 @@ TEST(IdeRaidDummyDevice, AtapiDevicesKeepTheirAddressesAndTheStandInItsTexts)
         {"the stand-in's texts on a processor", 0, 0, 3, false, "  RAID  ", " DummyDevice", 1, 0},
         {"the stand-in's texts on a processor, target 5", 5, 0, 3, false, "  RAID  ", " DummyDevice", 0, 0},
         {"the stand-in, target 5", 5, 0, 0x1F, false, "  RAID  ", " DummyDevice", 0, 1},
+        {"the stand-in, target 1", 1, 0, 0x1F, false, "  RAID  ", " DummyDevice", 1, 1},
     };
     for (const auto &c : cases) {
         const DummyScan scan =
