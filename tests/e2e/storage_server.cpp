@@ -248,8 +248,8 @@ public:
                                    {Portal(0, 0, Ipv4Address(0x050AA8C0))})});
         // The initiator has seen failed logins and failed sessions, and boots with header digests.
         Services->SetClass(L"MSiSCSI_InitiatorLoginStatistics",
-                           {LoginStatistics(kIscsiInstance, {3, 1, 2, 1, 4, 2, 17, 5})});
-        Services->SetClass(L"MSiSCSI_InitiatorInstanceStatistics", {InstanceStatistics(kIscsiInstance, 2, 1, 3, 1)});
+                           {LoginStatistics(kIscsiInstance, {3, 6, 2, 7, 4, 9, 17, 5})});
+        Services->SetClass(L"MSiSCSI_InitiatorInstanceStatistics", {InstanceStatistics(kIscsiInstance, 2, 5, 6, 8)});
         Services->SetClass(L"MSiSCSI_BootConfiguration", {BootConfiguration(kIscsiInstance, 1, 0)});
         SetSessions(2);
     }

@@ -315,7 +315,7 @@ TEST_F(IscsiFixture, SessionStatisticsFillAllSixCounters)
     services->SetClass(
         L"MSiSCSI_SessionStatistics",
         {nameless,
-         SessionStatistics(L"iqn.target-a", {L"12", L"34", L"4294967303", L"98765432101", L"4294967301", L"7"}),
+         SessionStatistics(L"iqn.target-a", {L"12", L"34", L"4294967303", L"98765432101", L"4294967301", L"9"}),
          // The first object of the session's target is its statistics.
          SessionStatistics(L"iqn.target-a", {L"1", L"1", L"1", L"1", L"1", L"1"})});
 
@@ -328,7 +328,7 @@ TEST_F(IscsiFixture, SessionStatisticsFillAllSixCounters)
     };
     auto a = RecordOf<ISCSI_SESSION_RECORD>(STORAGE_ROW_ISCSI_SESSION, "Session1");
     // Bytes in upper and lower halves; of the digest errors, 2^32 + 5, the lower half.
-    EXPECT_EQ((std::array<uint32_t, 8>{12, 34, 1, 7, uint32_t(98765432101ull >> 32), uint32_t(98765432101ull), 5, 7}),
+    EXPECT_EQ((std::array<uint32_t, 8>{12, 34, 1, 7, uint32_t(98765432101ull >> 32), uint32_t(98765432101ull), 5, 9}),
               counters(a));
     auto b = RecordOf<ISCSI_SESSION_RECORD>(STORAGE_ROW_ISCSI_SESSION, "Session2");
     EXPECT_STREQ("iqn.target-b", b.TargetName);
