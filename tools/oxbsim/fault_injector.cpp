@@ -26,6 +26,10 @@ void SetSequence(Packet *packet, uint16_t sequence)
         PutU16(packet->data() + 2, sequence);
 }
 
+// The status word of a passthru reply (and of a passthru session reply): non-zero refuses.
+constexpr size_t kStatusOffset = 8;
+constexpr uint32_t kRefusedStatus = 1;
+
 } // namespace
 
 std::vector<Fault> FaultInjector::ForOpen(uint32_t ordinal) const
@@ -64,8 +68,24 @@ FaultOutcome FaultInjector::ApplyToReplies(const std::vector<Fault> &faults, uin
                                            std::vector<Packet> *replies)
 {
     FaultOutcome outcome;
+    // Misnumbered copies go ahead of the request's own reply, in the order of their faults.
+    size_t misnumbered = 0;
     for (const Fault &fault : faults) {
         switch (fault.kind) {
+        case FaultKind::Misnumber: {
+            std::vector<Packet> rest(replies->begin() + static_cast<std::ptrdiff_t>(misnumbered), replies->end());
+            Packet wrong = Template(rest, sequence);
+            SetSequence(&wrong, static_cast<uint16_t>(fault.count));
+            if (wrong.size() >= kStatusOffset + 4)
+                PutU32(wrong.data() + kStatusOffset, kRefusedStatus);
+            replies->insert(replies->begin() + static_cast<std::ptrdiff_t>(misnumbered), wrong);
+            ++misnumbered;
+            break;
+        }
+        case FaultKind::Renumber:
+            if (replies->size() > misnumbered)
+                SetSequence(&(*replies)[misnumbered], static_cast<uint16_t>(fault.count));
+            break;
         case FaultKind::Stale: {
             Packet right = Template(*replies, sequence);
             std::vector<Packet> shaped;

@@ -15,28 +15,57 @@ bool ParseCount(std::istringstream &words, uint32_t *count)
     return true;
 }
 
+// A packet's sequence number, written in decimal or as 0x followed by hex digits.
+bool ParseSequence(std::istringstream &words, uint32_t *sequence)
+{
+    std::string word;
+    if (!(words >> word) || word.empty())
+        return false;
+    bool hex = word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X');
+    const std::string digits = hex ? word.substr(2) : word;
+    if (digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos ||
+        digits.size() > 5)
+        return false;
+    unsigned long value = std::stoul(digits, nullptr, hex ? 16 : 10);
+    if (value > 0xFFFF)
+        return false;
+    *sequence = static_cast<uint32_t>(value);
+    return true;
+}
+
 bool ParseAction(std::istringstream &words, Fault *fault, std::string *error)
 {
     std::string name;
     words >> name;
+    enum class Operand { None, Count, Sequence };
     struct Kind {
         const char *name;
         FaultKind kind;
-        bool counted;
+        Operand operand;
     };
     static const Kind kinds[] = {
-        {"stale", FaultKind::Stale, true},     {"noreply", FaultKind::NoReply, false},
-        {"oversize", FaultKind::Oversize, true}, {"truncate", FaultKind::Truncate, true},
-        {"short", FaultKind::Short, true},     {"close", FaultKind::Close, false},
-        {"busy", FaultKind::Busy, true},       {"unhealthy", FaultKind::Unhealthy, false},
-        {"exit", FaultKind::Exit, false},
+        {"stale", FaultKind::Stale, Operand::Count},
+        {"misnumber", FaultKind::Misnumber, Operand::Sequence},
+        {"renumber", FaultKind::Renumber, Operand::Sequence},
+        {"noreply", FaultKind::NoReply, Operand::None},
+        {"oversize", FaultKind::Oversize, Operand::Count},
+        {"truncate", FaultKind::Truncate, Operand::Count},
+        {"short", FaultKind::Short, Operand::Count},
+        {"close", FaultKind::Close, Operand::None},
+        {"busy", FaultKind::Busy, Operand::Count},
+        {"unhealthy", FaultKind::Unhealthy, Operand::None},
+        {"exit", FaultKind::Exit, Operand::None},
     };
     for (const Kind &kind : kinds) {
         if (name != kind.name)
             continue;
         fault->kind = kind.kind;
-        if (kind.counted && !ParseCount(words, &fault->count)) {
+        if (kind.operand == Operand::Count && !ParseCount(words, &fault->count)) {
             *error = "action '" + name + "' needs a count from 0 to 65535";
+            return false;
+        }
+        if (kind.operand == Operand::Sequence && !ParseSequence(words, &fault->count)) {
+            *error = "action '" + name + "' needs a sequence number from 0 to 0xFFFF";
             return false;
         }
         std::string rest;

@@ -6,7 +6,11 @@
 //   on open K: ACTION          when the K-th channel of the run opens
 //   on request K: ACTION       when the K-th packet of the run arrives (all channels counted)
 //
-// ACTION: stale N | noreply | oversize N | truncate N | short N | close | busy N | unhealthy | exit
+// ACTION: stale N | misnumber S | renumber S | noreply | oversize N | truncate N | short N | close |
+//         busy N | unhealthy | exit
+// "misnumber S" sends a copy of the reply numbered S, with status 1 in its u32 at offset 8 (a
+// refusal, were it taken for the answer), ahead of the reply; several stack in their order.
+// "renumber S" sends the reply itself numbered S. S is decimal or 0x followed by hex digits.
 // On open, "stale N" pushes N packets before the open is answered; "busy", "unhealthy", "close"
 // and "exit" work as on a request.
 

@@ -10,6 +10,8 @@ using Packet = std::vector<uint8_t>;
 // One thing the simulator does to a channel on request of its script.
 enum class FaultKind {
     Stale,     // count replies with other sequences before the right one
+    Misnumber, // a copy of the reply numbered count, with a failure status, before the reply
+    Renumber,  // the reply goes out numbered count instead of its request's number
     NoReply,   // no reply at all
     Oversize,  // the reply grows to count bytes, its size field with it
     Truncate,  // only the first count bytes of the reply go out

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -81,6 +82,23 @@ protected:
         return transport->Transaction(request, reply);
     }
 
+    // The numbers of the replies the processor wrote for its ordinal-th packet, in order, once it
+    // has recorded count of them: it records a reply after writing it, so perhaps after the
+    // transport has taken it. Fewer when they are not all there within a generous deadline.
+    std::vector<uint64_t> RepliesTo(uint64_t ordinal, size_t count)
+    {
+        const ULONGLONG start = GetTickCount64();
+        for (;;) {
+            std::vector<uint64_t> sequences;
+            for (const SimRecord &r : sim->Records("reply"))
+                if (r.Number("n") == ordinal && r.Number("written") == 1)
+                    sequences.push_back(r.Number("seq"));
+            if (sequences.size() >= count || GetTickCount64() - start >= 30000)
+                return sequences;
+            Sleep(20);
+        }
+    }
+
     // The sequence numbers of the packets of one command the processor received, in order.
     std::vector<uint64_t> Sequences(uint64_t command)
     {
@@ -97,29 +115,164 @@ protected:
 
 const Kind kKinds[] = {Kind::Direct, Kind::Routed};
 
+// Every kind of PDU the service sends, with a given packet ID. Requests go through Transaction and
+// are answered; a Response leaves through Send and is not.
+struct PduKind {
+    const char *name;
+    size_t (*build)(uint8_t *buffer, uint32_t packetId);
+    bool response;
+};
+
+size_t SubagentOid(uint8_t *oid)
+{
+    const uint32_t subtree[] = {1, 32473, 1};
+    return WriteAgentXOid(oid, 4, 0, subtree, 3);
+}
+
+const PduKind kPduKinds[] = {
+    {"Open",
+     [](uint8_t *b, uint32_t id) {
+         uint8_t oid[32];
+         SubagentOid(oid);
+         return BuildAgentXOpenPdu(b, AGENTX_PDU_BUFFER_SIZE, id, 60, oid, "numbering");
+     },
+     false},
+    {"Register",
+     [](uint8_t *b, uint32_t id) {
+         uint8_t oid[32];
+         SubagentOid(oid);
+         return BuildAgentXRegisterPdu(b, AGENTX_PDU_BUFFER_SIZE, AXPacketType_Register, 0, 1, id, 127, oid);
+     },
+     false},
+    {"Ping", [](uint8_t *b, uint32_t id) { return BuildAgentXPingPdu(b, AGENTX_PDU_BUFFER_SIZE, 1, id); }, false},
+    {"Notify", [](uint8_t *b, uint32_t id) { return BuildAgentXNotifyPdu(b, AGENTX_PDU_BUFFER_SIZE, 1, id, 0, nullptr); },
+     false},
+    {"Close",
+     [](uint8_t *b, uint32_t id) {
+         return BuildAgentXClosePdu(b, AGENTX_PDU_BUFFER_SIZE, 1, id, AXCloseReason_Shutdown);
+     },
+     false},
+    {"Response",
+     [](uint8_t *b, uint32_t id) {
+         AGENTX_HEADER request;
+         request.type = AXPacketType_Get;
+         request.sessionId = 1;
+         request.packetId = id;
+         return BeginAgentXResponse(b, AGENTX_PDU_BUFFER_SIZE, request, 0, 0);
+     },
+     true},
+};
+
+// The requests whose replies are matched by number, and the numbers their replies may wrongly carry
+// next to the wrap: the neighbours of the request's own number (0x7FFF and 0 being neighbours) and
+// the same low 15 bits with bit 15 flipped, which is what a count to 0x10000 instead of 0x8000
+// produces.
+enum class Numbered { PassthruOpen, PassthruClose, AgentX };
+
+const char *Name(Numbered request)
+{
+    return request == Numbered::PassthruOpen    ? "passthru open"
+           : request == Numbered::PassthruClose ? "passthru close"
+                                                : "AgentX request";
+}
+
+struct WrongNumber {
+    Numbered request;
+    uint16_t number; // the request's own number on the wire
+    uint16_t wrong;  // the number its reply carries instead
+};
+
+const WrongNumber kWrongNumbers[] = {
+    {Numbered::PassthruOpen, 0x7FFF, 0x7FFE},
+    {Numbered::PassthruOpen, 0x7FFF, 0x0000},
+    {Numbered::PassthruOpen, 0x7FFF, 0xFFFF},
+    {Numbered::PassthruOpen, 0x7FFF, 0x8000},
+    {Numbered::PassthruOpen, 0x0000, 0x7FFF},
+    {Numbered::PassthruOpen, 0x0000, 0x0001},
+    {Numbered::PassthruOpen, 0x0000, 0x8000},
+    {Numbered::PassthruClose, 0x7FFF, 0x7FFE},
+    {Numbered::PassthruClose, 0x7FFF, 0x0000},
+    {Numbered::PassthruClose, 0x7FFF, 0xFFFF},
+    {Numbered::PassthruClose, 0x0000, 0x7FFF},
+    {Numbered::PassthruClose, 0x0000, 0x8000},
+    {Numbered::AgentX, 0xFFFF, 0xFFFE},
+    {Numbered::AgentX, 0xFFFF, 0x8000},
+    {Numbered::AgentX, 0xFFFF, 0x7FFF},
+    {Numbered::AgentX, 0x8000, 0xFFFF},
+    {Numbered::AgentX, 0x8000, 0x8001},
+    {Numbered::AgentX, 0x8000, 0x0000},
+};
+
+// The packet of the run that carries the request: 1 is the handshake, 2 the passthru open; the
+// close or the Register comes next.
+uint32_t Ordinal(Numbered request) { return request == Numbered::PassthruOpen ? 2 : 3; }
+
+// The passthru counter that gives the request its number; a request numbered 0 is made where the
+// counter has just passed 0x7FFF (0x8000).
+uint16_t CounterFor(const WrongNumber &c)
+{
+    const uint16_t counter = c.number == 0 ? 0x8000 : c.number;
+    if (c.request == Numbered::PassthruOpen)
+        return counter;
+    if (c.request == Numbered::PassthruClose)
+        return static_cast<uint16_t>(counter - 1); // the open before it takes one
+    return 1;
+}
+
+// The packet ID that gives an AgentX request its number: 0x8000 is where its low 15 bits wrap to 0.
+uint32_t PacketIdFor(const WrongNumber &c) { return (c.number & 0x7FFF) != 0 ? c.number & 0x7FFF : 0x8000; }
+
+// How long a request that nothing answers waits in these tests.
+constexpr DWORD kUnansweredWaitMs = 300;
+
+std::string Hex(uint64_t value)
+{
+    char text[16];
+    snprintf(text, sizeof text, "0x%04llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
 TEST_F(SmifChannel, PassthruSessionRequestsAreNumberedFrom7FFFTo0)
 {
     // The counter runs on 16 bits; the number sent is its low 15 bits, so 0x7FFF is followed by 0
-    // both where the counter passes 0x7FFF and where it passes 0xFFFF.
+    // both where the counter passes 0x7FFF and where it passes 0xFFFF, whichever of the two
+    // requests (open, close) carries 0x7FFF. The handshake keeps its own number and leaves the
+    // counter alone.
+    struct Case {
+        uint16_t counter;
+        std::vector<std::pair<std::string, uint64_t>> expected;
+    };
+    const std::vector<std::pair<std::string, uint64_t>> openAt7FFF = {
+        {"open", 0x7FFF}, {"close", 0}, {"open", 1}, {"close", 2}};
+    const std::vector<std::pair<std::string, uint64_t>> closeAt7FFF = {
+        {"open", 0x7FFE}, {"close", 0x7FFF}, {"open", 0}, {"close", 1}};
+    const Case cases[] = {
+        {0x7FFF, openAt7FFF},
+        {0x7FFE, closeAt7FFF},
+        {0xFFFF, openAt7FFF},
+        {0xFFFE, closeAt7FFF},
+    };
     for (Kind kind : kKinds) {
-        for (uint16_t counter : {uint16_t{0x7FFE}, uint16_t{0xFFFE}}) {
-            SCOPED_TRACE(testing::Message() << Name(kind) << ", counter 0x" << std::hex << counter);
-            ASSERT_TRUE(Start(kind, {}, counter));
+        for (const Case &c : cases) {
+            SCOPED_TRACE(testing::Message() << Name(kind) << ", counter 0x" << std::hex << c.counter);
+            ASSERT_TRUE(Start(kind, {}, c.counter));
             ASSERT_EQ(transport->OpenConnection(), AXResult_Ok);
-            ASSERT_EQ(transport->OpenConnection(), AXResult_Ok) << "the reply numbered 0 was taken as its own";
+            ASSERT_EQ(transport->OpenConnection(), AXResult_Ok) << "the reply after the wrap was taken as its own";
             EXPECT_TRUE(transport->IsConnected());
             ASSERT_EQ(transport->CloseConnection(), AXResult_Ok);
             EXPECT_FALSE(transport->ResetPending());
             ASSERT_TRUE(sim->WaitForRecords("axpassthru", 4));
             auto passthru = sim->Records("axpassthru");
-            const std::vector<std::pair<std::string, uint64_t>> expected = {
-                {"open", 0x7FFE}, {"close", 0x7FFF}, {"open", 0}, {"close", 1}};
-            ASSERT_EQ(passthru.size(), expected.size());
-            for (size_t i = 0; i < expected.size(); ++i) {
-                EXPECT_EQ(passthru[i].Get("request"), expected[i].first) << i;
-                EXPECT_EQ(passthru[i].Number("seq"), expected[i].second) << i;
+            ASSERT_EQ(passthru.size(), c.expected.size());
+            std::vector<uint64_t> numbers;
+            for (size_t i = 0; i < c.expected.size(); ++i) {
+                EXPECT_EQ(passthru[i].Get("request"), c.expected[i].first) << i;
+                EXPECT_EQ(passthru[i].Number("seq"), c.expected[i].second) << i;
+                EXPECT_EQ(passthru[i].Number("status"), 0u) << i;
+                numbers.push_back(c.expected[i].second);
             }
-            EXPECT_EQ(Sequences(147), (std::vector<uint64_t>{0x7FFE, 0x7FFF, 0, 1}));
+            EXPECT_EQ(Sequences(147), numbers);
+            EXPECT_EQ(Sequences(2), (std::vector<uint64_t>{0x2BAD}));
         }
     }
 }
@@ -140,6 +293,124 @@ TEST_F(SmifChannel, AgentXRequestsCarryTheirPacketIdWithBit15Set)
         EXPECT_EQ(Sequences(148), expected);
         EXPECT_EQ(Sequences(2), (std::vector<uint64_t>{0x2BAD}));
         EXPECT_TRUE(transport->IsConnected());
+    }
+}
+
+TEST_F(SmifChannel, EveryKindOfAgentXPduIsNumberedAcrossTheWrap)
+{
+    // The number is the packet ID's low 15 bits with bit 15 set: 0x7FFF goes out as 0xFFFF and is
+    // followed by 0 (0x8000 on the wire), where the packet ID passes 0x7FFF and where it passes
+    // 0xFFFF; answered requests and unanswered Responses alike.
+    const uint32_t packetIds[] = {0x7FFF, 0x8000, 0xFFFF, 0x10000};
+    const std::vector<uint64_t> wire = {0xFFFF, 0x8000, 0xFFFF, 0x8000};
+    for (Kind kind : kKinds) {
+        SCOPED_TRACE(Name(kind));
+        ASSERT_TRUE(Start(kind));
+        ASSERT_EQ(transport->OpenConnection(), AXResult_Ok);
+        std::vector<uint64_t> requests, responses;
+        for (const PduKind &pdu : kPduKinds) {
+            for (uint32_t id : packetIds) {
+                SCOPED_TRACE(testing::Message() << pdu.name << ", packet ID " << Hex(id));
+                uint8_t buffer[AGENTX_PDU_BUFFER_SIZE] = {}, reply[AGENTX_PDU_BUFFER_SIZE] = {};
+                ASSERT_NE(pdu.build(buffer, id), 0u);
+                if (pdu.response) {
+                    EXPECT_EQ(transport->Send(buffer), AXResult_Ok);
+                    continue;
+                }
+                ASSERT_EQ(transport->Transaction(buffer, reply), AXResult_Ok);
+                // The answer to this very request: the master echoes the packet ID.
+                EXPECT_EQ(reply[1], AXPacketType_Response);
+                EXPECT_EQ(GetAgentXU32(reply + 12), id);
+            }
+            auto &sent = pdu.response ? responses : requests;
+            sent.insert(sent.end(), wire.begin(), wire.end());
+        }
+        ASSERT_TRUE(sim->WaitForRecords("axanswer", responses.size()));
+        EXPECT_EQ(Sequences(148), requests);
+        EXPECT_EQ(Sequences(0x8094), responses);
+        EXPECT_TRUE(transport->IsConnected());
+    }
+}
+
+TEST_F(SmifChannel, AReplyWithAnotherNumberAheadOfItsOwnIsPassedOver)
+{
+    // The processor first answers with a copy numbered wrongly and refusing (status 1), then with
+    // the right reply. The direct transport reads past the copy, the receive thread finds nobody
+    // waiting for it and drops it: either way the request gets its own reply and succeeds, where
+    // taking the copy would have refused it.
+    for (Kind kind : kKinds) {
+        for (const WrongNumber &c : kWrongNumbers) {
+            SCOPED_TRACE(testing::Message() << Name(kind) << ", " << Name(c.request) << " numbered " << Hex(c.number)
+                                            << ", reply numbered " << Hex(c.wrong) << " ahead");
+            const uint32_t ordinal = Ordinal(c.request);
+            ASSERT_TRUE(Start(kind, {"on request " + std::to_string(ordinal) + ": misnumber " + Hex(c.wrong)},
+                              CounterFor(c)));
+            switch (c.request) {
+            case Numbered::PassthruOpen:
+                EXPECT_EQ(transport->OpenConnection(), AXResult_Ok);
+                EXPECT_TRUE(transport->IsConnected());
+                break;
+            case Numbered::PassthruClose:
+                ASSERT_EQ(transport->OpenConnection(), AXResult_Ok);
+                EXPECT_EQ(transport->CloseConnection(), AXResult_Ok);
+                break;
+            case Numbered::AgentX:
+                ASSERT_EQ(transport->OpenConnection(), AXResult_Ok);
+                EXPECT_EQ(Register(PacketIdFor(c)), AXResult_Ok);
+                EXPECT_TRUE(transport->IsConnected());
+                break;
+            }
+            EXPECT_FALSE(transport->ResetPending()) << "a refusal was taken for the answer";
+            EXPECT_EQ(RepliesTo(ordinal, 2), (std::vector<uint64_t>{c.wrong, c.number})) << "what the processor sent";
+        }
+    }
+}
+
+TEST_F(SmifChannel, AReplyWithAnotherNumberAloneAnswersNothing)
+{
+    // The only reply carries another number. The direct transport reads on until its wait ends
+    // (257, the channel still usable); the receive thread drops the reply and the waiter's time
+    // runs out (300). A passthru request left unanswered marks the transport for a reopen; an
+    // AgentX request does not, and the next one is answered.
+    for (Kind kind : kKinds) {
+        const int unanswered = kind == Kind::Direct ? AXResult_NotOpen : AXResult_Timeout;
+        for (const WrongNumber &c : kWrongNumbers) {
+            SCOPED_TRACE(testing::Message() << Name(kind) << ", " << Name(c.request) << " numbered " << Hex(c.number)
+                                            << ", answered as " << Hex(c.wrong));
+            const uint32_t ordinal = Ordinal(c.request);
+            ASSERT_TRUE(Start(kind, {"on request " + std::to_string(ordinal) + ": renumber " + Hex(c.wrong)},
+                              CounterFor(c)));
+            // Nothing is going to answer the request: no need to wait the usual time for it.
+            const DWORD usualWait = AxTransportTimeouts::PassthruWaitMs;
+            switch (c.request) {
+            case Numbered::PassthruOpen:
+                AxTransportTimeouts::PassthruWaitMs = kUnansweredWaitMs;
+                EXPECT_EQ(transport->OpenConnection(), unanswered);
+                AxTransportTimeouts::PassthruWaitMs = usualWait;
+                EXPECT_FALSE(transport->IsConnected());
+                EXPECT_TRUE(transport->ResetPending());
+                EXPECT_EQ(transport->RestartConnection(), AXResult_Ok);
+                EXPECT_TRUE(transport->IsConnected());
+                break;
+            case Numbered::PassthruClose:
+                ASSERT_EQ(transport->OpenConnection(), AXResult_Ok);
+                AxTransportTimeouts::PassthruWaitMs = kUnansweredWaitMs;
+                EXPECT_EQ(transport->CloseConnection(), AXResult_Ok);
+                AxTransportTimeouts::PassthruWaitMs = usualWait;
+                EXPECT_TRUE(transport->ResetPending());
+                break;
+            case Numbered::AgentX:
+                ASSERT_EQ(transport->OpenConnection(), AXResult_Ok);
+                AxTransportTimeouts::PassthruWaitMs = kUnansweredWaitMs;
+                EXPECT_EQ(Register(PacketIdFor(c)), unanswered);
+                AxTransportTimeouts::PassthruWaitMs = usualWait;
+                EXPECT_TRUE(transport->IsConnected());
+                EXPECT_FALSE(transport->ResetPending());
+                EXPECT_EQ(Register(7), AXResult_Ok);
+                break;
+            }
+            EXPECT_EQ(RepliesTo(ordinal, 1), (std::vector<uint64_t>{c.wrong})) << "what the processor sent";
+        }
     }
 }
 
