@@ -75,12 +75,12 @@ restored() { grep -q "$E\.0\.18011" "$work/traps.log" 2>/dev/null; }
 if lost || restored; then fail "a connectivity trap while every link is up: $(cat "$work/traps.log")"; fi
 
 # The trap names NIC A by its row, with its new status: slot and port as the row has them, its
-# name under its PCI place (bus 3, device 1 in the scenario).
+# name under its PCI place (bus 3, device 12 in the scenario).
 names_nic_a() {  # trap log, status
   local varbind
   for varbind in "$P.5.$row = $(value "$P.5.$row" | sed 's/^[^=]*= //')" \
     "$P.10.$row = $(value "$P.10.$row" | sed 's/^[^=]*= //')" "$P.14.$row = INTEGER: $2" \
-    "$E.1.2.13.1.1.5.3.1 = $name"; do
+    "$E.1.2.13.1.1.5.3.12 = $name"; do
     grep -qF "$varbind" "$1" || fail "the trap does not name NIC A ($varbind): $(cat "$1")"
   done
 }
