@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <map>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -456,9 +459,19 @@ PHYSADAPTERRECORD PublishedMember(uint32_t index)
 
 // The members' identity and place as the generation assigns them (resources from the Windows
 // adapter list, port from the PCI function with the port map missing), then the trap records of
-// a plain NIC and a team member that lose their link, field by field against the scenario.
+// two plain NICs (B with DHCP) and a team member that lose their link, field by field against the
+// scenario: its places keep these members' numbers apart, so that a field taken from its
+// neighbour, or never filled, shows.
 TEST_F(ModelTest, MembersPublishTheirPlaceAndTheirTrapRecordsEveryField)
 {
+    static const PARTNUMBERROW kIntelRows[] = {
+        {0x00018086, 0x1521, L"PN-1521-Q21"},
+        {0x00018086, 0x1533, L"PN-1533-Q21"},
+    };
+    PARTNUMBERTABLES tables = {};
+    tables.family[kPartIntel] = {kIntelRows, sizeof(kIntelRows) / sizeof(kIntelRows[0])};
+    ScopedPartNumberTables scopedTables(tables);
+
     auto list = BuildList();
     ASSERT_NE(nullptr, list);
     list->Update();
@@ -488,68 +501,114 @@ TEST_F(ModelTest, MembersPublishTheirPlaceAndTheirTrapRecordsEveryField)
         EXPECT_EQ(-1, record.VirtualPort) << what;
     }
 
-    // NIC A and the team driver's second member lose their link.
-    scenario::SetLink(&fixture.Host(), scenario::kNicA, false);
-    scenario::SetLink(&fixture.Host(), scenario::kNtidMember2, false);
-    ASSERT_EQ(0, list->NeedReInit());
-    list->Update();
+    // NICs A and B and the team driver's second member lose their link; the team driver still
+    // counts 2 working members, so the team's record is a reduced redundancy.
     struct Expected {
         const wchar_t *key;
         uint32_t member;
         int32_t kind;
-        uint32_t logical; // the interface of the logical adapter
-        int32_t logicalIndex;
-        bool team; // the counts are the team's own working-member count
-        std::vector<uint8_t> mac;
-        uint8_t ipv4Last; // 192.168.10.n
+        uint32_t logical;      // the interface of the logical adapter
+        int32_t logicalIndex;  // the team's logical index (kinds 13 and 14 only)
+        uint8_t teamOkCount;   // kinds 13 and 14 only
+        int32_t okMemberCount; // the logical adapter's, every kind
+        int32_t physicalIndex; // members are numbered from 1 in the device tree's order
+        const char *partNumber;
+        uint8_t ipv4[4]; // 192.168.10.N, or with DHCP 192.168.11.N (N the logical interface)
+        int32_t dhcp;
+        uint32_t macOf; // teams carry their first member's address
     };
     const Expected expected[] = {
-        {L"Trap_ConnectivityLost", scenario::kNicA, kNicTrapConnectivityLost, scenario::kNicA, 0, false,
-         scenario::Mac(scenario::kNicA), static_cast<uint8_t>(scenario::kNicA)},
-        {L"Trap_RedundancyReduced", scenario::kNtidMember2, kNicTrapRedundancyReduced, scenario::kNtidTeam, 7, true,
-         scenario::Mac(scenario::kNtidMember1), static_cast<uint8_t>(scenario::kNtidTeam)},
+        {L"Trap_ConnectivityLost", scenario::kNicA, kNicTrapConnectivityLost, scenario::kNicA, 0, 0, 0, 1,
+         "PN-1521-Q21", {192, 168, 10, 10}, 0, scenario::kNicA},
+        {L"Trap_ConnectivityLost", scenario::kNicB, kNicTrapConnectivityLost, scenario::kNicB, 0, 0, 0, 2,
+         "PN-1521-Q21", {192, 168, 11, 11}, 1, scenario::kNicB},
+        {L"Trap_RedundancyReduced", scenario::kNtidMember2, kNicTrapRedundancyReduced, scenario::kNtidTeam, 7, 2, 2, 8,
+         "PN-1533-Q21", {192, 168, 10, 30}, 0, scenario::kNtidMember1},
     };
     for (const Expected &e : expected) {
-        const std::string what = Narrow(e.key);
-        const std::wstring key = std::wstring(kNicRootKey) + L"\\" + e.key;
-        const std::vector<std::wstring> names = ValueNames(key.c_str());
-        ASSERT_EQ(1u, names.size()) << what;
-        EXPECT_EQ(24u, names[0].size()) << what;
-        EXPECT_EQ(0u, names[0].rfind(L"TrapData", 0)) << what;
-        wchar_t *end = nullptr;
-        EXPECT_NE(0u, std::wcstoull(names[0].c_str() + 8, &end, 16)) << what;
-        EXPECT_EQ(names[0].c_str() + names[0].size(), end) << what << ": the time stamp is not 16 hex digits";
-        const TRAPRECORD trap = ReadRecord<TRAPRECORD>(key.c_str(), names[0].c_str());
-        const PHYSADAPTERRECORD member = PublishedMember(e.member);
+        // The scenario keeps each member's numbers apart: a field swapped with another shows.
+        const scenario::PciPlace place = scenario::Place(e.member);
+        const std::set<int64_t> numbers = {e.physicalIndex, place.slot, place.function + 1, place.bus, place.device};
+        ASSERT_EQ(5u, numbers.size()) << "member " << e.member << ": the scenario's numbers coincide";
+        ASSERT_NE(static_cast<int64_t>(place.function + 1), static_cast<int64_t>(e.teamOkCount)) << e.member;
+        scenario::SetLink(&fixture.Host(), e.member, false);
+    }
+    ASSERT_EQ(0, list->NeedReInit());
+    const uint64_t before = fixture.Host().fileTime;
+    list->Update();
+    const uint64_t after = fixture.Host().fileTime;
+
+    // The records by member name, their value names' time stamps, and no record of another kind.
+    struct Written {
+        TRAPRECORD record;
+        uint64_t stamp;
+    };
+    std::map<std::string, Written> written;
+    for (const wchar_t *key : {L"Trap_ConnectivityLost", L"Trap_ConnectivityRegained", L"Trap_RedundancyIncreased",
+                               L"Trap_RedundancyReduced"}) {
+        const std::wstring path = std::wstring(kNicRootKey) + L"\\" + key;
+        const size_t count = std::count_if(std::begin(expected), std::end(expected),
+                                           [&](const Expected &e) { return std::wcscmp(e.key, key) == 0; });
+        const std::vector<std::wstring> names = ValueNames(path.c_str());
+        ASSERT_EQ(count, names.size()) << Narrow(key);
+        for (const std::wstring &name : names) {
+            const TRAPRECORD record = ReadRecord<TRAPRECORD>(path.c_str(), name.c_str());
+            wchar_t *end = nullptr;
+            const uint64_t stamp = name.size() > 8 ? std::wcstoull(name.c_str() + 8, &end, 16) : 0;
+            wchar_t formatted[40];
+            std::swprintf(formatted, 40, L"TrapData%.8X%.8X", static_cast<unsigned>(stamp >> 32),
+                          static_cast<unsigned>(stamp));
+            EXPECT_EQ(formatted, name) << Narrow(key) << ": not \"TrapData\" and 16 upper-case hex digits";
+            EXPECT_TRUE(written.insert({RecordText(record.MemberName), {record, stamp}}).second)
+                << Narrow(key) << ": a second record of " << RecordText(record.MemberName);
+        }
+    }
+    // The clock read after the 10 ms pause of every write: within the pass, the writes 10 ms apart.
+    std::vector<uint64_t> stamps;
+    for (const auto &w : written) {
+        EXPECT_LE(before + 100000, w.second.stamp) << w.first;
+        EXPECT_GE(after, w.second.stamp) << w.first;
+        stamps.push_back(w.second.stamp);
+    }
+    std::sort(stamps.begin(), stamps.end());
+    for (size_t i = 1; i < stamps.size(); ++i)
+        EXPECT_LE(stamps[i - 1] + 100000, stamps[i]) << i;
+
+    for (const Expected &e : expected) {
+        const std::string what = Narrow(e.key) + ", member " + std::to_string(e.member);
+        const auto found = written.find(scenario::Description(e.member));
+        ASSERT_NE(written.end(), found) << what << ": no record under the member's name";
+        const TRAPRECORD &trap = found->second.record;
         const scenario::PciPlace place = scenario::Place(e.member);
         const CLogicalAdapter *owner = FindAdapter(*list, e.logical);
         ASSERT_NE(nullptr, owner) << what;
         EXPECT_EQ(e.kind, trap.Kind) << what;
         EXPECT_EQ(4, trap.Format) << what;
         EXPECT_EQ(e.logicalIndex, trap.LogicalIndex) << what;
-        const uint8_t ok = e.team ? owner->GetInterfaceMap().OkMemberCount : 0;
-        if (e.team) {
-            EXPECT_LE(1, ok) << what;
+        if (e.logicalIndex != 0) {
+            EXPECT_EQ(static_cast<uint32_t>(e.logicalIndex), owner->GetLogicalIndex()) << what;
         }
-        EXPECT_EQ(e.team ? ok : 0, trap.TeamOkCount) << what;
-        EXPECT_EQ(static_cast<int32_t>(member.PhysicalIndex), trap.PhysicalIndex) << what;
+        EXPECT_EQ(e.physicalIndex, trap.PhysicalIndex) << what;
+        EXPECT_EQ(static_cast<uint32_t>(e.physicalIndex), PublishedMember(e.member).PhysicalIndex) << what;
         EXPECT_EQ(place.slot, trap.Slot) << what;
         EXPECT_EQ(place.function + 1, trap.Port) << what;
-        EXPECT_EQ(static_cast<int32_t>(place.bus), trap.PciBus) << what;
-        EXPECT_EQ(static_cast<int32_t>(place.device), trap.PciDevice) << what;
+        EXPECT_EQ(e.teamOkCount, trap.TeamOkCount) << what;
         EXPECT_EQ(0, trap.Reserved) << what;
         EXPECT_EQ(std::string(9, '\0'), std::string(trap.ReservedText, 9)) << what;
         EXPECT_EQ(4, trap.MemberStatus) << what;
         EXPECT_EQ(scenario::Description(e.member), RecordText(trap.MemberName)) << what;
-        EXPECT_FALSE(RecordText(member.PartNumber).empty()) << what;
-        EXPECT_EQ(RecordText(member.PartNumber), RecordText(trap.PartNumber)) << what;
-        const uint8_t ipv4[4] = {192, 168, 10, e.ipv4Last};
-        EXPECT_EQ(0, std::memcmp(ipv4, &trap.IPv4Address, 4)) << what;
-        const std::string ipv6 = RecordText(owner->GetInterfaceMap().IPv6Address);
-        EXPECT_EQ(ipv6.empty() ? "N/A" : ipv6, RecordText(trap.IPv6Address)) << what;
-        EXPECT_EQ(static_cast<int32_t>(ok), trap.OkMemberCount) << what;
-        EXPECT_EQ(0, std::memcmp(e.mac.data(), trap.MacAddress, 6)) << what;
-        EXPECT_EQ(0, trap.DhcpEnabled) << what;
+        EXPECT_EQ(e.partNumber, RecordText(trap.PartNumber)) << what;
+        EXPECT_EQ(0, std::memcmp(e.ipv4, &trap.IPv4Address, 4)) << what << ": IPv4 " << std::hex << trap.IPv4Address;
+        EXPECT_EQ(scenario::IPv6(e.logical), RecordText(trap.IPv6Address)) << what;
+        EXPECT_EQ(static_cast<int32_t>(place.bus), trap.PciBus) << what;
+        EXPECT_EQ(static_cast<int32_t>(place.device), trap.PciDevice) << what;
+        EXPECT_EQ(e.okMemberCount, trap.OkMemberCount) << what;
+        EXPECT_EQ(0, std::memcmp(scenario::Mac(e.macOf).data(), trap.MacAddress, 6)) << what;
+        EXPECT_EQ(e.dhcp, trap.DhcpEnabled) << what;
+        // The address found for the trap record is also the logical adapter's own.
+        const INTERFACEMAPRECORD map = ReadRecord<INTERFACEMAPRECORD>(
+            kNicLogInterfaceMapKey, FormatRecordValueNameW(kInterfaceMapPrefix, owner->GetLogicalIndex()).c_str());
+        EXPECT_EQ(0, std::memcmp(e.ipv4, &map.IPv4Address, 4)) << what << ": its interface record's IPv4 address";
     }
 }
 
@@ -609,23 +668,23 @@ TEST_F(ModelTest, PortMapHitsPublishTheMapsSlotBayAndVirtualPort)
         uint32_t bayInfo;
         std::vector<Expected> expected;
     };
-    // Scenario places: A 3/1/0 slot 1, B 3/1/1 slot 1, C 4/2/0 slot 2, LBFO member 2 7/4/1 slot 4,
-    // team driver's member 1 9/6/0 slot 5 (no entry).
+    // Scenario places: A 3/12/1 slot 6, B 3/12/0 slot 6, C 4/2/0 slot 2, LBFO member 2 7/4/1 slot 4,
+    // team driver's member 1 9/6/1 slot 5 (no entry).
     const Case cases[] = {
         {"with bay information",
          1,
-         {{scenario::kNicA, 9, 1, 3, 5},
+         {{scenario::kNicA, 9, 2, 3, 5},
           {scenario::kLbfoMember2, 12, 2, 4, 6},
           {scenario::kNicB, 10, 0, 3, 8},
           {scenario::kNicC, 2, 1, -1, -1},
-          {scenario::kNtidMember1, 5, 1, -1, -1}}},
+          {scenario::kNtidMember1, 5, 2, -1, -1}}},
         {"without bay information",
          0,
-         {{scenario::kNicA, 9, 1, -1, -1},
+         {{scenario::kNicA, 9, 2, -1, -1},
           {scenario::kLbfoMember2, 12, 2, -1, -1},
           {scenario::kNicB, 10, 0, -1, -1},
           {scenario::kNicC, 2, 1, -1, -1},
-          {scenario::kNtidMember1, 5, 1, -1, -1}}},
+          {scenario::kNtidMember1, 5, 2, -1, -1}}},
     };
     for (const Case &c : cases) {
         PortMapPreset preset;
@@ -652,7 +711,7 @@ TEST_F(ModelTest, PortMapHitsPublishTheMapsSlotBayAndVirtualPort)
         const auto lines = LogMessages(s_LogPath, L"CPortMap::GetPortInfo");
         EXPECT_EQ(1u, CountOf(lines, L"SlotOrMEZZNumber: 9 SWBayNumber: 3 PortNumber: 7 VirtualPortNumber: 5"))
             << c.what;
-        EXPECT_EQ(1u, CountOf(lines, L"Segment Num: -1 Bus: 3 Device: 1 Function: 0")) << c.what;
+        EXPECT_EQ(1u, CountOf(lines, L"Segment Num: -1 Bus: 3 Device: 12 Function: 1")) << c.what;
         list.reset();
     }
 }
@@ -745,7 +804,7 @@ TEST_F(ModelTest, MembersRegisterTheirPlaceAndStartFromTheLastGenerationsConditi
         ASSERT_NE(nullptr, member) << what;
         EXPECT_EQ(1, member->GetRecord().Condition) << what;
     }
-    EXPECT_EQ(nullptr, CTrap::FindConditionNode(trap.GetCurrentHead(), 9u, 0u, 3, 1, 0)) << "the map's slot";
+    EXPECT_EQ(nullptr, CTrap::FindConditionNode(trap.GetCurrentHead(), 9u, 0u, 3, 12, 1)) << "the map's slot";
 
     first->Update();
     // The team driver's second member loses its link (it stays a member of the next generation).

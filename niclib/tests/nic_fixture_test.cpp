@@ -12,6 +12,9 @@
 #include <netcon.h>
 #include <wbemidl.h>
 
+#include <string>
+#include <vector>
+
 using namespace nictest;
 
 namespace {
@@ -304,6 +307,60 @@ TEST_F(NicFixtureTest, VendorModulesAndTheClock)
     Nic().GetSystemTimeAsFileTime(&end);
     const auto value = [](FILETIME t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
     EXPECT_EQ(600000000ull, value(end) - value(start));
+}
+
+// The IPv6 addresses as the adapter address list: the size asked for first, one adapter per
+// adapter name with its addresses in order, a text that is no address giving an entry without
+// one; no list for IPv4 or for a host without addresses.
+TEST_F(NicFixtureTest, IPv6AddressesAsTheAdapterAddressList)
+{
+    ULONG size = 0;
+    EXPECT_EQ(static_cast<ULONG>(ERROR_NO_DATA), Nic().GetAdaptersAddresses(AF_INET6, 0, nullptr, nullptr, &size));
+    fixture.Host().ipv6Addresses = {{L"{A}", L"Ethernet 1", "fd00::1"},
+                                    {L"{B}", L"Ethernet 2", "not an address"},
+                                    {L"{a}", L"Ethernet 1", "fe80::2"}};
+    EXPECT_EQ(static_cast<ULONG>(ERROR_NO_DATA), Nic().GetAdaptersAddresses(AF_INET, 0, nullptr, nullptr, &size));
+    size = 0;
+    ASSERT_EQ(static_cast<ULONG>(ERROR_BUFFER_OVERFLOW),
+              Nic().GetAdaptersAddresses(AF_INET6, 0, nullptr, nullptr, &size));
+    ASSERT_LT(2 * sizeof(IP_ADAPTER_ADDRESSES), size);
+    std::vector<uint64_t> buffer(size / sizeof(uint64_t) + 1);
+    auto *list = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data());
+    ULONG small = size - 1;
+    EXPECT_EQ(static_cast<ULONG>(ERROR_BUFFER_OVERFLOW),
+              Nic().GetAdaptersAddresses(AF_INET6, 0, nullptr, list, &small));
+    EXPECT_EQ(size, small);
+    ASSERT_EQ(static_cast<ULONG>(NO_ERROR), Nic().GetAdaptersAddresses(AF_INET6, 0, nullptr, list, &size));
+
+    WSADATA wsa;
+    ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &wsa));
+    struct Seen {
+        std::string adapter;
+        std::wstring friendlyName;
+        std::vector<std::wstring> addresses; // "" for an entry without an address
+    };
+    std::vector<Seen> seen;
+    for (const IP_ADAPTER_ADDRESSES *adapter = list; adapter != nullptr; adapter = adapter->Next) {
+        seen.push_back({adapter->AdapterName, adapter->FriendlyName, {}});
+        for (const IP_ADAPTER_UNICAST_ADDRESS *unicast = adapter->FirstUnicastAddress; unicast != nullptr;
+             unicast = unicast->Next) {
+            wchar_t text[256] = {};
+            DWORD chars = 256;
+            if (unicast->Address.lpSockaddr != nullptr) {
+                EXPECT_EQ(0, WSAAddressToStringW(unicast->Address.lpSockaddr, unicast->Address.iSockaddrLength,
+                                                 nullptr, text, &chars));
+            }
+            seen.back().addresses.push_back(text);
+        }
+    }
+    WSACleanup();
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ("{A}", seen[0].adapter);
+    EXPECT_EQ(L"Ethernet 1", seen[0].friendlyName);
+    EXPECT_EQ((std::vector<std::wstring>{L"fd00::1", L"fe80::2"}), seen[0].addresses);
+    EXPECT_EQ("{B}", seen[1].adapter);
+    EXPECT_EQ(L"Ethernet 2", seen[1].friendlyName);
+    EXPECT_EQ((std::vector<std::wstring>{L""}), seen[1].addresses);
 }
 
 TEST(NicFixtureInstall, ReplacesTheSeamOnlyWhileInstalled)

@@ -8,7 +8,8 @@
 # pulls NIC A's cable and puts it back; the test then asks for a NIC collection as the service's
 # network watcher does. Through snmpd and snmptrapd: no trap while the link is up, then
 # zdtNic3ConnectivityLost for NIC A, NIC A still served while its link is down (failed, speed 0),
-# then zdtNic3ConnectivityRestored and NIC A working again; the trap records are gone.
+# then zdtNic3ConnectivityRestored and NIC A working again; the trap records are gone. Both traps
+# carry every value of NIC A's trap record as the scenario makes it, varbind by varbind.
 #
 #   nic_link_snmp_e2e.sh WINE_RUN WINEDIR BINDIR WORKDIR
 set -euo pipefail
@@ -75,14 +76,31 @@ restored() { grep -q "$E\.0\.18011" "$work/traps.log" 2>/dev/null; }
 if lost || restored; then fail "a connectivity trap while every link is up: $(cat "$work/traps.log")"; fi
 
 # The trap names NIC A by its row, with its new status: slot and port as the row has them, its
-# name under its PCI place (bus 3, device 1 in the scenario).
+# name under its PCI place (bus 3, device 12 in the scenario).
 names_nic_a() {  # trap log, status
   local varbind
   for varbind in "$P.5.$row = $(value "$P.5.$row" | sed 's/^[^=]*= //')" \
     "$P.10.$row = $(value "$P.10.$row" | sed 's/^[^=]*= //')" "$P.14.$row = INTEGER: $2" \
-    "$E.1.2.13.1.1.5.3.1 = $name"; do
+    "$E.1.2.13.1.1.5.3.12 = $name"; do
     grep -qF "$varbind" "$1" || fail "the trap does not name NIC A ($varbind): $(cat "$1")"
   done
+}
+# The whole trap, varbind by varbind in order, with the values of NIC A's trap record as the
+# scenario makes them: slot 6, port 2 (PCI function 1), bus 3 and device 12, the member's status,
+# no part number known, IPv4 address 192.168.10.10 (its Tcpip key, DHCP off: trap flags are the
+# status times 4), its IPv6 address, the connectivity traps' logical index 0. sysUpTime and sysName
+# vary from run to run; this machine has no maker's system id.
+is_nic_a_trap() {  # trap log, trap number, status
+  local expected actual
+  expected=$(printf '%s\n' ".1.3.6.1.2.1.1.3.0 = Timeticks: <uptime>" ".1.3.6.1.6.3.1.1.4.1.0 = OID: $E.0.$2" \
+    '.1.3.6.1.2.1.1.5.0 = STRING: "<host>"' "$E.11.2.11.1.0 = INTEGER: $(($3 * 4))" "$P.5.$row = INTEGER: 6" \
+    "$P.10.$row = INTEGER: 2" "$E.2.2.4.17.0 = STRING: \"N/A\"" "$P.14.$row = INTEGER: $3" \
+    "$E.1.2.13.1.1.5.3.12 = STRING: \"QZ Ethernet 1Gb 2-port Adapter\"" "$P.32.$row = STRING: \"N/A\"" \
+    ".1.3.6.1.2.1.4.20.1.1.192.168.10.10 = IpAddress: 192.168.10.10" "$E.18.2.2.1.1.20.0 = STRING: \"fd00:5c::a\"")
+  actual=$(python3 "$here/storage_traps.py" <"$1" | awk -v oid="OID: $E.0.$2" \
+    'BEGIN { RS = ""; FS = "\n" } index($0, oid) { print; exit }')
+  [ "$actual" = "$expected" ] || fail "trap $2 is not NIC A's record:
+$(diff <(echo "$expected") <(echo "$actual"))"
 }
 
 # The cable is pulled.
@@ -90,6 +108,7 @@ scenario down
 collect
 wait_for 180 lost || fail "no zdtNic3ConnectivityLost: $(cat "$work/traps.log")"
 cp "$work/traps.log" "$work/traps-lost.log"
+is_nic_a_trap "$work/traps-lost.log" 18012 4
 names_nic_a "$work/traps-lost.log" 4
 restored && fail "zdtNic3ConnectivityRestored while the link is down: $(cat "$work/traps.log")"
 
@@ -111,6 +130,7 @@ scenario up
 collect
 wait_for 180 restored || fail "no zdtNic3ConnectivityRestored: $(cat "$work/traps.log")"
 tail -n +"$(($(wc -l <"$work/traps-lost.log") + 1))" "$work/traps.log" >"$work/traps-restored.log"
+is_nic_a_trap "$work/traps-restored.log" 18011 2
 names_nic_a "$work/traps-restored.log" 2
 [ "$(grep -c "$E\.0\.18012" "$work/traps.log")" = 1 ] || fail "the lost link was reported again: $(cat "$work/traps.log")"
 wait_for 180 conditions_are 2 || fail "NIC A is not working again: $(value "$P.12.$row") $(value "$L.10.$lrow")"
