@@ -221,8 +221,8 @@ TEST_F(InstallActionsTest, PostInstallLeavesServiceConfigurationManifestAndSourc
     }
 
     const std::string exe = Narrow(ServiceFolder()) + "qzrtlm.exe";
-    EXPECT_EQ("<provider name=\"NDX Velmarine Management Service\" guid=\"{1}\" symbol=\"S\"\r\n resourceFileName=\"" +
-                  exe + "\">\r\n",
+    EXPECT_EQ("             <provider name=\"NDX Velmarine Management Service\" guid=\"{1}\" symbol=\"S\"\r\n"
+              "                resourceFileName=\"" + exe + "\">\r\n",
               ReadFileBytes(manifest));
 
     EXPECT_EQ("MZ", ReadFileBytes(SystemMessageLibrary()));
