@@ -358,6 +358,32 @@ TEST_F(InstallActionsTest, MissingLibraryIsReportedAndMissingManifestBecomesEmpt
     EXPECT_EQ(L"Re-write manifest file.", messages[1]);
 }
 
+// The manifest is rewritten in the file that is there, emptied first, not replaced by another
+// file: it keeps its identity, and with it the security and the creation date it was installed
+// with.
+TEST_F(InstallActionsTest, ManifestIsRewrittenInTheSameFile)
+{
+    MakeServiceFolder();
+    const std::wstring manifest = ServiceFolder() + L"qzrtlmevents.man";
+    // Longer than what it becomes: nothing of the old text may stay behind the new.
+    WriteFileBytes(manifest, "<provider name=\"" + std::string(300, 'x') + "\"\n<b/>\n");
+    auto identity = [&manifest] {
+        HANDLE file = CreateFileW(manifest.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        BY_HANDLE_FILE_INFORMATION information{};
+        const bool read = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &information);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        EXPECT_TRUE(read);
+        return std::vector<DWORD>{information.dwVolumeSerialNumber, information.nFileIndexHigh,
+                                  information.nFileIndexLow};
+    };
+    const std::vector<DWORD> before = identity();
+    tlmca::RewriteManifestFile(manifest);
+    EXPECT_EQ(before, identity());
+    EXPECT_EQ("             <provider name=\"NDX Velmarine Management Service\"\r\n<b/>\r\n", ReadFileBytes(manifest));
+}
+
 // Departs from rewriting whatever could be read: a manifest that is there but cannot be read is
 // not emptied.
 TEST_F(InstallActionsTest, DepartureUnreadableManifestIsLeftWholeNotEmptied)
