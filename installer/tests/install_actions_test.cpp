@@ -193,7 +193,9 @@ TEST_F(InstallActionsTest, DepCheckBothWays)
     EXPECT_EQ(L"QOLB driver is absent. Skipping installation.", messages[2]);
 }
 
-TEST_F(InstallActionsTest, PreInstallVersionsEvenUnderALongProgramFiles)
+// Departs from the 32-byte buffer, which made the installed version read "NA" whenever the
+// program folder's path was longer: the version is read under any %ProgramFiles%.
+TEST_F(InstallActionsTest, DeparturePreInstallVersionsEvenUnderALongProgramFiles)
 {
     // The folder name alone is well past 32 characters.
     ScopedProgramFiles longFolder(L"a-program-files-folder-with-a-long-name");

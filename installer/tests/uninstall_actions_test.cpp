@@ -133,7 +133,9 @@ TEST_F(UninstallActionsTest, ServiceThatStopsInTimeIsStoppedAndDeleted)
     EXPECT_EQ(L"Uninstall completed.", messages[2]);
 }
 
-TEST_F(UninstallActionsTest, WaitHintRaisesTheStopLimitUpToTheCap)
+// Departs from a limit raised to any wait hint, however long: a larger hint raises the limit only
+// up to a cap, so that a service asking for hours cannot hold the removal for hours.
+TEST_F(UninstallActionsTest, DepartureWaitHintRaisesTheStopLimitOnlyUpToACap)
 {
     // Scaled down: a limit of 300 ms and a cap of 6000 ms. A wait taken to the cap shows in the
     // first two cases, an uncapped one (60 s) in the third; each bound leaves a busy machine
