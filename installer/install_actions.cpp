@@ -67,22 +67,22 @@ std::optional<std::string> ReadWholeFile(const std::wstring &path)
     return data;
 }
 
-// Writes a file through a temporary one beside it, so that a failed write never leaves a part.
-bool ReplaceFileContents(const std::wstring &path, const std::string &data)
+// Opens the file for writing (creating it when missing), empties it and writes the data. The file
+// stays the one that was there: its security and its creation date are those of the installed
+// file, and Windows Installer compares that date with the date of the last change to tell a
+// file it installed from one changed since. Nothing is written when it does not open.
+bool RewriteFileInPlace(const std::wstring &path, const std::string &data)
 {
-    const std::wstring temporary = path + L".tmp";
-    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
-    const bool ok = WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
-                    written == data.size() && FlushFileBuffers(file);
+    const bool ok = SetEndOfFile(file) &&
+                    WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
+                    written == data.size();
     CloseHandle(file);
-    if (ok && MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    DeleteFileW(temporary.c_str());
-    return false;
+    return ok;
 }
 
 }  // namespace
@@ -253,7 +253,7 @@ void RewriteManifestFile(const std::wstring &manifestPath)
     LogStep(L"PostInstall", L"Re-write manifest file.");
     if (!manifest)
         return;
-    ReplaceFileContents(manifestPath, RewriteManifest(*manifest, ToUtf8(manifestPath), ToUtf8(kEventSourceName),
+    RewriteFileInPlace(manifestPath, RewriteManifest(*manifest, ToUtf8(manifestPath), ToUtf8(kEventSourceName),
                                                       "qzrtlm.exe"));
 }
 

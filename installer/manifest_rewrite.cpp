@@ -36,11 +36,16 @@ struct Replacement {
 
 // One pass from left to right: wherever a marker stands followed by a quoted value, the value is
 // replaced and the scan goes on after its closing quote. A marker inside a replaced value is gone
-// with it, so a second pass finds exactly the markers the first one replaced.
-std::string RewriteLine(std::string_view line, const Replacement *replacements, size_t count)
+// with it, so a second pass finds exactly the markers the first one replaced. Each value keeps its
+// own quote character: a double quote put around a value that had single ones could pair with an
+// unclosed double quote earlier on the line, and a second pass would then replace more.
+// replacedFirst is the smallest index (into replacements) of a marker that was replaced, or count
+// when none was.
+std::string RewriteLine(std::string_view line, const Replacement *replacements, size_t count, size_t *replacedFirst)
 {
     std::string out;
     out.reserve(line.size() + 128);
+    *replacedFirst = count;
     size_t at = 0;
     while (at < line.size()) {
         bool replaced = false;
@@ -59,6 +64,8 @@ std::string RewriteLine(std::string_view line, const Replacement *replacements, 
             out.push_back(line[close]);
             at = close + 1;
             replaced = true;
+            if (r < *replacedFirst)
+                *replacedFirst = r;
         }
         if (!replaced)
             out.push_back(line[at++]);
@@ -99,24 +106,36 @@ std::string RewriteManifest(std::string_view manifest, std::string_view manifest
         {kResourceMarker, serviceFile},
         {kMessageMarker, serviceFile},
     };
-    // A line that holds one of the attributes alone becomes that attribute's line, indented as
-    // the product's manifest is, whatever its old value held (another attribute's marker
-    // included); any other line with a marker keeps everything but the values.
-    const std::string providerLine = std::string(13, ' ') + "<" + std::string(kProviderMarker) + "\"" +
-                                     std::string(providerName) + "\"";
-    const std::string resourceLine = std::string(16, ' ') + std::string(kResourceMarker) + "\"" + serviceFile + "\"";
-    const std::string messageLine = std::string(16, ' ') + std::string(kMessageMarker) + "\"" + serviceFile + "\"";
+    // A line that holds one of the attributes alone becomes that attribute's line, whatever its
+    // old value held (another attribute's marker included). Any other line with a marker keeps
+    // everything but the values, and takes the same indentation: that of the provider's line when
+    // it names the provider, else that of the file attributes.
+    const std::string providerIndent(13, ' ');
+    const std::string fileIndent(16, ' ');
+    const std::string providerLine =
+        providerIndent + "<" + std::string(kProviderMarker) + "\"" + std::string(providerName) + "\"";
+    const std::string resourceLine = fileIndent + std::string(kResourceMarker) + "\"" + serviceFile + "\"";
+    const std::string messageLine = fileIndent + std::string(kMessageMarker) + "\"" + serviceFile + "\"";
     std::string out;
     out.reserve(manifest.size() + 256);
     for (const std::string &line : SplitLines(manifest)) {
-        if (HoldsAttributeAlone(line, "<", kProviderMarker))
+        if (HoldsAttributeAlone(line, "<", kProviderMarker)) {
             out += providerLine;
-        else if (HoldsAttributeAlone(line, "", kResourceMarker))
+        } else if (HoldsAttributeAlone(line, "", kResourceMarker)) {
             out += resourceLine;
-        else if (HoldsAttributeAlone(line, "", kMessageMarker))
+        } else if (HoldsAttributeAlone(line, "", kMessageMarker)) {
             out += messageLine;
-        else
-            out += RewriteLine(line, replacements, std::size(replacements));
+        } else {
+            const size_t first = line.find_first_not_of(" \t");
+            const std::string_view content =
+                first == std::string::npos ? std::string_view{} : std::string_view(line).substr(first);
+            size_t replacedFirst = 0;
+            const std::string rewritten = RewriteLine(content, replacements, std::size(replacements), &replacedFirst);
+            if (replacedFirst == std::size(replacements))
+                out += line;
+            else
+                out += (replacedFirst == 0 ? providerIndent : fileIndent) + rewritten;
+        }
         out += "\r\n";
     }
     return out;

@@ -6,10 +6,11 @@
 // The rewrite goes line by line. A line that holds the provider's name, the resource file or the
 // message file alone (as the product's manifest has them, one attribute to a line) is replaced by
 // that attribute's line: 13 blanks and "<provider name=" with the event source, or 16 blanks and
-// the file attribute naming the service executable. On a line that holds more (a guid, a symbol,
-// the closing ">"), only the attribute values change, in place, so that nothing else on it is
-// lost. Every other line stays as it was; running the rewrite twice gives what running it once
-// gave. Lines end with CR LF afterwards.
+// the file attribute naming the service executable. A line that holds more (a guid, a symbol,
+// the closing ">") takes the same indentation (13 blanks when it names the provider), and only
+// the attribute values change, in place, so that nothing else on it is lost. Every other line
+// stays as it was; running the rewrite twice gives what running it once gave. Lines end with
+// CR LF afterwards.
 
 #include <string>
 #include <string_view>

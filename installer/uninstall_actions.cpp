@@ -103,11 +103,10 @@ UINT PreUninstall(MSIHANDLE)
     std::wstring manifest;
     if (const std::optional<std::wstring> programFiles = ProgramFilesPath())
         manifest = *programFiles + kManifestPath;
-    // The tool runs from the system folder by its absolute path, not through the command
-    // interpreter and a search path; the command line it is given, which the log shows, reads as
-    // it would be typed.
+    // The tool runs from the system folder by its absolute path, not found through a search path
+    // by the command interpreter; the log shows the command line exactly as it runs.
     const std::wstring tool = SystemRootPath().value_or(L"C:\\windows") + L"\\System32\\wevtutil.exe";
-    const std::wstring command = L"wevtutil um \"" + manifest + L"\"";
+    const std::wstring command = L"\"" + tool + L"\" um \"" + manifest + L"\"";
     GetInstallerHooks().RunCommand(tool, command);
     LogStep(L"PreUninstall", L"Command (NDX_x64): %s", command.c_str());
     LogStep(L"PreUninstall", L"Uninstalling TLM service.");

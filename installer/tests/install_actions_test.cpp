@@ -3,8 +3,10 @@
 // Wine does not keep go through recording hooks.
 #include <gtest/gtest.h>
 
+#include "event_source.h"
 #include "installer_actions.h"
 #include "installer_log.h"
+#include "kdl_intake.h"
 #include "installer_paths.h"
 #include "installer_test_support.h"
 #include "registry.h"
@@ -46,9 +48,24 @@ struct StoredValue {
 };
 using StoredValues = std::map<std::wstring, StoredValue>;
 
+const char *TypeName(DWORD type)
+{
+    switch (type) {
+    case REG_SZ: return "REG_SZ";
+    case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
+    case REG_BINARY: return "REG_BINARY";
+    case REG_DWORD: return "REG_DWORD";
+    case REG_MULTI_SZ: return "REG_MULTI_SZ";
+    case REG_QWORD: return "REG_QWORD";
+    default: return "another type";
+    }
+}
+
 void PrintTo(const StoredValue &value, std::ostream *out)
 {
-    *out << "type " << value.type << ", " << value.data.size() << " bytes";
+    *out << TypeName(value.type) << ", " << value.data.size() << " bytes:";
+    for (BYTE b : value.data)
+        *out << ' ' << std::hex << static_cast<int>(b) << std::dec;
 }
 
 StoredValue Text(DWORD type, const std::wstring &text)
@@ -84,16 +101,41 @@ StoredValues SourceValues()
     return values;
 }
 
-// The source as the installer defines it: the message library in the product's eventmsg folder,
-// unexpanded, as an expandable string for both files; 16 categories; error, warning and
-// information events.
-StoredValues ExpectedSourceValues()
+// The two writers of the event source: the installer, and the service when it finds no source
+// before its first hardware event. Each writes the message and category files unexpanded, as
+// expandable strings (the installer names the product's eventmsg folder, the service the system
+// folder it copies the library to), 16 categories, and error, warning and information events.
+enum class SourceWriter { Installer, Service };
+
+struct SourceValueRow {
+    SourceWriter writer;
+    const wchar_t *name;
+    StoredValue value;
+};
+
+std::vector<SourceValueRow> SourceValueTable()
 {
-    const std::wstring file = L"%ProgramFiles%\\Vostrel-Quinbar\\TLM\\eventmsg\\EventLogMessages.dll";
-    return {{L"EventMessageFile", Text(REG_EXPAND_SZ, file)},
-            {L"CategoryMessageFile", Text(REG_EXPAND_SZ, file)},
-            {L"CategoryCount", Dword(16)},
-            {L"TypesSupported", Dword(7)}};
+    const std::wstring installerFile = L"%ProgramFiles%\\Vostrel-Quinbar\\TLM\\eventmsg\\EventLogMessages.dll";
+    const std::wstring serviceFile = L"%SystemRoot%\\System32\\EventLogMessages.dll";
+    return {
+        {SourceWriter::Installer, L"EventMessageFile", Text(REG_EXPAND_SZ, installerFile)},
+        {SourceWriter::Installer, L"CategoryMessageFile", Text(REG_EXPAND_SZ, installerFile)},
+        {SourceWriter::Installer, L"CategoryCount", Dword(16)},
+        {SourceWriter::Installer, L"TypesSupported", Dword(7)},
+        {SourceWriter::Service, L"EventMessageFile", Text(REG_EXPAND_SZ, serviceFile)},
+        {SourceWriter::Service, L"CategoryMessageFile", Text(REG_EXPAND_SZ, serviceFile)},
+        {SourceWriter::Service, L"CategoryCount", Dword(16)},
+        {SourceWriter::Service, L"TypesSupported", Dword(7)},
+    };
+}
+
+StoredValues ExpectedSourceValues(SourceWriter writer)
+{
+    StoredValues values;
+    for (const SourceValueRow &row : SourceValueTable())
+        if (row.writer == writer)
+            values[row.name] = row.value;
+    return values;
 }
 
 class InstallActionsTest : public ::testing::Test {
@@ -151,7 +193,9 @@ TEST_F(InstallActionsTest, DepCheckBothWays)
     EXPECT_EQ(L"QOLB driver is absent. Skipping installation.", messages[2]);
 }
 
-TEST_F(InstallActionsTest, PreInstallVersionsEvenUnderALongProgramFiles)
+// Departs from the 32-byte buffer, which made the installed version read "NA" whenever the
+// program folder's path was longer: the version is read under any %ProgramFiles%.
+TEST_F(InstallActionsTest, DeparturePreInstallVersionsEvenUnderALongProgramFiles)
 {
     // The folder name alone is well past 32 characters.
     ScopedProgramFiles longFolder(L"a-program-files-folder-with-a-long-name");
@@ -221,12 +265,12 @@ TEST_F(InstallActionsTest, PostInstallLeavesServiceConfigurationManifestAndSourc
     }
 
     const std::string exe = Narrow(ServiceFolder()) + "qzrtlm.exe";
-    EXPECT_EQ("<provider name=\"NDX Velmarine Management Service\" guid=\"{1}\" symbol=\"S\"\r\n resourceFileName=\"" +
-                  exe + "\">\r\n",
+    EXPECT_EQ("             <provider name=\"NDX Velmarine Management Service\" guid=\"{1}\" symbol=\"S\"\r\n"
+              "                resourceFileName=\"" + exe + "\">\r\n",
               ReadFileBytes(manifest));
 
     EXPECT_EQ("MZ", ReadFileBytes(SystemMessageLibrary()));
-    EXPECT_EQ(ExpectedSourceValues(), SourceValues());
+    EXPECT_EQ(ExpectedSourceValues(SourceWriter::Installer), SourceValues());
 
     const std::vector<std::wstring> messages = LogMessages();
     // The program is not really there: the start fails, and says so with its code.
@@ -289,15 +333,41 @@ TEST_F(InstallActionsTest, InstallServiceFailures)
     }
 }
 
-// The event source's key holds exactly the four values, each with its type and data.
-TEST_F(InstallActionsTest, EventSourceValuesNamesTypesAndData)
+// Each writer's source key holds exactly the values of its rows, each with its name, type and
+// data: a file written as a plain string, a count of another size or type, a value too many or
+// too few fails.
+TEST_F(InstallActionsTest, EventSourceValuesOfBothWritersNamesTypesAndData)
 {
-    tlmca::DefineEventSourceIfNeeded(tlmca::kEventSourceName, tlmca::kMessageLibrary);
-    const StoredValues values = SourceValues();
-    EXPECT_EQ(ExpectedSourceValues(), values);
-    for (const wchar_t *file : {L"EventMessageFile", L"CategoryMessageFile"}) {
-        ASSERT_EQ(1u, values.count(file));
-        EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), values.at(file).type) << Narrow(file);
+    struct Writer {
+        const char *name;
+        SourceWriter writer;
+        void (*define)(const wchar_t *sourceName, const wchar_t *libraryName);
+        const wchar_t *sourceName;
+        const wchar_t *libraryName;
+    };
+    const Writer writers[] = {
+        {"installer", SourceWriter::Installer, &tlmca::DefineEventSourceIfNeeded, tlmca::kEventSourceName,
+         tlmca::kMessageLibrary},
+        {"service", SourceWriter::Service, &::DefineEventSourceIfNeeded, kKdlEventSource, kMessageLibraryName},
+    };
+    for (const Writer &w : writers) {
+        SCOPED_TRACE(w.name);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSourceKey);
+        w.define(w.sourceName, w.libraryName);
+        const StoredValues stored = SourceValues();
+        size_t rows = 0;
+        for (const SourceValueRow &row : SourceValueTable()) {
+            if (row.writer != w.writer)
+                continue;
+            ++rows;
+            SCOPED_TRACE(Narrow(row.name));
+            const auto found = stored.find(row.name);
+            ASSERT_NE(stored.end(), found) << "value not written";
+            EXPECT_STREQ(TypeName(row.value.type), TypeName(found->second.type));
+            EXPECT_EQ(row.value.data, found->second.data);
+        }
+        EXPECT_EQ(4u, rows);
+        EXPECT_EQ(rows, stored.size()) << "no other values";
     }
 }
 
@@ -356,6 +426,32 @@ TEST_F(InstallActionsTest, MissingLibraryIsReportedAndMissingManifestBecomesEmpt
     EXPECT_EQ(L"Can't find \"" + m_ProgramFiles.Path() + L"\\Vostrel-Quinbar\\TLM\\eventmsg\\EventLogMessages.dll\"",
               messages[0]);
     EXPECT_EQ(L"Re-write manifest file.", messages[1]);
+}
+
+// The manifest is rewritten in the file that is there, emptied first, not replaced by another
+// file: it keeps its identity, and with it the security and the creation date it was installed
+// with.
+TEST_F(InstallActionsTest, ManifestIsRewrittenInTheSameFile)
+{
+    MakeServiceFolder();
+    const std::wstring manifest = ServiceFolder() + L"qzrtlmevents.man";
+    // Longer than what it becomes: nothing of the old text may stay behind the new.
+    WriteFileBytes(manifest, "<provider name=\"" + std::string(300, 'x') + "\"\n<b/>\n");
+    auto identity = [&manifest] {
+        HANDLE file = CreateFileW(manifest.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        BY_HANDLE_FILE_INFORMATION information{};
+        const bool read = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &information);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        EXPECT_TRUE(read);
+        return std::vector<DWORD>{information.dwVolumeSerialNumber, information.nFileIndexHigh,
+                                  information.nFileIndexLow};
+    };
+    const std::vector<DWORD> before = identity();
+    tlmca::RewriteManifestFile(manifest);
+    EXPECT_EQ(before, identity());
+    EXPECT_EQ("             <provider name=\"NDX Velmarine Management Service\"\r\n<b/>\r\n", ReadFileBytes(manifest));
 }
 
 // Departs from rewriting whatever could be read: a manifest that is there but cannot be read is

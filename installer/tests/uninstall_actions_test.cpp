@@ -133,7 +133,9 @@ TEST_F(UninstallActionsTest, ServiceThatStopsInTimeIsStoppedAndDeleted)
     EXPECT_EQ(L"Uninstall completed.", messages[2]);
 }
 
-TEST_F(UninstallActionsTest, WaitHintRaisesTheStopLimitUpToTheCap)
+// Departs from a limit raised to any wait hint, however long: a larger hint raises the limit only
+// up to a cap, so that a service asking for hours cannot hold the removal for hours.
+TEST_F(UninstallActionsTest, DepartureWaitHintRaisesTheStopLimitOnlyUpToACap)
 {
     // Scaled down: a limit of 300 ms and a cap of 6000 ms. A wait taken to the cap shows in the
     // first two cases, an uncapped one (60 s) in the third; each bound leaves a busy machine
@@ -269,17 +271,19 @@ TEST_F(UninstallActionsTest, TreeThatWillNotGoIsGivenUpAfterTheAttempts)
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStuck);
 }
 
+// The tool by its absolute path and the manifest's full path between quotes; the log shows the
+// command line that runs.
 TEST_F(UninstallActionsTest, PreUninstallUnregistersTheManifestByAbsolutePath)
 {
     EXPECT_EQ(0u, tlmca::PreUninstall(0));
     ASSERT_EQ(1u, Recorder().commands.size());
     const std::wstring tool = tlmca::SystemRootPath().value() + L"\\System32\\wevtutil.exe";
-    const std::wstring command =
-        L"wevtutil um \"" + m_ProgramFiles.Path() + L"\\Vostrel-Quinbar\\TLM\\Service\\qzrtlmevents.man\"";
+    const std::wstring command = L"\"" + tool + L"\" um \"" + m_ProgramFiles.Path() +
+                                 L"\\Vostrel-Quinbar\\TLM\\Service\\qzrtlmevents.man\"";
     EXPECT_EQ(tool + L" | " + command, Recorder().commands[0]);
-    const std::vector<std::wstring> messages = LogMessages();
-    ASSERT_EQ(3u, messages.size());
-    EXPECT_EQ(L"Command (NDX_x64): " + command, messages[1]);
+    const std::vector<std::wstring> expected = {L"Uninstalling event manifest.", L"Command (NDX_x64): " + command,
+                                                L"Uninstalling TLM service."};
+    EXPECT_EQ(expected, LogMessages());
 }
 
 TEST_F(UninstallActionsTest, PostUninstallRemovesOnlyWhatIsOurs)

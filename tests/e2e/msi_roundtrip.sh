@@ -107,7 +107,9 @@ for key in 'HKLM\SYSTEM\CurrentControlSet\Services\qzrtlm' "$source_key" 'HKLM\S
 done
 wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\juv' /v ImagePath | grep -q agent.exe \
   || fail "the SNMP agent's own value went"
-for line in '|PreUninstall|, Uninstalling TLM service.' '|StopAndDeleteService|, qzrtlm is deleted.' \
+# The manifest is unregistered by the system's wevtutil, and the log shows the line that ran.
+for line in '|PreUninstall|, Command (NDX_x64): "C:\windows\System32\wevtutil.exe" um "C:\Program Files\Vostrel-Quinbar\TLM\Service\qzrtlmevents.man"' \
+            '|PreUninstall|, Uninstalling TLM service.' '|StopAndDeleteService|, qzrtlm is deleted.' \
             '|PostUninstall|, Completed.'; do
   installer_log | grep -qF "$line" || fail "installer.log lacks: $line"
 done
