@@ -49,6 +49,9 @@ protected:
     }
     void TearDown() override
     {
+        // The staging store goes before the stores are ended: ending them deletes every store
+        // still open, and the pointer would delete it a second time.
+        staging.reset();
         TermTraps();
         TermDataStores();
         SasFabricTest::TearDown();
