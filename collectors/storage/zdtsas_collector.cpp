@@ -111,7 +111,8 @@ void ZDTSASDataCollector::Collect(int, DATASTORE *staging)
 {
     LOG_INFO(L"ZDTSASDataCollector::Collect", L"Starting SAS collector.");
     // Group 5's condition is the SCSI collector's. The scheduler collects that one on the first
-    // cycle and then only when a request for group 5 triggers it; this one on its own interval.
+    // cycle and then only when a request for group 5 triggers it (it has no interval of its own
+    // unless the Parameters key gives it one); this one on its own interval.
     // In a cycle where both collect, the SCSI collector (earlier in the list) was reset at the
     // cycle's start, this collection raises it, and its end publishes it. In every other cycle
     // this collection only raises it: the status objects show the raised value at once, the

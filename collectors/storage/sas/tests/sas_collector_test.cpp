@@ -11,7 +11,6 @@
 #include "zdtscsi_collector.h"
 
 #include <cstring>
-#include <tuple>
 
 using namespace sastest;
 using namespace hosttest;
@@ -37,6 +36,12 @@ SAS_PHYDRV_RECORD Drive(uint32_t index, const char *serial, uint8_t status, uint
     return r;
 }
 
+SAS_PHYDRV_RECORD OnAdapter(uint32_t adapter, SAS_PHYDRV_RECORD r)
+{
+    r.AdapterIndex = adapter;
+    return r;
+}
+
 class SasCollectorTest : public SasFabricTest {
 protected:
     void SetUp() override
@@ -49,6 +54,9 @@ protected:
     }
     void TearDown() override
     {
+        // The staging store goes before the stores are ended: ending them deletes every store
+        // still open, and the pointer would delete it a second time.
+        staging.reset();
         TermTraps();
         TermDataStores();
         SasFabricTest::TearDown();
@@ -107,9 +115,14 @@ TEST_F(SasCollectorTest, TrapsOfTheChangeCheck)
     struct Case {
         const char *name;
         std::vector<SAS_PHYDRV_RECORD> prev, next;
-        // Trap number, drive index, status carried (-1: none), condition carried: a vanished
-        // drive's trap keeps the condition it had.
-        std::vector<std::tuple<uint32_t, uint32_t, int, int>> traps;
+        // Trap number, drive index, status carried (-1: none), condition carried (a vanished
+        // drive's trap keeps the condition it had), adapter index.
+        struct Trap {
+            uint32_t number, drive;
+            int status, condition;
+            uint32_t adapter = 2;
+        };
+        std::vector<Trap> traps;
     } cases[] = {
         {"first collection", {}, {Drive(1, "A", 2), Drive(2, "B", 3)}, {}},
         {"unchanged", {Drive(1, "A", 2)}, {Drive(1, "A", 2)}, {}},
@@ -132,34 +145,46 @@ TEST_F(SasCollectorTest, TrapsOfTheChangeCheck)
          {Drive(1, "A", 2), Drive(3, "", 2)}, {{5022, 3, 2, 2}, {5022, 2, 6, 2}}},
         {"a serial read at last is another drive", {Drive(1, "A", 2), Drive(2, "", 2)},
          {Drive(1, "A", 2), Drive(2, "B", 2)}, {{5022, 2, 2, 2}, {5022, 2, 6, 2}}},
+        // Every adapter numbers its drives from 1: the adapter is part of the key.
+        {"no serial: the same index on another adapter is another drive",
+         {Drive(1, "", 3), OnAdapter(3, Drive(1, "", 2))},
+         {Drive(1, "", 3), OnAdapter(3, Drive(1, "", 3))},
+         {{5022, 1, 3, 3, 3}}},
+        {"no serial: vanished while its index stays on another adapter",
+         {Drive(1, "", 2), OnAdapter(3, Drive(1, "", 2))},
+         {Drive(1, "", 2)},
+         {{5022, 1, 6, 2, 3}}},
     };
     for (const Case &c : cases) {
         std::vector<RECORDED_PDU> pdus = Check(c.prev, c.next);
         ASSERT_EQ(c.traps.size(), pdus.size()) << c.name;
         for (size_t i = 0; i < pdus.size(); ++i) {
             const auto &v = pdus[i].varbinds;
-            const uint32_t trap = std::get<0>(c.traps[i]);
+            const auto &want = c.traps[i];
+            const uint32_t trap = want.number;
             EXPECT_EQ(OidText(EnterpriseOid({0, trap})), OidText(v[0].oid)) << c.name;
             ASSERT_EQ(13u, v.size()) << c.name;   // snmpTrapOID and twelve
             const bool status = trap == 5022;
-            // Which drive: its index from column 2.
+            // Which drive: its adapter and index from columns 1 and 2.
+            const uint32_t h = static_cast<uint32_t>(v[5].integer);
             const uint32_t d = static_cast<uint32_t>(v[6].integer);
-            EXPECT_EQ(std::get<1>(c.traps[i]), d) << c.name;
+            EXPECT_EQ(want.adapter, h) << c.name;
+            EXPECT_EQ(want.drive, d) << c.name;
             std::vector<std::string> names = {".1.3.6.1.2.1.1.5.0", OidText(EnterpriseOid({11, 2, 11, 1, 0})),
-                                              OidText(EnterpriseOid({5, 5, 1, 1, 1, 2, 2})), Column(3, 2, d),
-                                              Column(1, 2, d), Column(2, 2, d)};
+                                              OidText(EnterpriseOid({5, 5, 1, 1, 1, 2, h})), Column(3, h, d),
+                                              Column(1, h, d), Column(2, h, d)};
             if (status)
-                names.push_back(Column(5, 2, d));
+                names.push_back(Column(5, h, d));
             for (uint32_t col : {16u, 4u, 7u, 10u, 17u})
-                names.push_back(Column(col, 2, d));
+                names.push_back(Column(col, h, d));
             if (!status)
-                names.push_back(Column(19, 2, d));
+                names.push_back(Column(19, h, d));
             for (size_t k = 0; k < names.size(); ++k)
                 EXPECT_EQ(names[k], OidText(v[k + 1].name)) << c.name << " varbind " << k + 1;
             EXPECT_EQ("Slot 3", v[3].text) << c.name;
-            EXPECT_EQ(std::get<3>(c.traps[i]) << 2, v[2].integer) << c.name;
+            EXPECT_EQ(want.condition << 2, v[2].integer) << c.name;
             if (status) {
-                EXPECT_EQ(std::get<2>(c.traps[i]), v[7].integer) << c.name;
+                EXPECT_EQ(want.status, v[7].integer) << c.name;
             }
         }
     }
@@ -167,20 +192,25 @@ TEST_F(SasCollectorTest, TrapsOfTheChangeCheck)
 
 TEST_F(SasCollectorTest, AVanishedDriveIsReportedWithTheVanishedFormOfItsStatus)
 {
+    // The five statuses with a vanished form of their own; every other value of the byte, the
+    // lost forms and the carrier fault among them, is reported as 13.
     const struct {
         uint8_t status, vanished;
-    } cases[] = {{2, 6},  {3, 7},  {4, 8},  {5, 9},   {10, 11}, {0, 13},  {1, 13},  {6, 13},
-                 {7, 13}, {8, 13}, {9, 13}, {11, 13}, {12, 13}, {13, 13}, {255, 13}};
-    for (const auto &c : cases) {
+    } ownForms[] = {{2, 6}, {3, 7}, {4, 8}, {5, 9}, {10, 11}};
+    for (int status = 0; status <= 255; ++status) {
+        int vanished = 13;
+        for (const auto &f : ownForms)
+            if (f.status == status)
+                vanished = f.vanished;
         std::vector<RECORDED_PDU> pdus =
-            Check({Drive(1, "STAYS", 2), Drive(7, "GONE", c.status)}, {Drive(1, "STAYS", 2)});
-        ASSERT_EQ(1u, pdus.size()) << int(c.status);
+            Check({Drive(1, "STAYS", 2), Drive(7, "GONE", static_cast<uint8_t>(status))}, {Drive(1, "STAYS", 2)});
+        ASSERT_EQ(1u, pdus.size()) << status;
         const auto &v = pdus[0].varbinds;
-        ASSERT_EQ(13u, v.size()) << int(c.status);
-        EXPECT_EQ(OidText(EnterpriseOid({0, 5022})), OidText(v[0].oid)) << int(c.status);
-        EXPECT_EQ("GONE", v[11].text) << int(c.status);
-        EXPECT_EQ(Column(5, 2, 7), OidText(v[7].name)) << int(c.status);
-        EXPECT_EQ(int(c.vanished), v[7].integer) << int(c.status);
+        ASSERT_EQ(13u, v.size()) << status;
+        EXPECT_EQ(OidText(EnterpriseOid({0, 5022})), OidText(v[0].oid)) << status;
+        EXPECT_EQ("GONE", v[11].text) << status;
+        EXPECT_EQ(Column(5, 2, 7), OidText(v[7].name)) << status;
+        EXPECT_EQ(vanished, v[7].integer) << status;
     }
 }
 
