@@ -224,7 +224,8 @@ TEST_F(InstallActionsTest, DeparturePreInstallVersionsEvenUnderALongProgramFiles
     EXPECT_EQ(L"", tlmca::GetMsiProductVersion(noVersion.Handle()));
 }
 
-TEST_F(InstallActionsTest, PostInstallLeavesServiceConfigurationManifestAndSource)
+// Departure: a start that fails is logged as failed, with its code, not as started.
+TEST_F(InstallActionsTest, DeparturePostInstallLogsAFailedStartAndLeavesConfigurationManifestAndSource)
 {
     MakeServiceFolder();
     const std::wstring manifest = ServiceFolder() + L"qzrtlmevents.man";

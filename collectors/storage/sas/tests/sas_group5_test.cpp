@@ -53,7 +53,9 @@ protected:
     StorageSimScope scope{sim};
 };
 
-TEST_F(SasGroup5Test, ConditionOverTheSchedulersCyclesMendedWhereARequestRunsTheScsiCollectorAlone)
+// Departure: a request that runs the SCSI collector without the SAS collector still publishes the
+// condition the SAS collector last raised, not 0.
+TEST_F(SasGroup5Test, DepartureConditionOverTheSchedulersCyclesKeptWhereARequestRunsTheScsiCollectorAlone)
 {
     sastest::Adapter adapter = SasAdapters::AdapterOn(sim, 3, 3);
     auto disk = sastest::Disk("G1");
