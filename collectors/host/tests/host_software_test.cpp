@@ -618,48 +618,132 @@ TEST_F(SoftwareTest, DumpOfFixtureServicesWordForWord)
     EXPECT_EQ(SwText(5, 3), std::string("state reporter"));
 }
 
+// The steps of one host collection in the order they ran, each call once, named by the line it
+// writes first (the utilisation step writes its line only when a new posting of the usage is
+// asked for, the operating-system step its line only in a first run).
+std::vector<std::wstring> CollectSteps(const LogCapture &log)
+{
+    static const std::pair<const wchar_t *, const wchar_t *> kEntries[] = {
+        {L"ZDTHOSTDataCollector::Collect", L"Starting HOST collector."},
+        {L"ZDTHOSTDataCollector::Collect_zdtHoInfo", L"ZDTHOSTDataCollector::Collect_zdtHoInfo"},
+        {L"ZDTHOSTDataCollector::Collect_zdtHoUtil", L"Log CPU and Memory usage again."},
+        {L"ZDTHOSTDataCollector::Collect_zdtHoFileSys", L"ZDTHOSTDataCollector::Collect_zdtHoFileSys."},
+        {L"ZDTHOSTDataCollector::Collect_zdtHoSwVer", L"ZDTHOSTDataCollector::Collect_zdtHoSwVer\n"},
+        {L"ZDTHOSTDataCollector::Collect_zdtHoSwRunning", L"ZDTHOSTDataCollector::Collect_zdtHoSwRunning\n"},
+        {L"ZDTHOSTDataCollector::Collect_zdtHoMemory", L"ZDTHOSTDataCollector::Collect_zdtHoMemory\n"},
+    };
+    const std::wstring collect = L"ZDTHOSTDataCollector::Collect";
+    std::vector<std::wstring> steps;
+    for (const LogCapture::LINE &line : log.Lines())
+        for (const auto &[function, message] : kEntries)
+            if (line.function == function && line.message == message)
+                steps.push_back(line.function.substr(collect.size()));
+    return steps;
+}
+
+std::optional<std::vector<uint8_t>> SoftwareStamp()
+{
+    CRegistry host(HKEY_LOCAL_MACHINE, kHostStateKey, KEY_READ);
+    std::vector<uint8_t> stamp(8);
+    DWORD size = static_cast<DWORD>(stamp.size());
+    if (!host.GetBinary(L"LastSoftwareCollectionTime", stamp.data(), &size))
+        return std::nullopt;
+    stamp.resize(size);
+    return stamp;
+}
+
 // Collect runs its steps in the order of the collector's contract, the two software groups only
-// when a software collection is due, and the memory group always, last.
+// when a software collection is due, whatever makes it due, both in the same collection, and the
+// memory group always, last. The host collector leaves the software stamp as it found it: the
+// MIB-2 collector, later in the cycle, still finds the collection due and stamps it.
 TEST_F(SoftwareTest, CollectStepsInOrderSoftwareOnlyWhenDue)
 {
     LogCapture started;
     ASSERT_TRUE(LogCapture::Verbose());
     std::vector<SW_VER_ENTRY> table = {Row(5, "notepad.exe", "%SystemRoot%\\system32\\notepad.exe"),
+                                       Row(2, "mountmgr.sys", "%SystemRoot%\\system32\\drivers\\mountmgr.sys"),
                                        Row(0, nullptr, nullptr)};
     g_SwVerTable = table.data();
-    const std::wstring collect = L"ZDTHOSTDataCollector::Collect";
+    wmi->answers[L"Win32_SystemDriver"] = {{{L"Name", L"mountmgr"}, {L"State", L"Running"}, {L"DisplayName", L"Mount"}}};
+    const std::vector<std::wstring> everyStep = {L"", L"_zdtHoInfo", L"_zdtHoUtil", L"_zdtHoFileSys", L"_zdtHoSwVer",
+                                                 L"_zdtHoSwRunning", L"_zdtHoMemory"};
+    const std::vector<std::wstring> noSoftware = {L"", L"_zdtHoInfo", L"_zdtHoUtil", L"_zdtHoFileSys",
+                                                  L"_zdtHoMemory"};
     struct Case {
-        bool due;
+        const char *what;
+        bool stampNow;             // false: the stamp is zero, so the interval has passed
+        const wchar_t *hostFlag;   // a health-log flag under the host key, or null
+        const wchar_t *relog;      // a re-log request under VolatileData, or null
         std::vector<std::wstring> steps;
     };
     const Case cases[] = {
-        {true, {L"", L"_zdtHoInfo", L"_zdtHoUtil", L"_zdtHoFileSys", L"_zdtHoSwVer", L"_zdtHoSwRunning",
-                L"_zdtHoMemory"}},
-        {false, {L"", L"_zdtHoInfo", L"_zdtHoUtil", L"_zdtHoFileSys", L"_zdtHoMemory"}},
+        {"interval passed", false, nullptr, nullptr, everyStep},
+        {"not due", true, nullptr, nullptr, noSoftware},
+        // The versions step deletes this request; the running-software step must run all the same.
+        {"drivers and services to log again", true, nullptr, L"RelogBBForServiceDriver", everyStep},
+        {"health log cleared", true, L"KWBCleared", nullptr, everyStep},
+        {"health log disabled then enabled", true, L"KWBDisabledThenEnabled", nullptr, everyStep},
     };
+    CRegistry host(HKEY_LOCAL_MACHINE, kHostStateKey);
+    ASSERT_TRUE(host.Create());
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.due);
-        // The utilisation step writes its line only when a new posting of the usage is asked for.
+        SCOPED_TRACE(c.what);
+        const bool due = c.steps == everyStep;
         CRegistry volatileData(kBlackBoxVolatileKey);
         ASSERT_TRUE(volatileData.Create(REG_OPTION_VOLATILE));
         ASSERT_TRUE(volatileData.SetDword(L"RelogBBForCpuUsage", 1));
-        ASSERT_TRUE(StampSoftwareCollection(!c.due));
-        ASSERT_EQ(c.due, IsSoftwareCollectionDue());
+        if (c.relog != nullptr)
+            ASSERT_TRUE(volatileData.SetDword(c.relog, 1));
+        if (c.hostFlag != nullptr)
+            ASSERT_TRUE(host.SetDword(c.hostFlag, 1));
+        ASSERT_TRUE(StampSoftwareCollection(c.stampNow));
+        ASSERT_EQ(due, IsSoftwareCollectionDue());
+        const auto stamp = SoftwareStamp();
+        ASSERT_TRUE(stamp.has_value());
+
         LogCapture log;
         DATASTORE cycle(false);
         s_ZDTHOSTDataCollector.Collect(1, &cycle);
 
-        std::vector<std::wstring> steps;
-        for (const LogCapture::LINE &line : log.Lines())
-            if (line.function.rfind(collect, 0) == 0) {
-                const std::wstring step = line.function.substr(collect.size());
-                if (steps.empty() || steps.back() != step)
-                    steps.push_back(step);
-            }
-        EXPECT_EQ(c.steps, steps);
-        EXPECT_EQ(c.due, IntAt(&cycle, EnterpriseOid({11, 2, 7, 1, 0})).has_value());
-        EXPECT_EQ(c.due, TextAt(&cycle, EnterpriseOid({11, 2, 7, 2, 1, 4, 0})).has_value());
+        EXPECT_EQ(c.steps, CollectSteps(log));
+        EXPECT_EQ(due, IntAt(&cycle, EnterpriseOid({11, 2, 7, 1, 0})).has_value());
+        EXPECT_EQ(due, TextAt(&cycle, EnterpriseOid({11, 2, 7, 2, 1, 4, 0})).has_value());
+        EXPECT_EQ(due, IntAt(&cycle, EnterpriseOid({11, 2, 6, 1, 1, 1, 0})).has_value()) << "running software";
         EXPECT_TRUE(IntAt(&cycle, EnterpriseOid({11, 2, 13, 1, 0})).has_value()) << "memory in every cycle";
+        EXPECT_EQ(stamp, SoftwareStamp()) << "the host collector stamped the software collection";
+        if (c.hostFlag != nullptr)
+            host.DeleteValue(c.hostFlag);
+        volatileData.DeleteValue(L"RelogBBForServiceDriver");
+    }
+    StampSoftwareCollection(false);
+}
+
+// Between the collections that are due, the global store keeps serving the two software groups of
+// the last one, while the memory group is written anew in every cycle.
+TEST_F(SoftwareTest, SoftwareGroupsStayServedBetweenDueCollections)
+{
+    std::vector<SW_VER_ENTRY> table = {Row(5, "notepad.exe", "%SystemRoot%\\system32\\notepad.exe"),
+                                       Row(2, "mountmgr.sys", "%SystemRoot%\\system32\\drivers\\mountmgr.sys"),
+                                       Row(0, nullptr, nullptr)};
+    g_SwVerTable = table.data();
+    wmi->answers[L"Win32_SystemDriver"] = {{{L"Name", L"mountmgr"}, {L"State", L"Running"}, {L"DisplayName", L"Mount"}}};
+    DATASTORE served(true);
+    const MIBOID version = EnterpriseOid({11, 2, 7, 2, 1, 4, 0});
+    const MIBOID running = EnterpriseOid({11, 2, 6, 1, 1, 2, 0});
+    const MIBOID memory = EnterpriseOid({11, 2, 13, 1, 0});
+    for (const bool due : {true, false, false}) {
+        SCOPED_TRACE(due);
+        ASSERT_TRUE(StampSoftwareCollection(!due));
+        ASSERT_EQ(due, IsSoftwareCollectionDue());
+        DATASTORE cycle(false);
+        s_ZDTHOSTDataCollector.Collect(0, &cycle);
+        ASSERT_TRUE(IntAt(&cycle, memory).has_value());
+        ASSERT_EQ(due, TextAt(&cycle, version).has_value());
+        ASSERT_TRUE(served.Merge(&cycle));
+        EXPECT_EQ(TextAt(&served, version), std::string("notepad.exe"));
+        EXPECT_EQ(IntAt(&served, EnterpriseOid({11, 2, 7, 1, 0})), -1);
+        EXPECT_TRUE(TextAt(&served, running).has_value()) << "running software";
+        EXPECT_TRUE(IntAt(&served, memory).has_value());
     }
     StampSoftwareCollection(false);
 }
