@@ -484,7 +484,8 @@ private:
     std::vector<SC_HANDLE> m_Services;
 };
 
-// The dump against a fixture of services in every state and a small catalogue: each fixture
+// The dump against a fixture of services in each of the seven states (the service manager lists
+// no service in another, so "Unknown" cannot be reached here) and a small catalogue: each fixture
 // service's line word for word (number, name, state word, display name, path as read), the
 // catalogue lines with the number of the service whose path a row's default path names whatever
 // that service's state, the maker's running services after the keywords with their lowered paths,
