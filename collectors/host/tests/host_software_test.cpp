@@ -80,6 +80,14 @@ std::string SystemFile(const char *relative)
 
 std::wstring Wide(const std::string &text) { return std::wstring(text.begin(), text.end()); }
 
+std::wstring LowerAscii(std::wstring text)
+{
+    for (wchar_t &c : text)
+        if (c >= L'A' && c <= L'Z')
+            c = static_cast<wchar_t>(c - L'A' + L'a');
+    return text;
+}
+
 void WriteBytes(const std::string &path, const std::string &bytes)
 {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -394,48 +402,349 @@ TEST_F(SoftwareTest, DumpOnceWritesServicesCatalogueAndKeywords)
         osKey.DeleteValue(L"HostOsType");
 }
 
+// Services made in the prefix from host_state_service.exe, which sits beside the test program:
+// each is a copy of it at a path of the test's, started and then told the state it is to report
+// (a service of state 1 is not started). At the end every one is stopped (its process ended where
+// the manager passes it no stop control) and deleted.
+class StateServices {
+public:
+    StateServices() : m_Manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {}
+    ~StateServices()
+    {
+        for (SC_HANDLE service : m_Services) {
+            End(service);
+            DeleteService(service);
+            CloseServiceHandle(service);
+        }
+        if (m_Manager != nullptr)
+            CloseServiceHandle(m_Manager);
+    }
+
+    // An empty text when the service runs in its state (or, for state 1, exists), else what failed.
+    std::string Add(const std::wstring &name, const std::wstring &display, const std::wstring &path, DWORD state)
+    {
+        wchar_t program[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, program, MAX_PATH);
+        std::wstring source(program);
+        source = source.substr(0, source.find_last_of(L"\\/") + 1) + L"host_state_service.exe";
+        if (m_Manager == nullptr)
+            return "no service manager";
+        if (!CopyFileW(source.c_str(), path.c_str(), FALSE))
+            return "copy to " + NarrowFromWide(path) + " failed: " + std::to_string(GetLastError());
+        const std::wstring binary = L"\"" + path + L"\"";
+        SC_HANDLE service = CreateServiceW(m_Manager, name.c_str(), display.c_str(), SERVICE_ALL_ACCESS,
+                                           SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                                           binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+        if (service == nullptr)
+            return "CreateService " + NarrowFromWide(name) + ": " + std::to_string(GetLastError());
+        m_Services.push_back(service);
+        if (state == SERVICE_STOPPED)
+            return {};
+        if (!StartServiceW(service, 0, nullptr))
+            return "StartService " + NarrowFromWide(name) + ": " + std::to_string(GetLastError());
+        if (!Reaches(service, SERVICE_RUNNING))
+            return NarrowFromWide(name) + " does not run";
+        SERVICE_STATUS status = {};
+        if (state != SERVICE_RUNNING && !ControlService(service, 128 + state, &status))
+            return "ControlService " + NarrowFromWide(name) + ": " + std::to_string(GetLastError());
+        if (!Reaches(service, state))
+            return NarrowFromWide(name) + " does not report state " + std::to_string(state);
+        return {};
+    }
+
+private:
+    static bool Reaches(SC_HANDLE service, DWORD state)
+    {
+        SERVICE_STATUS status = {};
+        for (DWORD start = GetTickCount(); GetTickCount() - start < 60000; Sleep(20))
+            if (QueryServiceStatus(service, &status) && status.dwCurrentState == state)
+                return true;
+        return false;
+    }
+
+    static void End(SC_HANDLE service)
+    {
+        SERVICE_STATUS_PROCESS status = {};
+        DWORD needed = 0;
+        if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&status), sizeof status,
+                                  &needed) ||
+            status.dwProcessId == 0)
+            return;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId);
+        SERVICE_STATUS ignored = {};
+        if (!ControlService(service, SERVICE_CONTROL_STOP, &ignored) && process != nullptr)
+            TerminateProcess(process, 0);
+        if (process != nullptr) {
+            WaitForSingleObject(process, 30000);
+            CloseHandle(process);
+        }
+    }
+
+    SC_HANDLE m_Manager;
+    std::vector<SC_HANDLE> m_Services;
+};
+
+// The dump against a fixture of services in each of the seven states (the service manager lists
+// no service in another, so "Unknown" cannot be reached here) and a small catalogue: each fixture
+// service's line word for word (number, name, state word, display name, path as read), the
+// catalogue lines with the number of the service whose path a row's default path names whatever
+// that service's state, the maker's running services after the keywords with their lowered paths,
+// every line at the Information level; and the maker's running service that no catalogue row
+// names is published after the catalogue rows.
+TEST_F(SoftwareTest, DumpOfFixtureServicesWordForWord)
+{
+    LogCapture log;
+    ASSERT_TRUE(LogCapture::Verbose());
+    const std::wstring plain = L"C:\\tlmdump";
+    const std::wstring maker = L"C:\\Vostrel-Quinbar Dump";
+    CreateDirectoryW(plain.c_str(), nullptr);
+    CreateDirectoryW(maker.c_str(), nullptr);
+    struct FIXTURE_SERVICE {
+        const wchar_t *name;
+        DWORD state;
+        const wchar_t *word;
+        bool maker;
+        const wchar_t *file;
+    };
+    const FIXTURE_SERVICE fixture[] = {
+        {L"tlmdump_s1", 1, L"Stopped", false, L"tlmdump_s1.exe"},
+        {L"tlmdump_s2", 2, L"Start Pending", false, L"tlmdump_s2.exe"},
+        {L"tlmdump_s3", 3, L"Stop Pending", false, L"tlmdump_s3.exe"},
+        {L"tlmdump_s4", 4, L"Running", false, L"tlmdump_s4.exe"},
+        {L"tlmdump_s5", 5, L"Continue Pending", false, L"tlmdump_s5.exe"},
+        {L"tlmdump_s6", 6, L"Pause Pending", false, L"tlmdump_s6.exe"},
+        {L"tlmdump_s7", 7, L"Paused", false, L"tlmdump_s7.exe"},
+        {L"tlmdump_mk", 4, L"Running", true, L"TlmDump_Mk.exe"},
+        {L"tlmdump_mk2", 4, L"Running", true, L"TlmDump_Mk2.exe"},
+        {L"tlmdump_mkp", 7, L"Paused", true, L"TlmDump_Mkp.exe"},
+    };
+    const auto pathOf = [&](const FIXTURE_SERVICE &service) {
+        return (service.maker ? maker : plain) + L"\\" + service.file;
+    };
+    const auto displayOf = [](const FIXTURE_SERVICE &service) {
+        return std::wstring(L"Dump fixture ") + service.name + L" (" + service.word + L")";
+    };
+    StateServices services;
+    for (const FIXTURE_SERVICE &service : fixture)
+        ASSERT_EQ("", services.Add(service.name, displayOf(service), pathOf(service), service.state));
+
+    std::vector<SW_VER_ENTRY> table = {
+        Row(5, "StoppedTool.exe", "C:\\tlmdump\\tlmdump_s1.exe"),
+        Row(5, "notepad.exe", "%SystemRoot%\\system32\\notepad.exe"),
+        Row(5, "TLMDUMP_MK2.EXE", "c:\\vostrel-quinbar dump\\tlmdump_mk2.exe"),
+        Row(5, "gone.exe", "C:\\tlmdump\\gone.exe"),
+        Row(2, "http.sys", "%SystemRoot%\\system32\\drivers\\http.sys"),
+        Row(0, nullptr, nullptr),
+    };
+    g_SwVerTable = table.data();
+    CRegistry parameters(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\services\\ndxtlm\\Parameters");
+    ASSERT_TRUE(parameters.SetDword(L"EnableHoSwVerTableDumpOnce", 1));
+    s_ZDTHOSTDataCollector.Collect_zdtHoSwVer(0, &staging);
+
+    std::vector<LogCapture::LINE> lines;
+    for (const LogCapture::LINE &line : log.Lines())
+        if (line.function == L"CollectSoftwareVersions")
+            lines.push_back(line);
+    const auto at = [&](const wchar_t *text) {
+        return std::find_if(lines.begin(), lines.end(), [&](const LogCapture::LINE &line) { return line.message == text; });
+    };
+    const auto listHeader = at(L"CollectSoftwareVersions: Dump current all service list");
+    const auto catalogueHeader = at(L"CollectSoftwareVersions: Dump local DB (g_SwVerTable)");
+    ASSERT_NE(listHeader, lines.end());
+    ASSERT_NE(catalogueHeader, lines.end());
+    ASSERT_LT(listHeader, catalogueHeader);
+
+    // The service list: numbered from 0; each fixture service's line exactly.
+    std::map<std::wstring, int> number;  // fixture service -> its number in the list
+    int k = 0;
+    for (auto line = listHeader + 1; line != catalogueHeader; ++line, ++k) {
+        const std::wstring prefix = L"    Id: " + std::to_wstring(k) + L",\tName: ";
+        ASSERT_EQ(prefix, line->message.substr(0, prefix.size())) << NarrowFromWide(line->message);
+        const std::wstring name = line->message.substr(prefix.size(), line->message.find(L',', prefix.size()) - prefix.size());
+        for (const FIXTURE_SERVICE &service : fixture)
+            if (name == service.name) {
+                EXPECT_EQ(0u, number.count(name)) << NarrowFromWide(name) << " listed twice";
+                number[name] = k;
+                EXPECT_EQ(prefix + service.name + L",\tState: " + service.word + L",\tDisplayName: " + displayOf(service) +
+                              L",\tPath: " + pathOf(service),
+                          line->message);
+            }
+    }
+    for (const FIXTURE_SERVICE &service : fixture)
+        EXPECT_EQ(1u, number.count(service.name)) << NarrowFromWide(service.name) << " is not in the dumped service list";
+    ASSERT_EQ(std::size(fixture), number.size());
+
+    // The catalogue in its three groups and the keywords; then the maker's running services.
+    const std::wstring windows = Wide(SystemFile(""));
+    const std::vector<std::wstring> expected = {
+        L"CollectSoftwareVersions: Dump local DB (g_SwVerTable)",
+        L"    Found and update to MIB later (Status = Loaded)",
+        L"        Id: " + std::to_wstring(number[L"tlmdump_s1"]) +
+            L",\tName: StoppedTool.exe,\tLocation: C:\\tlmdump\\tlmdump_s1.exe",
+        L"        Id: N/A,\tName: notepad.exe,\tLocation: " + windows + L"system32\\notepad.exe",
+        L"        Id: " + std::to_wstring(number[L"tlmdump_mk2"]) +
+            L",\tName: TLMDUMP_MK2.EXE,\tLocation: c:\\vostrel-quinbar dump\\tlmdump_mk2.exe",
+        L"    Others (Status = Not Loaded)",
+        L"        Name: gone.exe,\tLocation: C:\\tlmdump\\gone.exe",
+        L"    Others (Status = Others)",
+        L"        Name: http.sys,\tLocation: ",
+        L"CollectSoftwareVersions: dump include keyword 'vostrel-quinbar','vostrel','ndx','velmarine' in all "
+        L"service list",
+    };
+    std::vector<std::pair<int, std::wstring>> makers;  // the maker's running services, in list order
+    for (const FIXTURE_SERVICE &service : fixture)
+        if (service.maker && service.state == SERVICE_RUNNING)
+            makers.emplace_back(number[service.name], L"    Id:" + std::to_wstring(number[service.name]) + L",\tName: " +
+                                                          service.name + L",\tPath: " + LowerAscii(pathOf(service)));
+    std::sort(makers.begin(), makers.end());
+    std::vector<std::wstring> tail = expected;
+    for (const auto &maker : makers)
+        tail.push_back(maker.second);
+    std::vector<std::wstring> written;
+    for (auto line = catalogueHeader; line != lines.end(); ++line)
+        written.push_back(line->message);
+    EXPECT_EQ(tail, written);
+
+    // Every line of the dump at the Information level.
+    for (auto line = listHeader; line != lines.end(); ++line)
+        EXPECT_EQ(L"Information", line->level) << NarrowFromWide(line->message);
+
+    // Published: the catalogue's loaded rows, then the maker's running service that no catalogue
+    // row names (its service name with ".exe", an application, its lowered path); the one whose
+    // name a catalogue row carries in other letters is not published twice.
+    EXPECT_EQ(Published(), (std::vector<std::string>{"StoppedTool.exe", "notepad.exe", "TLMDUMP_MK2.EXE", "tlmdump_mk.exe"}));
+    EXPECT_EQ(IntAt(&staging, EnterpriseOid({11, 2, 7, 2, 1, 3, 3})), 5);
+    EXPECT_EQ(SwText(7, 3), NarrowFromWide(LowerAscii(maker + L"\\TlmDump_Mk.exe")));
+    EXPECT_EQ(SwText(8, 3), std::string("2.7.1.8"));
+    EXPECT_EQ(SwText(5, 3), std::string("state reporter"));
+}
+
+// The steps of one host collection in the order they ran, each call once, named by the line it
+// writes first (the utilisation step writes its line only when a new posting of the usage is
+// asked for, the operating-system step its line only in a first run).
+std::vector<std::wstring> CollectSteps(const LogCapture &log)
+{
+    static const std::pair<const wchar_t *, const wchar_t *> kEntries[] = {
+        {L"ZDTHOSTDataCollector::Collect", L"Starting HOST collector."},
+        {L"ZDTHOSTDataCollector::Collect_zdtHoInfo", L"ZDTHOSTDataCollector::Collect_zdtHoInfo"},
+        {L"ZDTHOSTDataCollector::Collect_zdtHoUtil", L"Log CPU and Memory usage again."},
+        {L"ZDTHOSTDataCollector::Collect_zdtHoFileSys", L"ZDTHOSTDataCollector::Collect_zdtHoFileSys."},
+        {L"ZDTHOSTDataCollector::Collect_zdtHoSwVer", L"ZDTHOSTDataCollector::Collect_zdtHoSwVer\n"},
+        {L"ZDTHOSTDataCollector::Collect_zdtHoSwRunning", L"ZDTHOSTDataCollector::Collect_zdtHoSwRunning\n"},
+        {L"ZDTHOSTDataCollector::Collect_zdtHoMemory", L"ZDTHOSTDataCollector::Collect_zdtHoMemory\n"},
+    };
+    const std::wstring collect = L"ZDTHOSTDataCollector::Collect";
+    std::vector<std::wstring> steps;
+    for (const LogCapture::LINE &line : log.Lines())
+        for (const auto &[function, message] : kEntries)
+            if (line.function == function && line.message == message)
+                steps.push_back(line.function.substr(collect.size()));
+    return steps;
+}
+
+std::optional<std::vector<uint8_t>> SoftwareStamp()
+{
+    CRegistry host(HKEY_LOCAL_MACHINE, kHostStateKey, KEY_READ);
+    std::vector<uint8_t> stamp(8);
+    DWORD size = static_cast<DWORD>(stamp.size());
+    if (!host.GetBinary(L"LastSoftwareCollectionTime", stamp.data(), &size))
+        return std::nullopt;
+    stamp.resize(size);
+    return stamp;
+}
+
 // Collect runs its steps in the order of the collector's contract, the two software groups only
-// when a software collection is due, and the memory group always, last.
+// when a software collection is due, whatever makes it due, both in the same collection, and the
+// memory group always, last. The host collector leaves the software stamp as it found it: the
+// MIB-2 collector, later in the cycle, still finds the collection due and stamps it.
 TEST_F(SoftwareTest, CollectStepsInOrderSoftwareOnlyWhenDue)
 {
     LogCapture started;
     ASSERT_TRUE(LogCapture::Verbose());
     std::vector<SW_VER_ENTRY> table = {Row(5, "notepad.exe", "%SystemRoot%\\system32\\notepad.exe"),
+                                       Row(2, "mountmgr.sys", "%SystemRoot%\\system32\\drivers\\mountmgr.sys"),
                                        Row(0, nullptr, nullptr)};
     g_SwVerTable = table.data();
-    const std::wstring collect = L"ZDTHOSTDataCollector::Collect";
+    wmi->answers[L"Win32_SystemDriver"] = {{{L"Name", L"mountmgr"}, {L"State", L"Running"}, {L"DisplayName", L"Mount"}}};
+    const std::vector<std::wstring> everyStep = {L"", L"_zdtHoInfo", L"_zdtHoUtil", L"_zdtHoFileSys", L"_zdtHoSwVer",
+                                                 L"_zdtHoSwRunning", L"_zdtHoMemory"};
+    const std::vector<std::wstring> noSoftware = {L"", L"_zdtHoInfo", L"_zdtHoUtil", L"_zdtHoFileSys",
+                                                  L"_zdtHoMemory"};
     struct Case {
-        bool due;
+        const char *what;
+        bool stampNow;             // false: the stamp is zero, so the interval has passed
+        const wchar_t *hostFlag;   // a health-log flag under the host key, or null
+        const wchar_t *relog;      // a re-log request under VolatileData, or null
         std::vector<std::wstring> steps;
     };
     const Case cases[] = {
-        {true, {L"", L"_zdtHoInfo", L"_zdtHoUtil", L"_zdtHoFileSys", L"_zdtHoSwVer", L"_zdtHoSwRunning",
-                L"_zdtHoMemory"}},
-        {false, {L"", L"_zdtHoInfo", L"_zdtHoUtil", L"_zdtHoFileSys", L"_zdtHoMemory"}},
+        {"interval passed", false, nullptr, nullptr, everyStep},
+        {"not due", true, nullptr, nullptr, noSoftware},
+        // The versions step deletes this request; the running-software step must run all the same.
+        {"drivers and services to log again", true, nullptr, L"RelogBBForServiceDriver", everyStep},
+        {"health log cleared", true, L"KWBCleared", nullptr, everyStep},
+        {"health log disabled then enabled", true, L"KWBDisabledThenEnabled", nullptr, everyStep},
     };
+    CRegistry host(HKEY_LOCAL_MACHINE, kHostStateKey);
+    ASSERT_TRUE(host.Create());
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.due);
-        // The utilisation step writes its line only when a new posting of the usage is asked for.
+        SCOPED_TRACE(c.what);
+        const bool due = c.steps == everyStep;
         CRegistry volatileData(kBlackBoxVolatileKey);
         ASSERT_TRUE(volatileData.Create(REG_OPTION_VOLATILE));
         ASSERT_TRUE(volatileData.SetDword(L"RelogBBForCpuUsage", 1));
-        ASSERT_TRUE(StampSoftwareCollection(!c.due));
-        ASSERT_EQ(c.due, IsSoftwareCollectionDue());
+        if (c.relog != nullptr)
+            ASSERT_TRUE(volatileData.SetDword(c.relog, 1));
+        if (c.hostFlag != nullptr)
+            ASSERT_TRUE(host.SetDword(c.hostFlag, 1));
+        ASSERT_TRUE(StampSoftwareCollection(c.stampNow));
+        ASSERT_EQ(due, IsSoftwareCollectionDue());
+        const auto stamp = SoftwareStamp();
+        ASSERT_TRUE(stamp.has_value());
+
         LogCapture log;
         DATASTORE cycle(false);
         s_ZDTHOSTDataCollector.Collect(1, &cycle);
 
-        std::vector<std::wstring> steps;
-        for (const LogCapture::LINE &line : log.Lines())
-            if (line.function.rfind(collect, 0) == 0) {
-                const std::wstring step = line.function.substr(collect.size());
-                if (steps.empty() || steps.back() != step)
-                    steps.push_back(step);
-            }
-        EXPECT_EQ(c.steps, steps);
-        EXPECT_EQ(c.due, IntAt(&cycle, EnterpriseOid({11, 2, 7, 1, 0})).has_value());
-        EXPECT_EQ(c.due, TextAt(&cycle, EnterpriseOid({11, 2, 7, 2, 1, 4, 0})).has_value());
+        EXPECT_EQ(c.steps, CollectSteps(log));
+        EXPECT_EQ(due, IntAt(&cycle, EnterpriseOid({11, 2, 7, 1, 0})).has_value());
+        EXPECT_EQ(due, TextAt(&cycle, EnterpriseOid({11, 2, 7, 2, 1, 4, 0})).has_value());
+        EXPECT_EQ(due, IntAt(&cycle, EnterpriseOid({11, 2, 6, 1, 1, 1, 0})).has_value()) << "running software";
         EXPECT_TRUE(IntAt(&cycle, EnterpriseOid({11, 2, 13, 1, 0})).has_value()) << "memory in every cycle";
+        EXPECT_EQ(stamp, SoftwareStamp()) << "the host collector stamped the software collection";
+        if (c.hostFlag != nullptr)
+            host.DeleteValue(c.hostFlag);
+        volatileData.DeleteValue(L"RelogBBForServiceDriver");
+    }
+    StampSoftwareCollection(false);
+}
+
+// Between the collections that are due, the global store keeps serving the two software groups of
+// the last one, while the memory group is written anew in every cycle.
+TEST_F(SoftwareTest, SoftwareGroupsStayServedBetweenDueCollections)
+{
+    std::vector<SW_VER_ENTRY> table = {Row(5, "notepad.exe", "%SystemRoot%\\system32\\notepad.exe"),
+                                       Row(2, "mountmgr.sys", "%SystemRoot%\\system32\\drivers\\mountmgr.sys"),
+                                       Row(0, nullptr, nullptr)};
+    g_SwVerTable = table.data();
+    wmi->answers[L"Win32_SystemDriver"] = {{{L"Name", L"mountmgr"}, {L"State", L"Running"}, {L"DisplayName", L"Mount"}}};
+    DATASTORE served(true);
+    const MIBOID version = EnterpriseOid({11, 2, 7, 2, 1, 4, 0});
+    const MIBOID running = EnterpriseOid({11, 2, 6, 1, 1, 2, 0});
+    const MIBOID memory = EnterpriseOid({11, 2, 13, 1, 0});
+    for (const bool due : {true, false, false}) {
+        SCOPED_TRACE(due);
+        ASSERT_TRUE(StampSoftwareCollection(!due));
+        ASSERT_EQ(due, IsSoftwareCollectionDue());
+        DATASTORE cycle(false);
+        s_ZDTHOSTDataCollector.Collect(0, &cycle);
+        ASSERT_TRUE(IntAt(&cycle, memory).has_value());
+        ASSERT_EQ(due, TextAt(&cycle, version).has_value());
+        ASSERT_TRUE(served.Merge(&cycle));
+        EXPECT_EQ(TextAt(&served, version), std::string("notepad.exe"));
+        EXPECT_EQ(IntAt(&served, EnterpriseOid({11, 2, 7, 1, 0})), -1);
+        EXPECT_TRUE(TextAt(&served, running).has_value()) << "running software";
+        EXPECT_TRUE(IntAt(&served, memory).has_value());
     }
     StampSoftwareCollection(false);
 }

@@ -165,6 +165,7 @@ public:
     struct LINE {
         std::wstring function;
         std::wstring message;
+        std::wstring level;  // the level's name without its padding: "Verbose", "Information"...
         bool operator==(const LINE &) const = default;
     };
 
@@ -198,7 +199,7 @@ public:
             const size_t open = line.find(L'|');
             const size_t close = open == std::wstring::npos ? open : line.find(L"|, ", open + 1);
             if (close != std::wstring::npos)
-                lines.push_back({line.substr(open + 1, close - open - 1), line.substr(close + 3)});
+                lines.push_back({line.substr(open + 1, close - open - 1), line.substr(close + 3), Level(line)});
             start = end + 2;
         }
         return lines;
@@ -214,6 +215,19 @@ public:
     }
 
 private:
+    // The level's name between the brackets after the time.
+    static std::wstring Level(const std::wstring &line)
+    {
+        const size_t open = line.find(L", [");
+        const size_t close = open == std::wstring::npos ? open : line.find(L']', open);
+        if (close == std::wstring::npos)
+            return {};
+        std::wstring level = line.substr(open + 3, close - open - 3);
+        while (!level.empty() && level.back() == L' ')
+            level.pop_back();
+        return level;
+    }
+
     static std::wstring Text()
     {
         const std::wstring path = s_CommonLog.GetBasePath() + L".log";
