@@ -693,10 +693,12 @@ TEST_F(SoftwareTest, CollectStepsInOrderSoftwareOnlyWhenDue)
         CRegistry volatileData(kBlackBoxVolatileKey);
         ASSERT_TRUE(volatileData.Create(REG_OPTION_VOLATILE));
         ASSERT_TRUE(volatileData.SetDword(L"RelogBBForCpuUsage", 1));
-        if (c.relog != nullptr)
+        if (c.relog != nullptr) {
             ASSERT_TRUE(volatileData.SetDword(c.relog, 1));
-        if (c.hostFlag != nullptr)
+        }
+        if (c.hostFlag != nullptr) {
             ASSERT_TRUE(host.SetDword(c.hostFlag, 1));
+        }
         ASSERT_TRUE(StampSoftwareCollection(c.stampNow));
         ASSERT_EQ(due, IsSoftwareCollectionDue());
         const auto stamp = SoftwareStamp();
