@@ -151,6 +151,18 @@ protected:
             drivers += service.currentState == SERVICE_RUNNING && (service.serviceType & 0xB) != 0;
         return drivers;
     }
+    // One software-version collection of `table` with the dump switched on for it; returns the
+    // switch as the collection left it.
+    DWORD CollectWithDumpOnce(std::vector<SW_VER_ENTRY> &table)
+    {
+        g_SwVerTable = table.data();
+        CRegistry parameters(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\services\\ndxtlm\\Parameters");
+        EXPECT_TRUE(parameters.SetDword(L"EnableHoSwVerTableDumpOnce", 1));
+        s_ZDTHOSTDataCollector.Collect_zdtHoSwVer(0, &staging);
+        DWORD value = 1;
+        EXPECT_TRUE(parameters.GetDword(L"EnableHoSwVerTableDumpOnce", &value));
+        return value;
+    }
     size_t DriverPosts()
     {
         size_t count = 0;
@@ -333,13 +345,7 @@ TEST_F(SoftwareTest, DumpOnceWritesServicesCatalogueAndKeywords)
         Row(2, "http.sys", "%SystemRoot%\\system32\\drivers\\http.sys"),
         Row(0, nullptr, nullptr),
     };
-    g_SwVerTable = table.data();
-    CRegistry parameters(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\services\\ndxtlm\\Parameters");
-    ASSERT_TRUE(parameters.SetDword(L"EnableHoSwVerTableDumpOnce", 1));
-    s_ZDTHOSTDataCollector.Collect_zdtHoSwVer(0, &staging);
-    DWORD value = 1;
-    EXPECT_TRUE(parameters.GetDword(L"EnableHoSwVerTableDumpOnce", &value));
-    EXPECT_EQ(value, 0u);
+    EXPECT_EQ(CollectWithDumpOnce(table), 0u);
 
     const std::vector<std::wstring> messages = log.Messages(L"CollectSoftwareVersions");
     const auto at = [&](const wchar_t *text) { return std::find(messages.begin(), messages.end(), text); };
@@ -536,10 +542,7 @@ TEST_F(SoftwareTest, DumpOfFixtureServicesWordForWord)
         Row(2, "http.sys", "%SystemRoot%\\system32\\drivers\\http.sys"),
         Row(0, nullptr, nullptr),
     };
-    g_SwVerTable = table.data();
-    CRegistry parameters(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\services\\ndxtlm\\Parameters");
-    ASSERT_TRUE(parameters.SetDword(L"EnableHoSwVerTableDumpOnce", 1));
-    s_ZDTHOSTDataCollector.Collect_zdtHoSwVer(0, &staging);
+    EXPECT_EQ(CollectWithDumpOnce(table), 0u);
 
     std::vector<LogCapture::LINE> lines;
     for (const LogCapture::LINE &line : log.Lines())
