@@ -91,12 +91,18 @@ done
 expect "published rows" "${names[*]}" "notepad.exe kernel32.dll mountmgr.sys"
 
 # The maker's program in the running-software table, with its version resource's texts; a
-# second program started now appears at a later collection and goes once it has ended. The table
-# is looked at every few seconds: a walk at every turn would keep the sub-agent from collecting.
+# second program started now appears at a later collection and goes once it has ended. A request
+# for the host's subtree asks for a host collection within two minutes, so every look at the table
+# first asks for one now, as the service's watchers do when something changes.
 cp "$bindir/e2e_maker_tool.exe" "$tool_dir/fleetagent.exe"
 ( cd "$tool_dir" && WINEDEBUG=-all exec wine 'C:\Vostrel-Quinbar\Tools\fleetagent.exe' >/dev/null 2>&1 ) &
 pids+=($!)
-rows_of() { sleep 3; snmpwalk "${snmp[@]}" "$RUN.2" 2>/dev/null | grep -c '"fleet helper  suite"' || true; }
+rows_of() {
+  echo ZDTHOST >"$work/trigger.new"
+  mv "$work/trigger.new" "$work/trigger"
+  sleep 3
+  snmpwalk "${snmp[@]}" "$RUN.2" 2>/dev/null | grep -c '"fleet helper  suite"' || true
+}
 two() { [ "$(rows_of)" = 2 ]; }
 wait_for 240 two || fail "the second program did not appear: $(snmpwalk "${snmp[@]}" "$RUN.2" 2>&1 | tr '\n' ' ')"
 WINEPREFIX=$WINEPREFIX WINEDEBUG=-all wine taskkill /f /im fleetagent.exe >/dev/null 2>&1 || true
