@@ -30,11 +30,6 @@ scenario() {  # link up|down, further arguments passed on
   run "$bindir/nic_scenario_e2e.exe" --file "$description" --mac "$mac" --link "$@" >>"$work/scenario.out" 2>&1 ||
     fail "the scenario could not be written: $(cat "$work/scenario.out")"
 }
-# A NIC collection, as the network watcher asks for one when a link changes.
-collect() {
-  echo ZDTNIC >"$work/trigger.new"
-  mv "$work/trigger.new" "$work/trigger"
-}
 scenario up --registry
 
 # The host with the library from a folder of its own.
@@ -105,7 +100,7 @@ $(diff <(echo "$expected") <(echo "$actual"))"
 
 # The cable is pulled.
 scenario down
-collect
+ask_collection ZDTNIC
 wait_for 180 lost || fail "no zdtNic3ConnectivityLost: $(cat "$work/traps.log")"
 cp "$work/traps.log" "$work/traps-lost.log"
 is_nic_a_trap "$work/traps-lost.log" 18012 4
@@ -127,7 +122,7 @@ fi
 
 # The cable is back.
 scenario up
-collect
+ask_collection ZDTNIC
 wait_for 180 restored || fail "no zdtNic3ConnectivityRestored: $(cat "$work/traps.log")"
 tail -n +"$(($(wc -l <"$work/traps-lost.log") + 1))" "$work/traps.log" >"$work/traps-restored.log"
 is_nic_a_trap "$work/traps-restored.log" 18011 2

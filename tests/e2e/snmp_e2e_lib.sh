@@ -118,6 +118,13 @@ CONF
   E=.1.3.6.1.4.1.32473
 }
 
+# A collection of GROUP asked for through collector_e2e_host's trigger file, as the service's
+# watchers ask for one when something changes.
+ask_collection() {  # group
+  echo "$1" >"$work/trigger.new"
+  mv "$work/trigger.new" "$work/trigger"
+}
+
 start_sim() {
   "$wine_run" "$winedir" "$bindir/oxbsim.exe" --name "$sim" --record "$winwork\\sim$1.txt" \
     --do "agentx bridge $ax_port" "${@:2}" >"$work/sim$1.out" 2>&1 &

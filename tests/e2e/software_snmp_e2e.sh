@@ -98,8 +98,7 @@ cp "$bindir/e2e_maker_tool.exe" "$tool_dir/fleetagent.exe"
 ( cd "$tool_dir" && WINEDEBUG=-all exec wine 'C:\Vostrel-Quinbar\Tools\fleetagent.exe' >/dev/null 2>&1 ) &
 pids+=($!)
 rows_of() {
-  echo ZDTHOST >"$work/trigger.new"
-  mv "$work/trigger.new" "$work/trigger"
+  ask_collection ZDTHOST
   sleep 3
   snmpwalk "${snmp[@]}" "$RUN.2" 2>/dev/null | grep -c '"fleet helper  suite"' || true
 }

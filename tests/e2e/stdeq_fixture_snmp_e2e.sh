@@ -110,14 +110,10 @@ grep -qE "$E\.0\.(101[0-9]|1020)\b" "$work/traps.log" && fail "a trap in the fir
 # A request for the collector's objects asks for a collection within 120 seconds, which holds
 # until that collection; so after each change of the fixture a collection is asked for now, as the
 # service's watchers ask for one when something changes.
-collect() {
-  echo ZDTSTDEQ >"$work/trigger.new"
-  mv "$work/trigger.new" "$work/trigger"
-}
 kit_log+=("2026:12:10:18:31:00:5:Redundancy lost on card SD1")
 fixture 60 Degraded 100 \
   "$(printf 'pci\tPCI\\VEN_1F7A&DEV_0001&SUBSYS_00011F7A&REV_01\\3&E2E&FA&00\t250\t0\t0\tE2E added\tPCI\\VEN_1F7A&DEV_0001&SUBSYS_00011F7A&REV_01;PCI\\VEN_1F7A&DEV_0001&CC_010802')"
-collect
+ask_collection ZDTSTDEQ
 trap_line() { grep "$E\.0\.$1\b" "$work/traps.log" | head -1; }
 expected=(1015 1017 1018 1012)
 if $pci_held; then
@@ -145,7 +141,7 @@ trap_line 1018 | grep -q "$D\.1\.1\.13\.3\.0\.0 = INTEGER: 6" || fail "1018 varb
 # Cooling down: one 1016.
 fixture 50 Degraded 100 \
   "$(printf 'pci\tPCI\\VEN_1F7A&DEV_0001&SUBSYS_00011F7A&REV_01\\3&E2E&FA&00\t250\t0\t0\tE2E added\tPCI\\VEN_1F7A&DEV_0001&SUBSYS_00011F7A&REV_01;PCI\\VEN_1F7A&DEV_0001&CC_010802')"
-collect
+ask_collection ZDTSTDEQ
 wait_for 180 bash -c "grep -q '$E\.0\.1016\b' '$work/traps.log'" || fail "trap 1016 did not arrive"
 flags 1016 8 || fail "1016 flags: $(trap_line 1016)"
 [ "$(get "$D.2.0")" = "INTEGER: 3" ] || fail "overall condition after the change: $(get "$D.2.0")"
