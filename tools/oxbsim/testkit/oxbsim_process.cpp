@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -100,13 +101,25 @@ bool OxbSim::Start(const std::vector<std::string> &directives)
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
+                        &process)) {
+        fprintf(stderr, "oxbsim %ls: CreateProcess failed with error %lu\n", m_Name.c_str(), GetLastError());
         return false;
+    }
     CloseHandle(process.hThread);
     m_Process = process.hProcess;
 
+    // Why a start failed is said on the spot: a test only sees false.
     HANDLE waits[2] = {m_Ready, m_Process};
-    return WaitForMultipleObjects(2, waits, FALSE, kStartWaitMs) == WAIT_OBJECT_0;
+    const DWORD waited = WaitForMultipleObjects(2, waits, FALSE, kStartWaitMs);
+    if (waited == WAIT_OBJECT_0)
+        return true;
+    DWORD code = 0;
+    if (waited == WAIT_OBJECT_0 + 1 && GetExitCodeProcess(m_Process, &code))
+        fprintf(stderr, "oxbsim %ls: ended with code %lu before it was ready\n", m_Name.c_str(), code);
+    else
+        fprintf(stderr, "oxbsim %ls: not ready (wait result %lu, error %lu)\n", m_Name.c_str(), waited,
+                GetLastError());
+    return false;
 }
 
 bool OxbSim::Stop()
