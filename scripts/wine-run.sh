@@ -22,6 +22,16 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 export WINEARCH=win64
 
+# Wine maps its shared user data page at a fixed address. With the kernel's address-space
+# randomisation, the program break of a new Wine process can land on that page (about one start
+# in four thousand here); the start then fails ("failed to map the shared user data", and the
+# parent's CreateProcess fails with error 1359). Every Wine process of a run descends from a
+# program started here, and the personality is inherited through fork and exec, so switching
+# randomisation off here covers them all: the wineserver, the prefix's services and whatever a
+# test program starts.
+fixed=()
+if setarch "$(uname -m)" -R true 2>/dev/null; then fixed=(setarch "$(uname -m)" -R); fi
+
 mkdir -p "$winedir"
 template=$winedir/template
 
@@ -31,7 +41,7 @@ ensure_template() {
     flock 9
     if [ ! -f "$template/.tlm-ready" ]; then
       rm -rf "$template"
-      WINEPREFIX=$template wineboot -i >/dev/null 2>&1 || true
+      WINEPREFIX=$template "${fixed[@]}" wineboot -i >/dev/null 2>&1 || true
       WINEPREFIX=$template wineserver -w
       [ -f "$template/system.reg" ] || { echo "wine-run: could not create $template" >&2; exit 1; }
       touch "$template/.tlm-ready"
@@ -73,14 +83,14 @@ ensure_prefix "$WINEPREFIX"
 if wineserver -p </dev/null >/dev/null 2>&1; then
   # A fresh server: bring up the prefix's own processes (services, device manager) detached from
   # our output, or they would hold the caller's pipes open for as long as the server lives.
-  wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 || true
+  "${fixed[@]}" wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 || true
 fi
 
 if [ "$end" = 0 ]; then
-  exec wine "$program" "$@"
+  exec "${fixed[@]}" wine "$program" "$@"
 fi
 status=0
-wine "$program" "$@" || status=$?
+"${fixed[@]}" wine "$program" "$@" || status=$?
 wineserver -k >/dev/null 2>&1 || true
 wineserver -w >/dev/null 2>&1 || true
 exit $status

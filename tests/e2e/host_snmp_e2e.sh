@@ -52,7 +52,7 @@ expect() {  # what, got, want
   [ "$2" = "$3" ] || fail "$1: got [$2] want [$3]"
 }
 # Wine's own tools; their output without carriage returns (and NULs of UTF-16 output).
-wine_tool() { { WINEPREFIX=$WINEPREFIX WINEDEBUG=-all wine "$@" 2>/dev/null || true; } | tr -d '\r\0'; }
+wine_tool() { { "$wine_run" "$winedir" "$@" 2>/dev/null || true; } | tr -d '\r\0'; }
 reg_value() {  # key, name: the data of a registry value as reg query prints it; empty when absent
   wine_tool reg query "$1" /v "$2" | sed -n "s/^ *$2 \{2,\}REG_[A-Z_]* \{2,\}//p"
 }

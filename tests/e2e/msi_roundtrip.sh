@@ -30,6 +30,8 @@ drive=$WINEPREFIX/drive_c
 product="$drive/Program Files/Vostrel-Quinbar/TLM"
 cp "$msi" "$drive/qzrtlm.msi"
 
+# Every Wine program goes through the runner, which starts it as the tests' programs are started.
+wine() { "$wine_run" "$winedir" "$@"; }
 reg_has() { wine reg query "$1" >/dev/null 2>&1; }
 service_state() { wine sc query qzrtlm 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $4}'; }
 installer_log() { iconv -f UTF-16LE -t UTF-8 "$product/Logs/installer.log" | tr -d '\r'; }

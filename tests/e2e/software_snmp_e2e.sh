@@ -22,7 +22,7 @@ e2e_start swe2e
 tool_dir=$WINEPREFIX/drive_c/Vostrel-Quinbar/Tools
 mkdir -p "$tool_dir"
 cp "$bindir/e2e_maker_tool.exe" "$tool_dir/fleethelper.exe"
-( cd "$tool_dir" && WINEDEBUG=-all exec wine 'C:\Vostrel-Quinbar\Tools\fleethelper.exe' >/dev/null 2>&1 ) &
+( cd "$tool_dir" && exec "$wine_run" "$winedir" 'C:\Vostrel-Quinbar\Tools\fleethelper.exe' >/dev/null 2>&1 ) &
 pids+=($!)
 start_sim 1
 "$wine_run" "$winedir" "$bindir/collector_e2e_host.exe" --sim "$sim" --dir "$winwork" \
@@ -95,7 +95,7 @@ expect "published rows" "${names[*]}" "notepad.exe kernel32.dll mountmgr.sys"
 # for the host's subtree asks for a host collection within two minutes, so every look at the table
 # first asks for one now, as the service's watchers do when something changes.
 cp "$bindir/e2e_maker_tool.exe" "$tool_dir/fleetagent.exe"
-( cd "$tool_dir" && WINEDEBUG=-all exec wine 'C:\Vostrel-Quinbar\Tools\fleetagent.exe' >/dev/null 2>&1 ) &
+( cd "$tool_dir" && exec "$wine_run" "$winedir" 'C:\Vostrel-Quinbar\Tools\fleetagent.exe' >/dev/null 2>&1 ) &
 pids+=($!)
 rows_of() {
   ask_collection ZDTHOST
@@ -104,7 +104,7 @@ rows_of() {
 }
 two() { [ "$(rows_of)" = 2 ]; }
 wait_for 240 two || fail "the second program did not appear: $(snmpwalk "${snmp[@]}" "$RUN.2" 2>&1 | tr '\n' ' ')"
-WINEPREFIX=$WINEPREFIX WINEDEBUG=-all wine taskkill /f /im fleetagent.exe >/dev/null 2>&1 || true
+"$wine_run" "$winedir" taskkill /f /im fleetagent.exe >/dev/null 2>&1 || true
 one() { [ "$(rows_of)" = 1 ]; }
 wait_for 240 one || fail "the ended program stayed: $(snmpwalk "${snmp[@]}" "$RUN.2" 2>&1 | tr '\n' ' ')"
 
