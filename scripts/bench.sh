@@ -162,17 +162,25 @@ PY
   tr -d '\r' <"$work/floor.txt" >"$work/floor.clean" && mv "$work/floor.clean" "$work/floor.txt"
 }
 
-# ---- 5: collection cycles with every collector over simulated hardware ---------------------------
-cycles_part() {
+# The start of the parts that run the product's collectors (5 and 6): the shipped build's
+# binaries, in a prefix of the benchmark's tree (tests running in build/windows meanwhile end that
+# tree's wineservers when they finish), a fresh work folder NAME, and snmpd with only its AgentX
+# master module: the product serves the host's MIB-2 groups itself, as it does beside the
+# management processor's agent, or those registrations would be duplicates.
+service_part_start() {  # NAME
   winedir=$root/build/bench-windows/wine
   bindir=$root/build/windows/bin
-  work=$out/cycles
+  work=$out/$1
   # shellcheck source=../tests/e2e/snmp_e2e_lib.sh
   . tests/e2e/snmp_e2e_lib.sh
   run() { "$wine_run" "$winedir" "$@"; }
-  # The host serves the MIB-2 groups itself: snmpd runs only its AgentX master module.
   snmpd_modules=(-I agentx)
-  e2e_start cycles
+  e2e_start "$1"
+}
+
+# ---- 5: collection cycles with every collector over simulated hardware ---------------------------
+cycles_part() {
+  service_part_start cycles
   # Every collector due in every lock-step cycle (as in the storage end-to-end test): the
   # service-wide interval below the cycles' spacing.
   run reg add 'HKLM\SYSTEM\CurrentControlSet\Services\ndxtlm\Parameters' /v PollInterval \
@@ -271,18 +279,7 @@ growth_part() {
 
 # ---- 6: the idle service under the service control manager --------------------------------------
 idle_part() {
-  # The shipped build's binaries, in a prefix of the benchmark's tree: tests running in
-  # build/windows meanwhile end that tree's wineservers when they finish.
-  winedir=$root/build/bench-windows/wine
-  bindir=$root/build/windows/bin
-  work=$out/idle
-  # shellcheck source=../tests/e2e/snmp_e2e_lib.sh
-  . tests/e2e/snmp_e2e_lib.sh
-  run() { "$wine_run" "$winedir" "$@"; }
-  # The service serves the host's MIB-2 groups itself: snmpd runs only its AgentX master module,
-  # as the management processor's agent does, or those registrations would be duplicates.
-  snmpd_modules=(-I agentx)
-  e2e_start idle
+  service_part_start idle
   trap service_cleanup EXIT
   sim=oxbsim    # the simulation build's default channel name
   start_sim 1
