@@ -24,7 +24,7 @@ export WINEARCH=win64
 
 # Wine maps its shared user data page at a fixed address. With the kernel's address-space
 # randomisation, the program break of a new Wine process can land on that page (about one start
-# in four thousand here); the start then fails ("failed to map the shared user data", and the
+# in five thousand here); the start then fails ("failed to map the shared user data", and the
 # parent's CreateProcess fails with error 1359). Every Wine process of a run descends from a
 # program started here, and the personality is inherited through fork and exec, so switching
 # randomisation off here covers them all: the wineserver, the prefix's services and whatever a
