@@ -23,7 +23,10 @@
 // The collectors are taken from the program's list, in its order, by their group names.
 // DIR receives "registered" (a line per registration of the collectors) and is watched for "stop"
 // and for "trigger": a collection of the groups it names (a name a line, ZDTNIC say), asked for as
-// the service's network watcher asks for one when a link changes; the file goes once it is read.
+// the service's network watcher asks for one when a link changes; the file goes once the
+// collections are asked for. Without --lockstep, DIR's "cycles" holds the number of collection
+// cycles ended, so a test that saw "trigger" go can wait for the cycle after the next to end (the
+// next may have begun before the request).
 #include "agentx_scheduler_link.h"
 #include "collector_list.h"
 #include "datastore.h"
@@ -67,6 +70,31 @@ public:
         }
         return result;
     }
+};
+
+// The scheduler's own clock, with a count of the cycles ended in "cycles" (written whole).
+class CycleCountingClock final : public SCHEDULER_CLOCK {
+public:
+    explicit CycleCountingClock(SCHEDULER_CLOCK *clock) : m_Clock(clock) {}
+
+    uint64_t Now() override { return m_Clock->Now(); }
+
+    DWORD Pause(int pause, HANDLE stopEvent, DWORD milliseconds) override
+    {
+        if (pause == 6) {  // the pause after a cycle
+            const std::wstring partial = PathOf(L"cycles.tmp");
+            if (FILE *f = _wfopen(partial.c_str(), L"wb")) {
+                fprintf(f, "%llu\n", ++m_Ended);
+                fclose(f);
+                MoveFileExW(partial.c_str(), PathOf(L"cycles").c_str(), MOVEFILE_REPLACE_EXISTING);
+            }
+        }
+        return m_Clock->Pause(pause, stopEvent, milliseconds);
+    }
+
+private:
+    SCHEDULER_CLOCK *m_Clock;
+    unsigned long long m_Ended = 0;
 };
 
 // The scheduler's clock in lock-step with the test: the first pause of cycle N waits for "go-N",
@@ -273,9 +301,9 @@ void TriggerNamedCollections()
             groups.emplace_back(name.begin(), name.end());
     }
     fclose(f);
-    DeleteFileW(path.c_str());
     for (const std::wstring &group : groups)
         TriggerCollection(group.c_str(), 0);
+    DeleteFileW(path.c_str());
 }
 
 } // namespace
@@ -354,6 +382,9 @@ int wmain(int argc, wchar_t **argv)
     }
     if (lockstep) {
         static LockstepClock clock(!storageServer.empty());
+        SetSchedulerClock(&clock);
+    } else {
+        static CycleCountingClock clock(GetSchedulerClock());
         SetSchedulerClock(&clock);
     }
     if (!InitDataStores())

@@ -119,11 +119,20 @@ CONF
 }
 
 # A collection of GROUP asked for through collector_e2e_host's trigger file, as the service's
-# watchers ask for one when something changes.
+# watchers ask for one when something changes. It returns once a collection cycle that began after
+# the request has ended: the host removes the file once it has asked, and the next cycle may have
+# begun before that, so the one after it is waited for. GROUP has collected in that cycle unless it
+# had collected within the second before (a collector is due only once a second has passed).
 ask_collection() {  # group
   echo "$1" >"$work/trigger.new"
   mv "$work/trigger.new" "$work/trigger"
+  wait_for 60 test ! -e "$work/trigger" || fail "the collector host did not take the request for $1"
+  local seen
+  seen=$(cycles_ended)
+  wait_for 120 cycles_past $((seen + 2)) || fail "no collection cycle ended after the request for $1"
 }
+cycles_ended() { cat "$work/cycles" 2>/dev/null || echo 0; }
+cycles_past() { [ "$(cycles_ended)" -ge "$1" ]; }
 
 start_sim() {
   "$wine_run" "$winedir" "$bindir/oxbsim.exe" --name "$sim" --record "$winwork\\sim$1.txt" \

@@ -99,7 +99,6 @@ cp "$bindir/e2e_maker_tool.exe" "$tool_dir/fleetagent.exe"
 pids+=($!)
 rows_of() {
   ask_collection ZDTHOST
-  sleep 3
   snmpwalk "${snmp[@]}" "$RUN.2" 2>/dev/null | grep -c '"fleet helper  suite"' || true
 }
 two() { [ "$(rows_of)" = 2 ]; }
